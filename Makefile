@@ -1,0 +1,42 @@
+# Quick start: `make run FILE=x.pdf` and `make test`. Both install what is missing first.
+JOBS ?= $(shell nproc)
+BUILD ?= build
+ASAN_BUILD ?= build-asan
+FILE ?=
+
+.PHONY: deps configure build test asan-configure asan-build test-asan run clean fuzz
+
+deps:
+	@bash scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	@cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+asan-configure: deps
+	@cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFOLIVO_SANITIZE=ON >/dev/null
+
+asan-build: asan-configure
+	@cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+test-asan: asan-build
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+# Until the application window lands, running shows what the engine reads from the file.
+run: build
+	@if [ -z "$(FILE)" ]; then echo "usage: make run FILE=document.pdf"; exit 2; fi
+	@$(BUILD)/tools/kvprobe info "$(FILE)"
+
+fuzz: deps
+	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIVO_FUZZ=ON \
+		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_object_parser
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz

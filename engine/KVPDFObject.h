@@ -1,0 +1,184 @@
+#pragma once
+// The base of every PDF value the engine reads or builds. The graph is lazy: a placeholder
+// (type 0) stands for an indirect object not yet parsed and parses on its first
+// resolvedObject(); references cache their target; top-level arrays and dictionaries parse on
+// first use; strings and streams decrypt on first use.
+//
+// Ownership: objects are always held by std::shared_ptr (make them through the classes'
+// factories). A container owns its elements; `container` is a weak back link and `document`
+// a raw back link: the document must outlive the objects it owns.
+// Threads: one thread at a time per object graph (the shared direct integers are immutable).
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class KVPDFDocument;
+class KVPDFObject;
+using KVPDFObjectPtr = std::shared_ptr<KVPDFObject>;
+
+struct KVPDFRange {
+    uint64_t location = 0;
+    uint64_t length = 0;
+    bool operator==(const KVPDFRange &) const = default;
+};
+
+// Objects already seen by a reachability pass; the graph keeps them alive during the pass.
+using KVPDFVisitedSet = std::unordered_set<const KVPDFObject *>;
+// Indexed by object number; 1 = marked. The caller sizes it to the highest object number + 1.
+using KVPDFMarkArray = std::vector<uint8_t>;
+// document -> (list indexed by generation) -> object number -> replacement object.
+using KVPDFTranslationTable =
+    std::unordered_map<const KVPDFDocument *, std::vector<std::unordered_map<uint64_t, KVPDFObjectPtr>>>;
+
+class KVPDFObject : public std::enable_shared_from_this<KVPDFObject> {
+public:
+    enum Type : uint8_t {
+        TypeUnknown = 0,
+        TypeInteger = 1,
+        TypeReal = 2,
+        TypeString = 3,
+        TypeName = 4,
+        TypeArray = 5,
+        TypeDictionary = 6,
+        TypeBoolean = 7,
+        TypeNull = 8,
+        TypeStream = 9,
+        TypeReference = 10,
+    };
+    enum Flag : uint8_t {
+        FlagSkipMark = 1,       // the marking pass does not descend into this value
+        FlagIndexedLookup = 2,  // part of an Indexed colour space: strings are written byte for byte
+        FlagCompressed = 4,     // read from an object stream: never decrypted by itself
+        FlagDirectInteger = 8,  // answered only by the shared direct integers
+    };
+
+    KVPDFObject();
+    virtual ~KVPDFObject();
+    KVPDFObject(const KVPDFObject &) = delete;
+    KVPDFObject &operator=(const KVPDFObject &) = delete;
+
+    // A placeholder for indirect object (number, generation) whose text starts at `offset` of
+    // the document's bytes.
+    static KVPDFObjectPtr placeholder(KVPDFDocument *document, uint64_t number, uint64_t generation, uint64_t offset);
+
+    virtual Type objectType() const { return m_type; }
+    virtual void setObjectType(Type type) { m_type = Type(type & 0x0F); }
+    QString objectTypeName() const;
+    static QString objectTypeName(int type);
+
+    virtual bool isDirect() const { return m_direct; }
+    virtual void setDirect(bool direct) { m_direct = direct; }
+    virtual uint8_t flags() const { return m_flags; }
+    virtual void setFlags(uint8_t flags) { m_flags = flags & 0x07; }
+    bool hasFlag(Flag f) const { return (flags() & f) != 0; }
+
+    KVPDFDocument *document() const { return m_document; }
+    virtual void setDocument(KVPDFDocument *document) { m_document = document; }
+    KVPDFRange dataRange() const { return m_dataRange; }
+    void setDataRange(KVPDFRange range) { m_dataRange = range; }
+    virtual uint64_t objectNumber() const { return m_objectNumber; }
+    virtual void setObjectNumber(uint64_t number) { m_objectNumber = number; }
+    virtual uint64_t generation() const { return m_generation; }
+    virtual void setGeneration(uint64_t generation) { m_generation = generation; }
+    // Source bytes the object took when parsed; the parser advances by it.
+    virtual uint64_t rawLength() const { return m_rawLength; }
+    void setRawLength(uint64_t length) { m_rawLength = length; }
+
+    // The outermost container: follows the links upward to the object that has none.
+    KVPDFObjectPtr container() const;
+    KVPDFObjectPtr immediateContainer() const { return m_container.lock(); }
+    virtual void setContainer(const std::weak_ptr<KVPDFObject> &container) { m_container = container; }
+
+    // Identity, or the same non-zero number, generation and document.
+    virtual bool isEqual(const KVPDFObject &other) const;
+    size_t hash() const;
+    int compare(const KVPDFObject &other) const;
+
+    // Same class, type, value (copied deeply for containers), document and flags; object number,
+    // generation, container and the direct bit are not carried over.
+    virtual KVPDFObjectPtr copy();
+
+    // A placeholder parses itself and takes its place in the document's table; other objects
+    // answer themselves (references answer their target).
+    virtual KVPDFObjectPtr resolvedObject();
+    virtual KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key);
+
+    // PDF syntax of the value.
+    virtual QByteArray directObject();
+    // "N G obj" EOL direct EOL "endobj" EOL, with the document's line end.
+    QByteArray indirectObject();
+
+    // Objects newly found reachable through references (each added to `visited`), in the order a
+    // depth-first walk meets them. Walks iteratively: chains of any length are safe.
+    virtual std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited);
+    // Marks the object numbers reachable from here; references enter their targets in the
+    // document's table. `marks` grows when a number lies beyond it.
+    virtual void markSubobjects(KVPDFMarkArray &marks);
+    virtual void fixReferences(const KVPDFTranslationTable &table);
+    // The direct children graph walks descend into (elements, values, a stream's dictionary).
+    // forMarking: leave out values that carry the skip-mark flag.
+    virtual void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking);
+    // Drops owned children and cached targets so reference cycles can be freed.
+    virtual void releaseGraph() {}
+
+    // Plain text of the object for display (dictionary line ends shown as U+00AC).
+    virtual QString attributedObject();
+    virtual QString description();
+
+    // Numeric view for convenience: integers and reals answer their number, others 0.
+    virtual int64_t longLongValue() const { return 0; }
+    virtual float realValue() const { return 0; }
+
+protected:
+    // Copies the fields copy() carries over into `target`.
+    void copyBaseInto(KVPDFObject &target) const;
+    QByteArray lineEnd() const;
+
+    std::weak_ptr<KVPDFObject> m_container;
+    KVPDFDocument *m_document = nullptr;
+    KVPDFRange m_dataRange;
+    uint64_t m_objectNumber = 0;
+    uint64_t m_generation = 0;
+    uint64_t m_rawLength = 0;
+    Type m_type = TypeUnknown;
+    bool m_direct = true;
+    uint8_t m_flags = 0;
+};
+
+// Convenience cast: nullptr when `object` is null or of another class.
+template <typename T>
+std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object)
+{
+    return std::dynamic_pointer_cast<T>(object);
+}
+
+// A serialised indirect object, ordered by object number.
+struct KVPDFObjectData {
+    uint64_t objectNumber = 0;
+    uint64_t generation = 0;
+    QByteArray data;
+
+    static KVPDFObjectData objectData(QByteArray data, uint64_t number, uint64_t generation)
+    {
+        return {number, generation, std::move(data)};
+    }
+    int compare(const KVPDFObjectData &other) const
+    {
+        return objectNumber < other.objectNumber ? -1 : (objectNumber > other.objectNumber ? 1 : 0);
+    }
+    bool operator<(const KVPDFObjectData &other) const { return objectNumber < other.objectNumber; }
+    QString description() const
+    {
+        return QStringLiteral("<KVPDFObjectData>: %1 %2").arg(objectNumber).arg(generation);
+    }
+};
+
+// Digits of an unsigned or signed value into `buffer` (at least 21 bytes), NUL-terminated;
+// answers the position of the NUL.
+char *KVPDFObjectUnsignedToStringInPlace(uint64_t value, char *buffer);
+char *KVPDFObjectSignedToStringInPlace(int64_t value, char *buffer);

@@ -1,0 +1,381 @@
+#include "KVPDFObjectDictionary.h"
+
+#include "KVPDFDocument.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFGuards.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFParser.h"
+
+#include <unordered_set>
+
+KVPDFObjectDictionary::KVPDFObjectDictionary() { m_type = TypeDictionary; }
+
+std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFDocument *document,
+                                                                                 const QByteArray &data, bool directOnly,
+                                                                                 bool contained)
+{
+    auto dictionary = std::make_shared<KVPDFObjectDictionary>();
+    dictionary->m_document = document;
+    dictionary->m_objectData = data;
+    dictionary->m_offset = offset;
+    dictionary->m_directOnly = directOnly;
+    dictionary->m_parsed = false;
+    if (!directOnly && !contained) {
+        // Deferred: the provisional length runs to the "stream" keyword or the end of the
+        // object, so the parser can find a stream's data without parsing the dictionary.
+        const char *begin = data.constData();
+        const char *end = begin + data.size();
+        const char *start = begin + std::min<uint64_t>(offset + 1, uint64_t(data.size()));
+        const char *stop = end;
+        if (const char *endobj = strstrtoend(start, "endobj", end))
+            stop = endobj;
+        for (const char *s = strstrtoend(start, "stream", stop); s; s = strstrtoend(s + 1, "stream", stop)) {
+            // "endstream" is not the keyword we want, and the keyword is followed by white space.
+            if (s + 6 < end && kvIsWhite(uint8_t(s[6])) && (s == start || s[-1] != 'd')) {
+                stop = s;
+                break;
+            }
+        }
+        dictionary->m_rawLength = uint64_t(stop - begin) - offset;
+    } else {
+        dictionary->parse();
+    }
+    return dictionary;
+}
+
+std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryWithDictionary(std::vector<Entry> entries)
+{
+    auto dictionary = std::make_shared<KVPDFObjectDictionary>();
+    dictionary->setValue(std::move(entries));
+    return dictionary;
+}
+
+void KVPDFObjectDictionary::parse()
+{
+    if (m_parsed)
+        return;
+    m_parsed = true;  // a failure below is not retried
+    KVPDFDepthGuard depth;
+    if (!depth.ok())
+        throw FolivoParseFailure("Folivo failed to parse an object");
+    const QByteArray &data = m_objectData;
+    const uint64_t size = uint64_t(data.size());
+    if (!kvHasKeyword(data, m_offset, "<<"))
+        throw FolivoParseFailure("Dictionary must start with '<<'.");
+    m_entries.clear();
+    m_index.clear();
+    uint64_t p = m_offset + 2;
+    bool closed = false;
+    while (p < size) {
+        p = kvSkipWhiteAndComments(data, p);
+        if (p >= size)
+            break;
+        const char c = data[qsizetype(p)];
+        if (c == '>' && p + 1 < size && data[qsizetype(p + 1)] == '>') {
+            p += 2;
+            closed = true;
+            break;
+        }
+        if (c == 'e' && kvHasKeyword(data, p, "endobj"))
+            break;
+        if (c != '/') {
+            ++p;  // stray bytes are skipped one at a time
+            continue;
+        }
+        auto key = KVPDFObjectName::nameAtOffset(p, data);
+        p += key->rawLength();
+        p = kvSkipWhiteAndComments(data, p);
+        if (p >= size || data[qsizetype(p)] == '>') {
+            kvLog(QStringLiteral("Unable to parse dictionary element at index: %1").arg(m_entries.size()));
+            continue;
+        }
+        uint64_t end = p;
+        KVPDFObjectPtr value = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true, false, false, &end);
+        if (!value) {
+            kvLog(QStringLiteral("Unable to parse dictionary element at index: %1").arg(m_entries.size()));
+            p = std::max(end, p + 1);
+            continue;
+        }
+        p = std::max(end, p + 1);
+        if (key->bytes().startsWith("Length") && value->objectType() != TypeInteger) {
+            // Stream lengths are needed before the stream can be read: settle them now. A
+            // reference that cannot be resolved (missing, or a loop) reads as 0 and the stream
+            // reader then searches for "endstream".
+            KVPDFObjectPtr resolved = value->resolvedObject();
+            value = KVPDFObjectInteger::integerWithLongLong(resolved ? resolved->longLongValue() : 0);
+        }
+        setObject(key->bytes(), value);
+    }
+    if (!closed)
+        kvLog(QStringLiteral("Dictionary without closing '>>'"));
+    m_rawLength = std::min(p, size) - m_offset;
+}
+
+const std::vector<KVPDFObjectDictionary::Entry> &KVPDFObjectDictionary::value()
+{
+    parse();
+    return m_entries;
+}
+
+void KVPDFObjectDictionary::adopt(const KVPDFObjectPtr &value)
+{
+    if (value)
+        value->setContainer(weak_from_this());
+}
+
+void KVPDFObjectDictionary::reindex()
+{
+    m_index.clear();
+    for (qsizetype i = 0; i < qsizetype(m_entries.size()); ++i)
+        m_index.insert(m_entries[size_t(i)].first, i);
+}
+
+qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
+{
+    parse();
+    auto it = m_index.constFind(key.toByteArray());
+    return it == m_index.constEnd() ? -1 : it.value();
+}
+
+void KVPDFObjectDictionary::setValue(std::vector<Entry> entries)
+{
+    m_parsed = true;
+    m_entries.clear();
+    m_index.clear();
+    for (auto &entry : entries)
+        setObject(entry.first, entry.second);
+}
+
+std::vector<QByteArray> KVPDFObjectDictionary::keys()
+{
+    std::vector<QByteArray> keys;
+    for (const auto &entry : value())
+        keys.push_back(entry.first);
+    return keys;
+}
+
+KVPDFObjectPtr KVPDFObjectDictionary::objectForKey(QByteArrayView key)
+{
+    const qsizetype i = indexOf(key);
+    return i < 0 ? nullptr : m_entries[size_t(i)].second;
+}
+
+KVPDFObjectPtr KVPDFObjectDictionary::resolvedObjectForKey(QByteArrayView key)
+{
+    KVPDFObjectPtr object = objectForKey(key);
+    return object ? object->resolvedObject() : nullptr;
+}
+
+void KVPDFObjectDictionary::setObject(QByteArrayView key, const KVPDFObjectPtr &object)
+{
+    if (!object) {
+        removeObjectForKey(key);
+        return;
+    }
+    adopt(object);
+    const qsizetype i = indexOf(key);
+    if (i >= 0) {
+        m_entries[size_t(i)].second = object;
+        return;
+    }
+    m_entries.emplace_back(key.toByteArray(), object);
+    m_index.insert(m_entries.back().first, qsizetype(m_entries.size()) - 1);
+}
+
+void KVPDFObjectDictionary::removeObjectForKey(QByteArrayView key)
+{
+    const qsizetype i = indexOf(key);
+    if (i < 0)
+        return;
+    m_entries.erase(m_entries.begin() + i);
+    reindex();
+}
+
+QByteArray KVPDFObjectDictionary::nameForKey(QByteArrayView key)
+{
+    auto name = kv_cast<KVPDFObjectName>(resolvedObjectForKey(key));
+    return name ? name->bytes() : QByteArray();
+}
+
+int64_t KVPDFObjectDictionary::integerForKey(QByteArrayView key, int64_t fallback)
+{
+    KVPDFObjectPtr object = resolvedObjectForKey(key);
+    if (!object || (object->objectType() != TypeInteger && object->objectType() != TypeReal))
+        return fallback;
+    return object->longLongValue();
+}
+
+KVPDFObjectPtr KVPDFObjectDictionary::objectFromAncestorsForKey(QByteArrayView key)
+{
+    if (KVPDFObjectPtr own = resolvedObjectForKey(key))
+        return own;
+    std::unordered_set<const KVPDFObject *> seen{this};
+    auto parent = kv_cast<KVPDFObjectDictionary>(resolvedObjectForKey("Parent"));
+    while (parent && seen.insert(parent.get()).second) {
+        if (KVPDFObjectPtr found = parent->resolvedObjectForKey(key))
+            return found;
+        parent = kv_cast<KVPDFObjectDictionary>(parent->resolvedObjectForKey("Parent"));
+    }
+    return nullptr;
+}
+
+std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionary(
+    const std::shared_ptr<KVPDFObjectDictionary> &other)
+{
+    KVPDFDepthGuard depth;
+    if (!depth.ok())
+        throw FolivoLogicFailure("Objects nested too deeply to merge");
+    std::vector<Entry> merged = value();
+    if (other) {
+        for (auto &entry : merged) {
+            KVPDFObjectPtr theirs = other->objectForKey(entry.first);
+            if (!theirs)
+                continue;
+            if (auto theirDictionary = kv_cast<KVPDFObjectDictionary>(theirs)) {
+                if (auto ownDictionary = kv_cast<KVPDFObjectDictionary>(entry.second))
+                    entry.second = ownDictionary->mergeWithDictionary(theirDictionary);
+            } else if (auto theirArray = kv_cast<KVPDFObjectArray>(theirs)) {
+                if (auto ownArray = kv_cast<KVPDFObjectArray>(entry.second)) {
+                    std::vector<KVPDFObjectPtr> elements = ownArray->value();
+                    const auto &more = theirArray->value();
+                    elements.insert(elements.end(), more.begin(), more.end());
+                    entry.second = KVPDFObjectArray::arrayWithArray(std::move(elements));
+                }
+            }
+        }
+        for (const auto &entry : other->value())
+            if (!objectForKey(entry.first))
+                merged.push_back(entry);
+    }
+    auto result = std::make_shared<KVPDFObjectDictionary>();
+    result->m_document = m_document;
+    // Values are shared with the inputs; the result does not claim them as its own.
+    result->m_entries = std::move(merged);
+    result->reindex();
+    return result;
+}
+
+KVPDFObjectPtr KVPDFObjectDictionary::resolvedObject()
+{
+    parse();
+    for (auto &entry : m_entries) {
+        if (!entry.second || entry.second->objectType() != TypeReference)
+            continue;
+        KVPDFObjectPtr resolved = entry.second->resolvedObject();
+        if (resolved && (resolved->flags() & FlagDirectInteger))
+            entry.second = resolved;
+    }
+    return shared_from_this();
+}
+
+void KVPDFObjectDictionary::setDocument(KVPDFDocument *document)
+{
+    if (document == m_document)
+        return;
+    m_document = document;
+    // Parent is not followed, so a page's move does not climb the page tree.
+    for (const auto &entry : value())
+        if (entry.second && entry.first != "Parent")
+            entry.second->setDocument(document);
+}
+
+void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &container)
+{
+    m_container = container;
+    if (m_parsed)
+        for (const auto &entry : m_entries)
+            adopt(entry.second);
+}
+
+QByteArray KVPDFObjectDictionary::directObject()
+{
+    if (!m_parsed && !m_objectData.isEmpty())
+        return m_objectData.mid(qsizetype(m_offset), qsizetype(m_rawLength));
+    QByteArray out("<< ");
+    bool any = false;
+    for (const auto &entry : value()) {
+        if (!entry.second)
+            continue;
+        out.append(KVPDFObjectName::escapedName(entry.first));
+        out.append(' ');
+        out.append(entry.second->directObject());
+        out.append(' ');
+        any = true;
+    }
+    if (any) {
+        out[out.size() - 1] = '>';
+        out.append('>');
+    } else {
+        out.append(">>");
+    }
+    return out;
+}
+
+KVPDFObjectPtr KVPDFObjectDictionary::copy()
+{
+    KVPDFDepthGuard depth;
+    if (!depth.ok())
+        throw FolivoLogicFailure("Objects nested too deeply to copy");
+    auto dictionary = std::make_shared<KVPDFObjectDictionary>();
+    copyBaseInto(*dictionary);
+    std::vector<Entry> entries;
+    entries.reserve(value().size());
+    for (const auto &entry : value())
+        entries.emplace_back(entry.first, entry.second ? entry.second->copy() : nullptr);
+    dictionary->setValue(std::move(entries));
+    return dictionary;
+}
+
+void KVPDFObjectDictionary::fixReferences(const KVPDFTranslationTable &table)
+{
+    for (const auto &entry : value())
+        if (entry.second)
+            entry.second->fixReferences(table);
+}
+
+void KVPDFObjectDictionary::appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking)
+{
+    for (const auto &entry : value())
+        if (entry.second && !(forMarking && (entry.second->flags() & FlagSkipMark)))
+            out.push_back(entry.second);
+}
+
+void KVPDFObjectDictionary::releaseGraph()
+{
+    std::vector<Entry> entries;
+    entries.swap(m_entries);
+    m_index.clear();
+    m_objectData.clear();
+    m_parsed = true;
+}
+
+QString KVPDFObjectDictionary::attributedObject()
+{
+    const QString eol = m_document ? QString::fromLatin1(m_document->EOL()) : QStringLiteral("\n");
+    QString text = QStringLiteral("<< ");
+    for (const char *key : {"Type", "Subtype"}) {
+        if (KVPDFObjectPtr object = objectForKey(key))
+            text += QStringLiteral("/%1 %2%3").arg(QLatin1String(key), object->attributedObject(), eol);
+    }
+    std::vector<const Entry *> rest;
+    for (const auto &entry : value())
+        if (entry.second && entry.first != "Type" && entry.first != "Subtype")
+            rest.push_back(&entry);
+    for (const Entry *entry : rest) {
+        text += QLatin1Char('/') + QString::fromLatin1(entry->first) + QLatin1Char(' ') + entry->second->attributedObject();
+        text += rest.size() > 1 ? eol + QStringLiteral("   ") : QStringLiteral(" ");
+    }
+    text += QStringLiteral(">>");
+    text.replace(eol, QString(QChar(0x00AC)));
+    return text;
+}
+
+QString KVPDFObjectDictionary::description()
+{
+    return QStringLiteral("<KVPDFObjectDictionary, 0x%1>: %2")
+        .arg(quintptr(this), 8, 16, QLatin1Char('0'))
+        .arg(QString::fromLatin1(directObject()));
+}

@@ -1,0 +1,68 @@
+#pragma once
+// A dictionary (type 6): keys are name bytes without "/", kept in the order they were read or
+// added. As the top-level value of an indirect object it parses on first use; "Length" keys are
+// resolved to plain integers while parsing. A parse error raises FolivoParseFailure from the
+// first call that needs the entries.
+#include "KVPDFObject.h"
+
+#include <QHash>
+
+class KVPDFObjectDictionary : public KVPDFObject {
+public:
+    using Entry = std::pair<QByteArray, KVPDFObjectPtr>;
+
+    KVPDFObjectDictionary();
+
+    static std::shared_ptr<KVPDFObjectDictionary> dictionaryAtOffset(uint64_t offset, KVPDFDocument *document,
+                                                                     const QByteArray &data, bool directOnly, bool contained);
+    static std::shared_ptr<KVPDFObjectDictionary> dictionaryWithDictionary(std::vector<Entry> entries);
+
+    const std::vector<Entry> &value();
+    void setValue(std::vector<Entry> entries);
+    size_t count() { return value().size(); }
+    std::vector<QByteArray> keys();
+
+    KVPDFObjectPtr objectForKey(QByteArrayView key);
+    KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
+    void setObject(QByteArrayView key, const KVPDFObjectPtr &object);
+    void removeObjectForKey(QByteArrayView key);
+    // The raw "Type" and "Subtype" entries.
+    KVPDFObjectPtr type() { return objectForKey("Type"); }
+    KVPDFObjectPtr subtype() { return objectForKey("Subtype"); }
+    // The name bytes of a resolved name entry, or empty.
+    QByteArray nameForKey(QByteArrayView key);
+    int64_t integerForKey(QByteArrayView key, int64_t fallback = 0);
+    // Own value, else the nearest "Parent" ancestor's (cycles in the chain end the search).
+    KVPDFObjectPtr objectFromAncestorsForKey(QByteArrayView key);
+    // A new dictionary: own entries, with sub-dictionaries merged, arrays concatenated and the
+    // other's keys added where absent. Neither input changes.
+    std::shared_ptr<KVPDFObjectDictionary> mergeWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &other);
+
+    bool isParsed() const { return m_parsed; }
+    uint64_t offset() const { return m_offset; }
+    const QByteArray &objectData() const { return m_objectData; }
+
+    KVPDFObjectPtr resolvedObject() override;
+    void setDocument(KVPDFDocument *document) override;
+    void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
+    QByteArray directObject() override;
+    KVPDFObjectPtr copy() override;
+    void fixReferences(const KVPDFTranslationTable &table) override;
+    void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;
+    void releaseGraph() override;
+    QString attributedObject() override;
+    QString description() override;
+
+private:
+    void parse();
+    void adopt(const KVPDFObjectPtr &value);
+    void reindex();
+    qsizetype indexOf(QByteArrayView key);
+
+    std::vector<Entry> m_entries;
+    QHash<QByteArray, qsizetype> m_index;
+    QByteArray m_objectData;
+    uint64_t m_offset = 0;
+    bool m_directOnly = false;
+    bool m_parsed = true;
+};

@@ -1,0 +1,87 @@
+#include "KVPDFObjectName.h"
+
+#include "KVPDFExceptions.h"
+#include "KVPDFParser.h"
+
+#include <QStringDecoder>
+
+KVPDFObjectName::KVPDFObjectName(QByteArray bytes) : m_bytes(std::move(bytes)) { m_type = TypeName; }
+
+std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameWithString(const QString &text)
+{
+    return std::make_shared<KVPDFObjectName>(text.toUtf8());
+}
+
+std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameWithBytes(const QByteArray &bytes)
+{
+    return std::make_shared<KVPDFObjectName>(bytes);
+}
+
+std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameAtOffset(uint64_t offset, const QByteArray &data)
+{
+    const uint64_t size = uint64_t(data.size());
+    if (offset >= size || data[qsizetype(offset)] != '/')
+        throw FolivoParseFailure("Name must start with '/'.");
+    const auto *bytes = reinterpret_cast<const uint8_t *>(data.constData());
+    uint64_t p = offset + 1;
+    QByteArray name;
+    while (p < size && !kvIsWhite(bytes[p]) && !kvIsDelimiter(bytes[p])) {
+        if (bytes[p] == '#' && p + 2 < size && kvHexValue(bytes[p + 1]) >= 0 && kvHexValue(bytes[p + 2]) >= 0) {
+            name.append(char(kvHexValue(bytes[p + 1]) * 16 + kvHexValue(bytes[p + 2])));
+            p += 3;
+            continue;
+        }
+        name.append(char(bytes[p]));
+        ++p;
+    }
+    auto object = std::make_shared<KVPDFObjectName>(name);
+    object->m_rawLength = p - offset;
+    return object;
+}
+
+QString KVPDFObjectName::stringValue() const
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder(m_bytes);
+    if (decoder.hasError())
+        return QString::fromLatin1(m_bytes);
+    return text;
+}
+
+bool KVPDFObjectName::isEqual(const KVPDFObject &other) const
+{
+    if (this == &other)
+        return true;
+    auto *name = dynamic_cast<const KVPDFObjectName *>(&other);
+    return name && name->m_bytes == m_bytes;
+}
+
+QByteArray KVPDFObjectName::escapedName(const QByteArray &bytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.reserve(bytes.size() + 1);
+    out.append('/');
+    for (char ch : bytes) {
+        const auto c = uint8_t(ch);
+        if (c < 0x21 || c > 0x7E || c == '#' || kvIsDelimiter(c)) {
+            out.append('#');
+            out.append(hex[c >> 4]);
+            out.append(hex[c & 15]);
+        } else {
+            out.append(ch);
+        }
+    }
+    return out;
+}
+
+QByteArray KVPDFObjectName::directObject() { return escapedName(m_bytes); }
+
+KVPDFObjectPtr KVPDFObjectName::copy()
+{
+    auto object = std::make_shared<KVPDFObjectName>(m_bytes);
+    copyBaseInto(*object);
+    return object;
+}
+
+QString KVPDFObjectName::description() { return QStringLiteral("<KVPDFObjectName>: %1").arg(stringValue()); }

@@ -1,0 +1,390 @@
+#include "KVPDFObjectStream.h"
+
+#include "KVPDFDocument.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFFilters.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFParser.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+
+KVPDFObjectStream::KVPDFObjectStream()
+{
+    m_type = TypeStream;
+    m_direct = false;
+}
+
+std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t offset, KVPDFDocument *document,
+                                                                     const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+{
+    auto stream = std::make_shared<KVPDFObjectStream>();
+    stream->m_document = document;
+    stream->setDictionary(dictionary);
+    const QByteArray data = document ? document->docData() : QByteArray();
+    stream->m_rawData = data;
+    stream->m_decrypted = !document || document->pastDecryption();
+    const uint64_t size = uint64_t(data.size());
+    const char *bytes = data.constData();
+
+    uint64_t start = offset + 6;
+    if (start < size && bytes[start] == '\r') {
+        if (start + 1 < size && bytes[start + 1] == '\n') {
+            start += 2;
+        } else {
+            kvLog(QStringLiteral("CR alone not allowed after 'stream' (3.2.7 in PDFReference 1.4)"));
+            start += 1;
+        }
+    } else if (start < size && bytes[start] == '\n') {
+        start += 1;
+    }
+    start = std::min(start, size);
+
+    const int64_t declared = dictionary ? dictionary->integerForKey("Length", -1) : -1;
+    uint64_t length = declared > 0 ? uint64_t(declared) : 0;
+    bool fits = declared >= 0 && length <= size - start;
+    if (fits) {
+        const uint64_t after = kvSkipWhite(data, start + length);
+        fits = kvHasKeyword(data, after, "endstream");
+    }
+    if (!fits) {
+        kvLog(QStringLiteral("endstream expected but not found"));
+        const char *found = strstrtoend(bytes + start, "endstream", bytes + size);
+        if (found) {
+            uint64_t end = uint64_t(found - bytes);
+            // The line end before the keyword belongs to the syntax, not the data.
+            if (end > start && bytes[end - 1] == '\n')
+                --end;
+            if (end > start && bytes[end - 1] == '\r')
+                --end;
+            length = end - start;
+        } else {
+            length = std::min(length, size - start);
+        }
+    }
+    stream->m_range = {start, length};
+    const char *endKeyword = strstrtoend(bytes + start + length, "endstream", bytes + std::min(size, start + length + 64));
+    stream->m_rawLength = (endKeyword ? uint64_t(endKeyword - bytes) + 9 : start + length) - offset;
+    return stream;
+}
+
+std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamWithDictionary(
+    const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &data, KVPDFRange range)
+{
+    auto stream = std::make_shared<KVPDFObjectStream>();
+    stream->setDictionary(dictionary ? dictionary : std::make_shared<KVPDFObjectDictionary>());
+    stream->m_rawData = data;
+    stream->setRange(range);
+    return stream;
+}
+
+std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamWithData(const QByteArray &data, KVPDFRange range)
+{
+    auto dictionary = std::make_shared<KVPDFObjectDictionary>();
+    auto stream = streamWithDictionary(dictionary, data, range);
+    dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(int64_t(stream->m_range.length)));
+    stream->m_decodedData = data.mid(qsizetype(stream->m_range.location), qsizetype(stream->m_range.length));
+    stream->m_hasDecoded = true;
+    return stream;
+}
+
+std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamWithData(const QByteArray &data)
+{
+    return streamWithData(data, {0, uint64_t(data.size())});
+}
+
+std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamByDeflatingData(const QByteArray &data)
+{
+    QByteArray compressed;
+    KVPDFDeflate(data, compressed);
+    auto dictionary = std::make_shared<KVPDFObjectDictionary>();
+    dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(compressed.size()));
+    dictionary->setObject("Filter", KVPDFObjectName::nameWithBytes("FlateDecode"));
+    auto stream = streamWithDictionary(dictionary, compressed, {0, uint64_t(compressed.size())});
+    stream->m_decodedData = data;
+    stream->m_hasDecoded = true;
+    return stream;
+}
+
+void KVPDFObjectStream::setDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+{
+    m_dictionary = dictionary;
+    if (m_dictionary)
+        m_dictionary->setContainer(weak_from_this());
+}
+
+void KVPDFObjectStream::setRange(KVPDFRange range)
+{
+    const uint64_t size = uint64_t(m_rawData.size());
+    range.location = std::min(range.location, size);
+    range.length = std::min(range.length, size - range.location);
+    m_range = range;
+}
+
+void KVPDFObjectStream::decryptIfNeeded()
+{
+    if (m_decrypted || !m_document || !m_document->isDecrypting() || objectNumber() == 0)
+        return;
+    const QByteArray stored = m_rawData.mid(qsizetype(m_range.location), qsizetype(m_range.length));
+    m_rawData = m_document->decryptData(stored, objectNumber(), generation());
+    m_range = {0, uint64_t(m_rawData.size())};
+    m_hasDecoded = false;
+    m_decodedData.clear();
+    m_decrypted = true;
+}
+
+QByteArray KVPDFObjectStream::rawData()
+{
+    decryptIfNeeded();
+    return m_rawData.mid(qsizetype(m_range.location), qsizetype(m_range.length));
+}
+
+void KVPDFObjectStream::setRawData(const QByteArray &data)
+{
+    m_rawData = data;
+    m_range = {0, uint64_t(data.size())};
+    m_hasDecoded = false;
+    m_decodedData.clear();
+    m_decodeComplete = true;
+    m_decrypted = true;
+}
+
+void KVPDFObjectStream::updateRawData(const QByteArray &data)
+{
+    setRawData(data);
+    if (m_dictionary)
+        m_dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(data.size()));
+    m_dataRange.location = 0;
+}
+
+namespace {
+QByteArray decodeJPEG(const QByteArray &jpeg)
+{
+    QBuffer buffer;
+    buffer.setData(jpeg);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "jpeg");
+    QImage image = reader.read();
+    if (image.isNull()) {
+        kvLog(QStringLiteral("DCTDecode: %1").arg(reader.errorString()));
+        return QByteArray();
+    }
+    const bool gray = image.isGrayscale();
+    image = image.convertToFormat(gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    const qsizetype rowBytes = qsizetype(image.width()) * (gray ? 1 : 3);
+    QByteArray pixels;
+    pixels.reserve(rowBytes * image.height());
+    for (int y = 0; y < image.height(); ++y)
+        pixels.append(reinterpret_cast<const char *>(image.constScanLine(y)), rowBytes);
+    return pixels;
+}
+}
+
+QByteArray KVPDFObjectStream::decode()
+{
+    QByteArray data = rawData();
+    m_decodeComplete = true;
+    if (!m_dictionary)
+        return data;
+    KVPDFObjectPtr filter = m_dictionary->resolvedObjectForKey("Filter");
+    if (!filter || filter->objectType() == TypeNull)
+        return data;
+    KVPDFObjectPtr parameters = m_dictionary->resolvedObjectForKey("DecodeParms");
+    if (!parameters)
+        parameters = m_dictionary->resolvedObjectForKey("DP");
+
+    std::vector<KVPDFObjectPtr> filters;
+    std::vector<KVPDFObjectPtr> parameterList;
+    if (auto array = kv_cast<KVPDFObjectArray>(filter)) {
+        for (size_t i = 0; i < array->count(); ++i)
+            filters.push_back(array->resolvedObjectAtIndex(i));
+        if (auto parameterArray = kv_cast<KVPDFObjectArray>(parameters))
+            for (size_t i = 0; i < parameterArray->count(); ++i)
+                parameterList.push_back(parameterArray->resolvedObjectAtIndex(i));
+        else
+            parameterList.push_back(parameters);
+    } else {
+        filters.push_back(filter);
+        parameterList.push_back(kv_cast<KVPDFObjectArray>(parameters) ? kv_cast<KVPDFObjectArray>(parameters)->resolvedObjectAtIndex(0)
+                                                                      : parameters);
+    }
+
+    for (size_t i = 0; i < filters.size(); ++i) {
+        auto name = kv_cast<KVPDFObjectName>(filters[i]);
+        if (!name)
+            break;
+        KVPDFPredictorParams predictor;
+        int earlyChange = 1;
+        if (auto p = kv_cast<KVPDFObjectDictionary>(i < parameterList.size() ? parameterList[i] : nullptr)) {
+            predictor.predictor = int(p->integerForKey("Predictor", 1));
+            predictor.colors = int(p->integerForKey("Colors", 1));
+            predictor.bitsPerComponent = int(p->integerForKey("BitsPerComponent", 8));
+            predictor.columns = int(p->integerForKey("Columns", 1));
+            earlyChange = int(p->integerForKey("EarlyChange", 1));
+        }
+        const QByteArray &filterName = name->bytes();
+        if (filterName == "DCTDecode" || filterName == "DCT") {
+            data = decodeJPEG(data);
+            if (data.isEmpty())
+                m_decodeComplete = false;
+            break;
+        }
+        KVPDFFilterResult result = KVPDFApplyFilter(filterName, data, predictor, earlyChange);
+        data = std::move(result.data);
+        if (!result.complete) {
+            m_decodeComplete = false;
+            break;
+        }
+    }
+    return data;
+}
+
+QByteArray KVPDFObjectStream::decodedData()
+{
+    decryptIfNeeded();
+    if (!m_hasDecoded) {
+        m_decodedData = decode();
+        m_hasDecoded = true;
+    }
+    return m_decodedData;
+}
+
+void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_t)> &accept)
+{
+    if (!m_dictionary || m_dictionary->nameForKey("Type") != "ObjStm")
+        return;
+    const int64_t count = m_dictionary->integerForKey("N", 0);
+    const int64_t first = m_dictionary->integerForKey("First", 0);
+    const QByteArray data = decodedData();
+    if (data.isEmpty())
+        throw FolivoParseFailure("Folivo expected stream data with length > 0.");
+    const char *begin = data.constData();
+    const char *end = begin + data.size();
+    const char *p = begin;
+    for (int64_t i = 0; i < count && p < end; ++i) {
+        while (p < end && kvIsWhite(uint8_t(*p)))
+            ++p;
+        const char *stop = p;
+        const float number = KVPDFObjectStrToFloat(p, end, &stop);
+        if (stop == p)
+            break;
+        p = stop;
+        while (p < end && kvIsWhite(uint8_t(*p)))
+            ++p;
+        const float relative = KVPDFObjectStrToFloat(p, end, &stop);
+        if (stop == p)
+            break;
+        p = stop;
+        if (number < 1 || relative < 0 || first < 0)
+            continue;
+        const double where = double(first) + double(relative);
+        if (where >= double(data.size())) {
+            kvLog(QStringLiteral("Object stream %1: member %2 lies past the data").arg(objectNumber()).arg(uint64_t(number)));
+            continue;
+        }
+        const auto memberNumber = uint64_t(number);
+        if (accept && !accept(memberNumber))
+            continue;
+        KVPDFObjectPtr object;
+        try {
+            object = KVPDFParser::objectAtOffset(m_document, uint64_t(where), data, false, false, false, true);
+        } catch (const FolivoParseFailure &failure) {
+            kvLog(QStringLiteral("Object stream %1: member %2: %3")
+                      .arg(objectNumber())
+                      .arg(memberNumber)
+                      .arg(QString::fromStdString(failure.reason())));
+            continue;
+        }
+        if (!object)
+            continue;
+        if (object->flags() & FlagDirectInteger)
+            object = object->copy();
+        object->setFlags(object->flags() | FlagCompressed);
+        if (m_document)
+            m_document->setObject(object, memberNumber, 0);
+    }
+}
+
+KVPDFObjectPtr KVPDFObjectStream::resolvedObjectForKey(QByteArrayView key)
+{
+    return m_dictionary ? m_dictionary->resolvedObjectForKey(key) : nullptr;
+}
+
+void KVPDFObjectStream::setDocument(KVPDFDocument *document)
+{
+    m_document = document;
+    if (m_dictionary)
+        m_dictionary->setDocument(document);
+}
+
+QByteArray KVPDFObjectStream::directObject()
+{
+    QByteArray data = rawData();
+    const QByteArray eol = lineEnd();
+    if (m_document && m_document->isEncrypting() && objectNumber() != 0)
+        data = m_document->encryptData(data, objectNumber(), generation());
+    auto dictionary = m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy())
+                                   : std::make_shared<KVPDFObjectDictionary>();
+    // Strings in the copy encrypt with this stream's number.
+    dictionary->setContainer(weak_from_this());
+    dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(data.size()));
+    QByteArray out = dictionary->directObject();
+    out.reserve(out.size() + data.size() + 32);
+    out.append(eol);
+    out.append("stream\r\n");
+    out.append(data);
+    out.append(eol);
+    out.append("endstream");
+    return out;
+}
+
+KVPDFObjectPtr KVPDFObjectStream::copy()
+{
+    auto stream = std::make_shared<KVPDFObjectStream>();
+    copyBaseInto(*stream);
+    stream->m_rawData = rawData();
+    stream->m_range = {0, uint64_t(stream->m_rawData.size())};
+    stream->m_decrypted = true;
+    if (m_dictionary)
+        stream->setDictionary(kv_cast<KVPDFObjectDictionary>(m_dictionary->copy()));
+    stream->m_hasDecoded = m_hasDecoded;
+    stream->m_decodedData = m_decodedData;
+    stream->m_decodeComplete = m_decodeComplete;
+    return stream;
+}
+
+void KVPDFObjectStream::fixReferences(const KVPDFTranslationTable &table)
+{
+    if (m_dictionary)
+        m_dictionary->fixReferences(table);
+}
+
+void KVPDFObjectStream::appendChildren(std::vector<KVPDFObjectPtr> &out, bool)
+{
+    if (m_dictionary)
+        out.push_back(m_dictionary);
+}
+
+void KVPDFObjectStream::releaseGraph()
+{
+    if (m_dictionary)
+        m_dictionary->releaseGraph();
+}
+
+QString KVPDFObjectStream::attributedObject()
+{
+    QString text = m_dictionary ? m_dictionary->attributedObject() : QString();
+    return text + QString::fromLatin1(decodedData());
+}
+
+QString KVPDFObjectStream::description()
+{
+    return QStringLiteral("<KVPDFObjectStream>{%1}: %2")
+        .arg(objectNumber())
+        .arg(m_dictionary ? m_dictionary->description() : QString());
+}

@@ -1,0 +1,277 @@
+#include "KVPDFObjectString.h"
+
+#include "KVPDFDocument.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFParser.h"
+#include "KVPDFTextString.h"
+
+KVPDFObjectString::KVPDFObjectString() { m_type = TypeString; }
+
+uint64_t KVPDFObjectString::encodingFor(const QByteArray &bytes)
+{
+    return bytes.size() >= 2 && uint8_t(bytes[0]) >= 0xFE && uint8_t(bytes[1]) >= 0xFE ? EncodingUTF16 : EncodingLatin1;
+}
+
+std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringWithString(const QString &text)
+{
+    auto string = std::make_shared<KVPDFObjectString>();
+    string->setString(text);
+    return string;
+}
+
+std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringWithData(const QByteArray &bytes)
+{
+    auto string = std::make_shared<KVPDFObjectString>();
+    string->setData(bytes);
+    return string;
+}
+
+void KVPDFObjectString::setString(const QString &text)
+{
+    m_bytes = kvEncodeTextString(text);
+    m_encoding = encodingFor(m_bytes);
+    m_isText = true;
+    m_literal = true;
+    m_decrypted = true;
+}
+
+void KVPDFObjectString::setData(const QByteArray &bytes)
+{
+    m_bytes = bytes;
+    m_encoding = encodingFor(bytes);
+    m_isText = false;
+    m_literal = false;
+    m_decrypted = true;
+}
+
+namespace {
+// Literal string body after "(": escapes, nesting and line-end normalisation. Stops at the
+// matching ")" or at the end of the data.
+uint64_t readLiteral(const uint8_t *b, uint64_t size, uint64_t p, QByteArray &out)
+{
+    int depth = 1;
+    while (p < size) {
+        const uint8_t c = b[p++];
+        if (c == '\\') {
+            if (p >= size)
+                break;
+            const uint8_t e = b[p++];
+            switch (e) {
+            case 'n': out.append('\n'); break;
+            case 'r': out.append('\r'); break;
+            case 't': out.append('\t'); break;
+            case 'b': out.append('\b'); break;
+            case 'f': out.append('\f'); break;
+            case '\r':
+                if (p < size && b[p] == '\n')
+                    ++p;
+                break;
+            case '\n': break;
+            default:
+                if (e >= '0' && e <= '7') {
+                    int value = e - '0';
+                    for (int i = 0; i < 2 && p < size && b[p] >= '0' && b[p] <= '7'; ++i)
+                        value = value * 8 + (b[p++] - '0');
+                    out.append(char(value & 0xFF));
+                } else {
+                    out.append(char(e));
+                }
+            }
+        } else if (c == '(') {
+            ++depth;
+            out.append('(');
+        } else if (c == ')') {
+            if (--depth == 0)
+                return p;
+            out.append(')');
+        } else if (c == '\r') {
+            if (p < size && b[p] == '\n')
+                ++p;
+            out.append('\n');
+        } else {
+            out.append(char(c));
+        }
+    }
+    return p;
+}
+}
+
+std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringAtOffset(uint64_t offset, const QByteArray &data,
+                                                                     KVPDFDocument *source, int stringType,
+                                                                     bool dataOnly, bool indexed)
+{
+    auto string = std::make_shared<KVPDFObjectString>();
+    if (source) {
+        string->m_document = source;
+        string->m_decrypted = source->pastDecryption();
+    }
+    const auto *b = reinterpret_cast<const uint8_t *>(data.constData());
+    const uint64_t size = uint64_t(data.size());
+    const uint8_t first = offset < size ? b[offset] : 0;
+    bool literal = stringType == StringLiteral || (stringType == StringByFirstByte && first == '(');
+    uint64_t p = offset + 1;
+    QByteArray bytes;
+    if (!literal) {
+        if (first != '<')
+            throw FolivoParseFailure("Hex string must start with '<'.");
+        int pending = -1;
+        for (;;) {
+            if (p >= size)
+                throw FolivoParseFailure("Hex string must end with '>'.");
+            const uint8_t c = b[p++];
+            if (c == '>')
+                break;
+            if (kvIsWhite(c))
+                continue;
+            const int v = kvHexValue(c);
+            if (v < 0)
+                throw FolivoParseFailure("Hex string must end with '>'.");
+            if (pending < 0) {
+                pending = v;
+            } else {
+                bytes.append(char(pending * 16 + v));
+                pending = -1;
+            }
+        }
+        // An odd final digit counts as followed by 0.
+        if (pending >= 0)
+            bytes.append(char(pending * 16));
+        string->m_isText = false;
+    } else {
+        if (first != '(')
+            throw FolivoParseFailure("String literal must start with '('.");
+        p = readLiteral(b, size, p, bytes);
+        const bool binary = indexed || (!bytes.isEmpty() && bytes[0] == 0);
+        if (binary)
+            literal = false;
+        string->m_isText = !binary && !dataOnly;
+    }
+    string->m_literal = literal;
+    string->m_bytes = bytes;
+    string->m_encoding = encodingFor(bytes);
+    string->m_rawLength = p - offset;
+    return string;
+}
+
+bool KVPDFObjectString::encryptionNumber(uint64_t &number, uint64_t &generation) const
+{
+    if (objectNumber()) {
+        number = objectNumber();
+        generation = this->generation();
+        return true;
+    }
+    KVPDFObjectPtr up = m_container.lock();
+    for (int i = 0; up && i < 100000; ++i) {
+        if (up->objectNumber()) {
+            number = up->objectNumber();
+            generation = up->generation();
+            return true;
+        }
+        up = up->immediateContainer();
+    }
+    return false;
+}
+
+bool KVPDFObjectString::insideObjectStream() const
+{
+    if (m_flags & FlagCompressed)
+        return true;
+    KVPDFObjectPtr outer = container();
+    return outer && (outer->flags() & FlagCompressed);
+}
+
+void KVPDFObjectString::decryptIfNeeded()
+{
+    if (m_decrypted || !m_document || !m_document->isDecrypting())
+        return;
+    if (insideObjectStream()) {
+        // Object streams are decrypted as a whole; their strings are already plain.
+        m_decrypted = true;
+        return;
+    }
+    uint64_t number = 0, generation = 0;
+    if (!encryptionNumber(number, generation))
+        return;
+    m_bytes = m_document->decryptData(m_bytes, number, generation);
+    m_encoding = encodingFor(m_bytes);
+    m_decrypted = true;
+}
+
+QByteArray KVPDFObjectString::stringData()
+{
+    decryptIfNeeded();
+    return m_bytes;
+}
+
+QString KVPDFObjectString::stringValue()
+{
+    decryptIfNeeded();
+    return kvDecodeTextString(m_bytes);
+}
+
+QByteArray KVPDFObjectString::directObject()
+{
+    QByteArray bytes = stringData();
+    if (m_isText && m_encoding == EncodingUTF16)
+        bytes = kvBigEndianTextBytes(bytes);
+    if (m_document && m_document->isEncrypting()) {
+        uint64_t number = 0, generation = 0;
+        if (encryptionNumber(number, generation))
+            bytes = m_document->encryptData(bytes, number, generation);
+    }
+    QByteArray out;
+    if (!m_literal) {
+        static const char hex[] = "0123456789ABCDEF";
+        out.reserve(bytes.size() * 2 + 2);
+        out.append('<');
+        for (char ch : bytes) {
+            out.append(hex[uint8_t(ch) >> 4]);
+            out.append(hex[uint8_t(ch) & 15]);
+        }
+        out.append('>');
+        return out;
+    }
+    out.reserve(bytes.size() + bytes.size() / 8 + 2);
+    out.append('(');
+    for (char ch : bytes) {
+        switch (ch) {
+        case '(': out.append("\\("); break;
+        case ')': out.append("\\)"); break;
+        case '\\': out.append("\\\\"); break;
+        case '\b': out.append("\\b"); break;
+        case '\t': out.append("\\t"); break;
+        case '\n': out.append("\\n"); break;
+        case '\f': out.append("\\f"); break;
+        case '\r': out.append("\\r"); break;
+        default: out.append(ch);
+        }
+    }
+    out.append(')');
+    return out;
+}
+
+void KVPDFObjectString::copyStringInto(KVPDFObjectString &target)
+{
+    copyBaseInto(target);
+    target.m_bytes = m_bytes;
+    target.m_encoding = m_encoding;
+    target.m_literal = m_literal;
+    target.m_isText = m_isText;
+    target.m_decrypted = m_decrypted;
+    // The copy leaves its container; remember that its bytes came from an object stream.
+    if (!m_decrypted && insideObjectStream())
+        target.m_flags |= FlagCompressed;
+}
+
+KVPDFObjectPtr KVPDFObjectString::copy()
+{
+    auto string = std::make_shared<KVPDFObjectString>();
+    copyStringInto(*string);
+    return string;
+}
+
+QString KVPDFObjectString::description()
+{
+    return QStringLiteral("<KVPDFObjectString (%1)>: %2")
+        .arg(m_literal ? QStringLiteral("literal") : QStringLiteral("hex"), stringValue());
+}

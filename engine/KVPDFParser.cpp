@@ -1,0 +1,291 @@
+#include "KVPDFParser.h"
+
+#include "KVPDFDocument.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFGuards.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectBoolean.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectDirectInteger.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFObjectNull.h"
+#include "KVPDFObjectReal.h"
+#include "KVPDFObjectReference.h"
+#include "KVPDFObjectStream.h"
+#include "KVPDFObjectString.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace {
+constexpr uint8_t W = KVPDFCharWhite;
+constexpr uint8_t D = KVPDFCharDelimiter;
+constexpr uint8_t O = KVPDFCharDelimiter | KVPDFCharOpening;
+constexpr uint8_t N = KVPDFCharNumeric;
+constexpr uint8_t R = KVPDFCharRegular;
+
+constexpr std::array<uint8_t, 256> makeLookup()
+{
+    std::array<uint8_t, 256> table{};
+    for (auto &entry : table)
+        entry = R;
+    for (uint8_t c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20})
+        table[c] = W;
+    for (uint8_t c : {'%', ')', '>', ']', '}'})
+        table[c] = D;
+    for (uint8_t c : {'(', '/', '<', '[', '{'})
+        table[c] = O;
+    for (uint8_t c : {'+', '-', '.'})
+        table[c] = N;
+    for (int c = '0'; c <= '9'; ++c)
+        table[size_t(c)] = N;
+    return table;
+}
+constexpr std::array<uint8_t, 256> kLookup = makeLookup();
+}
+
+const uint8_t KVPDFDocumentCharLookup[256] = {
+#define ROW(i) kLookup[i], kLookup[i + 1], kLookup[i + 2], kLookup[i + 3], kLookup[i + 4], kLookup[i + 5], kLookup[i + 6], kLookup[i + 7]
+    ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),  ROW(64),  ROW(72),  ROW(80),
+    ROW(88),  ROW(96),  ROW(104), ROW(112), ROW(120), ROW(128), ROW(136), ROW(144), ROW(152), ROW(160), ROW(168),
+    ROW(176), ROW(184), ROW(192), ROW(200), ROW(208), ROW(216), ROW(224), ROW(232), ROW(240), ROW(248),
+#undef ROW
+};
+
+int kvHexValue(uint8_t c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+float KVPDFObjectStrToFloat(const char *text, const char *end, const char **stop)
+{
+    const char *p = text;
+    float sign = 1;
+    if (p < end && (*p == '+' || *p == '-')) {
+        sign = *p == '-' ? -1 : 1;
+        ++p;
+    }
+    float value = 0;
+    while (p < end && *p >= '0' && *p <= '9')
+        value = value * 10 + float(*p++ - '0');
+    if (p < end && *p == '.') {
+        ++p;
+        float f = 0.1f;
+        while (p < end && *p >= '0' && *p <= '9') {
+            value += float(*p++ - '0') * f;
+            f *= 0.1f;
+        }
+    }
+    // An exponent, a second "." or letters after the number: let the full decimal conversion
+    // have it, as long as it makes sense of more than a sign.
+    if (p < end && !kvIsWhite(uint8_t(*p)) && !kvIsDelimiter(uint8_t(*p)) && p - text > 1) {
+        double full = 0;
+        auto r = std::from_chars(text + (text < end && *text == '+' ? 1 : 0), end, full, std::chars_format::general);
+        if (r.ec == std::errc() && r.ptr > p) {
+            if (stop)
+                *stop = r.ptr;
+            return float(full);
+        }
+    }
+    if (stop)
+        *stop = p;
+    return sign * value;
+}
+
+const char *strstrtoend(const char *text, QByteArrayView needle, const char *end)
+{
+    if (needle.isEmpty())
+        return text;
+    if (!text || text >= end || qsizetype(end - text) < needle.size())
+        return nullptr;
+    const void *found = memmem(text, size_t(end - text), needle.data(), size_t(needle.size()));
+    return static_cast<const char *>(found);
+}
+
+uint64_t kvSkipWhite(const QByteArray &data, uint64_t offset)
+{
+    const uint64_t size = uint64_t(data.size());
+    const auto *b = reinterpret_cast<const uint8_t *>(data.constData());
+    while (offset < size && kvIsWhite(b[offset]))
+        ++offset;
+    return offset;
+}
+
+uint64_t kvSkipWhiteAndComments(const QByteArray &data, uint64_t offset)
+{
+    const uint64_t size = uint64_t(data.size());
+    const auto *b = reinterpret_cast<const uint8_t *>(data.constData());
+    while (offset < size) {
+        if (kvIsWhite(b[offset])) {
+            ++offset;
+        } else if (b[offset] == '%') {
+            while (offset < size && b[offset] != '\n' && b[offset] != '\r')
+                ++offset;
+        } else {
+            break;
+        }
+    }
+    return offset;
+}
+
+bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keyword)
+{
+    return offset <= uint64_t(data.size()) && uint64_t(data.size()) - offset >= uint64_t(keyword.size())
+        && std::memcmp(data.constData() + offset, keyword.data(), size_t(keyword.size())) == 0;
+}
+
+namespace KVPDFParser {
+
+KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+                              bool contained, uint64_t *end)
+{
+    const uint64_t size = uint64_t(data.size());
+    const char *bytes = data.constData();
+    const char *limit = bytes + size;
+    uint64_t run = offset;
+    bool hasDot = false;
+    while (run < size && kvIsNumeric(uint8_t(bytes[run]))) {
+        hasDot |= bytes[run] == '.';
+        ++run;
+    }
+    if (hasDot) {
+        auto real = KVPDFObjectReal::realWithPtr(bytes + offset, limit, document);
+        if (end)
+            *end = offset + std::max<uint64_t>(real->rawLength(), 1);
+        return real;
+    }
+    if (!directOnly && run > offset && kvIsDigit(uint8_t(bytes[offset]))) {
+        uint64_t p = kvSkipWhite(data, run);
+        const uint64_t generationStart = p;
+        while (p < size && kvIsDigit(uint8_t(bytes[p])))
+            ++p;
+        if (p > generationStart) {
+            p = kvSkipWhite(data, p);
+            if (p < size && bytes[p] == 'R') {
+                auto reference = KVPDFObjectReference::referenceWithPtr(bytes + offset, limit, document);
+                if (end)
+                    *end = offset + reference->rawLength();
+                return reference;
+            }
+        }
+    }
+    size_t consumed = 0;
+    KVPDFObjectPtr integer;
+    if (contained) {
+        integer = KVPDFObjectDirectInteger::integerWithPtr(bytes + offset, limit, &consumed);
+    } else {
+        auto plain = KVPDFObjectInteger::integerWithPtr(bytes + offset, limit, document);
+        consumed = plain->rawLength();
+        integer = plain;
+    }
+    // A lone sign or "+-" holds no digit; consume the whole numeric run so loops move on.
+    if (consumed == 0)
+        consumed = std::max<uint64_t>(run - offset, 1);
+    if (end)
+        *end = offset + consumed;
+    return integer;
+}
+
+KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+                              bool contained, bool indexed, bool compressed, uint64_t *end)
+{
+    KVPDFDepthGuard depth;
+    if (!depth.ok())
+        throw FolivoParseFailure("Folivo failed to parse an object");
+    const uint64_t size = uint64_t(data.size());
+    const char *bytes = data.constData();
+    uint64_t p = kvSkipWhiteAndComments(data, offset);
+    if (end)
+        *end = p;
+    if (p == 0 && !directOnly) {
+        kvLog(QStringLiteral("Missing object (0 offset)"));
+        return KVPDFObjectNull::nullObject();
+    }
+    if (p >= size) {
+        if (directOnly)
+            return nullptr;
+        throw FolivoParseFailure("Folivo failed to parse an object");
+    }
+    const bool fileBytes = document && document->isDocData(data);
+    // Deferred parsing only pays off for top-level objects of the file itself.
+    const bool eager = contained || compressed;
+    KVPDFObjectPtr object;
+    uint64_t length = 0;
+    const char c = bytes[p];
+    switch (c) {
+    case 'f':
+    case 't':
+        if (!kvHasKeyword(data, p, c == 'f' ? "false" : "true"))
+            return nullptr;
+        object = fileBytes ? KVPDFObjectBoolean::boolAtOffset(p, data, document)
+                           : KVPDFObjectBoolean::boolWithBool(c == 't');
+        length = c == 'f' ? 5 : 4;
+        break;
+    case 'n':
+        if (!kvHasKeyword(data, p, "null"))
+            return nullptr;
+        object = fileBytes ? KVPDFObjectNull::nullAtOffset(p, data, document) : KVPDFObjectNull::nullObject();
+        length = 4;
+        break;
+    case '[':
+        object = KVPDFObjectArray::arrayAtOffset(p, document, data, directOnly, false, eager);
+        length = object->rawLength();
+        break;
+    case '(':
+    case '<':
+        if (c == '<' && p + 1 < size && bytes[p + 1] == '<') {
+            auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, document, data, directOnly, eager);
+            length = dictionary->rawLength();
+            object = dictionary;
+            if (compressed)
+                break;
+            const uint64_t keyword = kvSkipWhite(data, p + length);
+            if (kvHasKeyword(data, keyword, "stream") && !kvHasKeyword(data, keyword, "endobj")) {
+                dictionary->resolvedObject();
+                auto stream = KVPDFObjectStream::streamAtOffset(keyword, document, dictionary);
+                object = stream;
+                length = keyword - p + stream->rawLength();
+            }
+            break;
+        }
+        object = KVPDFObjectString::stringAtOffset(p, data, fileBytes && !directOnly ? document : nullptr,
+                                                   c == '(' ? KVPDFObjectString::StringLiteral : KVPDFObjectString::StringHex,
+                                                   directOnly, indexed);
+        if (!fileBytes || directOnly)
+            object->setDocument(document);
+        length = object->rawLength();
+        break;
+    case '/':
+        object = KVPDFObjectName::nameAtOffset(p, data);
+        object->setDocument(document);
+        length = object->rawLength();
+        break;
+    default:
+        if (kvIsNumeric(uint8_t(c))) {
+            uint64_t numberEnd = p;
+            object = numberAtOffset(document, p, data, directOnly, contained, &numberEnd);
+            if (end)
+                *end = numberEnd;
+            return object;
+        }
+        if (directOnly) {
+            if (end)
+                *end = p + 1;
+            return nullptr;
+        }
+        throw FolivoParseFailure("Folivo failed to parse an object");
+    }
+    if (end)
+        *end = p + std::max<uint64_t>(length, 1);
+    return object;
+}
+
+}  // namespace KVPDFParser

@@ -1,0 +1,55 @@
+#pragma once
+// The object parser: turns the bytes at an offset into a PDF object, and the byte classes and
+// number reader every tokeniser of the engine shares. Every read is bounded by the data; the
+// end of the data counts as white space. Nesting deeper than KVPDFDepthGuard::kMaxDepth raises
+// FolivoParseFailure.
+#include "KVPDFObject.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <optional>
+
+class KVPDFDocument;
+
+// Byte classes.
+enum KVPDFCharClass : uint8_t {
+    KVPDFCharWhite = 1,
+    KVPDFCharDelimiter = 2,
+    KVPDFCharNumeric = 4,
+    KVPDFCharRegular = 8,
+    KVPDFCharOpening = 16,  // always together with KVPDFCharDelimiter
+};
+extern const uint8_t KVPDFDocumentCharLookup[256];
+
+inline bool kvIsWhite(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDFCharWhite; }
+inline bool kvIsDelimiter(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDFCharDelimiter; }
+inline bool kvIsNumeric(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDFCharNumeric; }
+inline bool kvIsRegular(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDFCharRegular; }
+inline bool kvIsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+int kvHexValue(uint8_t c);  // -1 when not a hex digit
+
+// The engine's number-text reader, in single precision: exact up to 2^24. `end` bounds the
+// text; `stop` (optional) receives the position after the last byte used.
+float KVPDFObjectStrToFloat(const char *text, const char *end, const char **stop = nullptr);
+
+// First occurrence of `needle` in [text, end), or nullptr. An empty needle answers `text`.
+const char *strstrtoend(const char *text, QByteArrayView needle, const char *end);
+
+// Position after the white space and comments at `offset` (bounded by the data).
+uint64_t kvSkipWhiteAndComments(const QByteArray &data, uint64_t offset);
+uint64_t kvSkipWhite(const QByteArray &data, uint64_t offset);
+// True when `keyword` stands at `offset`.
+bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keyword);
+
+namespace KVPDFParser {
+// The object at `offset` of `data`. `document` may be null (free-standing data). See
+// KVPDFDocument::objectAtOffset for the flags.
+// `*end` receives the position after the object (or after the bytes skipped when nothing was
+// recognised), so loops always advance, shared integers included.
+KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+                              bool contained, bool indexed, bool compressed, uint64_t *end = nullptr);
+// A real, integer, shared direct integer or reference at `offset`.
+KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+                              bool contained, uint64_t *end = nullptr);
+}
