@@ -2,7 +2,9 @@
 
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
+#include "KVPDFPage.h"
 #include "KVPDFParser.h"
+#include "KVPDFTrailer.h"
 
 KVPDFDocument::KVPDFDocument() = default;
 

@@ -8,10 +8,35 @@
 #include "KVPDFObject.h"
 
 #include <QByteArray>
+#include <QSizeF>
 #include <QString>
+#include <QStringList>
+#include <QTransform>
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <unordered_map>
+#include <vector>
+
+class KVPDFObjectArray;
+class KVPDFObjectDictionary;
+class KVPDFPage;
+class KVPDFTrailer;
+
+// Open results.
+enum KVPDFOpenResult : int {
+    KVPDFOpenOK = 0,
+    KVPDFOpenNeedsPassword = 1,
+    KVPDFOpenBroken = 2,                // no header, no trailer, or a broken cross-reference chain
+    KVPDFOpenUnsupportedSecurity = 3,
+};
+
+// A file the engine cannot parse may be redrawn page by page by a renderer the layer above
+// installs (the engine itself links no renderer). Answers the new PDF bytes, or empty.
+using KVPDFRedrawFunction = std::function<QByteArray(const QByteArray &data)>;
+// Asked before a redrawn copy is used: the copy loses annotations and form fields.
+using KVPDFRedrawConsent = std::function<bool()>;
 
 class KVPDFDocument {
 public:
@@ -25,6 +50,63 @@ public:
     virtual ~KVPDFDocument();
     KVPDFDocument(const KVPDFDocument &) = delete;
     KVPDFDocument &operator=(const KVPDFDocument &) = delete;
+
+    // Opens PDF bytes. Never throws: the result code says what happened, and the document is
+    // answered whenever one could be made (also for results 1 and 3). A parse failure offers the
+    // redrawn copy when a redraw function is installed and `consent` agrees.
+    static std::shared_ptr<KVPDFDocument> documentWithData(const QByteArray &data, int *result,
+                                                           const KVPDFRedrawConsent &consent = {});
+    // As above from a file; an unreadable file gives result 2 and no document.
+    static std::shared_ptr<KVPDFDocument> documentWithContentsOfFile(const QString &path, int *result,
+                                                                     const KVPDFRedrawConsent &consent = {});
+    static void setRedrawFunction(KVPDFRedrawFunction function);
+
+    // Open steps.
+    bool versionAndEOF();
+    bool workTrailer();
+    // Walks the page tree into pages; answers whether any page holds stored imprints.
+    bool prepPages();
+
+    const QString &pdfVersion() const { return m_pdfVersion; }
+    void setPDFVersion(const QString &version) { m_pdfVersion = version; }
+    const QString &path() const { return m_path; }
+    void setPath(const QString &path) { m_path = path; }
+    KVPDFTrailer *trailer() const { return m_trailer.get(); }
+    const std::shared_ptr<KVPDFObjectDictionary> &rootObject() const { return m_rootObject; }
+    void setRootObject(const std::shared_ptr<KVPDFObjectDictionary> &root) { m_rootObject = root; }
+    const std::shared_ptr<KVPDFObjectDictionary> &pagesObject() const { return m_pagesObject; }
+    void setPagesObject(const std::shared_ptr<KVPDFObjectDictionary> &pages);
+    bool hasFields() const { return m_hasFields; }
+    void setHasFields(bool hasFields) { m_hasFields = hasFields; }
+    bool secondTry() const { return m_secondTry; }
+    bool hadFormSubmitInstructionsOnOpen() const { return m_hadFormSubmitInstructionsOnOpen; }
+    uint64_t startxref() const { return m_startxref; }
+    const std::shared_ptr<KVPDFObjectArray> &docIDArray() const { return m_docID; }
+
+    // Pages.
+    const std::vector<std::shared_ptr<KVPDFPage>> &pages() const { return m_pages; }
+    size_t pageCount() const { return m_pages.size(); }
+    std::shared_ptr<KVPDFPage> pageAtIndex(size_t index) const;
+    void insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index);
+    void removePageAtIndex(size_t index);
+    void setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages);
+    // The page whose dictionary has the object number of `object` (a reference or a dictionary).
+    std::shared_ptr<KVPDFPage> pageForReference(const KVPDFObjectPtr &object) const;
+
+    // 32 upper-case hex digits of the first 16 bytes of ID element `index`, or "".
+    QString docID(int index) const;
+    // The text of ID element 0, or a null string without an ID.
+    QString permanentID() const;
+    static QByteArray uuidData();
+
+    // Identity for 0 or less; otherwise a translation then a rotation by `degrees`.
+    static QTransform pageTransformForRotation(float degrees, QSizeF size);
+    // The crop box size (media box without one), swapped for 90 and 270.
+    static QSizeF pageSizeForPage(KVPDFPage &page);
+    static bool isJPEG(const QString &path);
+
+    // Recoverable defects met while opening, in order.
+    const QStringList &warnings() const { return m_warnings; }
 
     const QByteArray &docData() const { return m_docData; }
     void setDocData(const QByteArray &data) { m_docData = data; }
@@ -82,6 +164,15 @@ public:
     virtual QByteArray encryptData(const QByteArray &data, uint64_t number, uint64_t generation);
 
 protected:
+    // Resets to the freshly made state (the open road re-runs on the same object).
+    void reset();
+    int openData(const QByteArray &data, const KVPDFRedrawConsent &consent);
+    int openOnce();
+    void setUpDocumentID();
+    // The security step of the open road. Without a security handler an encrypted file can
+    // only report that it needs a password.
+    virtual int setupSecurity();
+
     QByteArray m_docData;
     QByteArray m_eol = QByteArrayLiteral("\n");
     std::unordered_map<uint64_t, KVPDFObjectPtr> m_objects;
@@ -92,4 +183,18 @@ protected:
     EncryptionStatus m_encryptionStatus = EncryptionNone;
     bool m_aesEncryption = false;
     bool m_pastDecryption = true;
+
+    QString m_pdfVersion;
+    QString m_path;
+    std::unique_ptr<KVPDFTrailer> m_trailer;
+    std::shared_ptr<KVPDFObjectDictionary> m_rootObject;
+    std::shared_ptr<KVPDFObjectDictionary> m_pagesObject;
+    std::vector<std::shared_ptr<KVPDFPage>> m_pages;
+    std::shared_ptr<KVPDFObjectArray> m_docID;
+    QStringList m_warnings;
+    uint64_t m_startxref = 0;
+    bool m_secondTry = false;
+    bool m_hasFields = false;
+    bool m_hadFormSubmitInstructionsOnOpen = false;
+    bool m_isOwner = false;
 };

@@ -14,8 +14,9 @@ constexpr int kMaxLoggedPerThread = 2000;
 void kvLog(const QString &message)
 {
     if (t_capture) {
-        if (t_capture->messages.size() < 100000)
-            t_capture->messages.append(message);
+        for (KVPDFLogCapture *c = t_capture; c; c = c->previous())
+            if (c->messages.size() < 100000)
+                c->messages.append(message);
         return;
     }
     if (t_logged < kMaxLoggedPerThread) {

@@ -6,8 +6,8 @@
 
 void kvLog(const QString &message);
 
-// While alive, collects every message logged on the constructing thread (captures nest; the
-// innermost one collects). Messages still go to the Qt log.
+// While alive, collects every message logged on the constructing thread (captures nest and
+// each one collects). While any capture is alive, messages do not go to the Qt log.
 struct KVPDFLogCapture {
     KVPDFLogCapture();
     ~KVPDFLogCapture();
@@ -15,6 +15,7 @@ struct KVPDFLogCapture {
     KVPDFLogCapture &operator=(const KVPDFLogCapture &) = delete;
 
     bool contains(const QString &fragment) const;
+    KVPDFLogCapture *previous() const { return m_previous; }
 
     QStringList messages;
 

@@ -262,9 +262,11 @@ TEST(KVPDFObjectModelTest, IndexedColourSpacesAreMarked)
 {
     Parsed indexed("[/Indexed /DeviceRGB 1 <00FF00FF0000>]");
     // The shared integers carry only their own flag.
-    for (const auto &element : kv_cast<KVPDFObjectArray>(indexed.object)->value())
-        if (element->objectType() != KVPDFObject::TypeInteger)
+    for (const auto &element : kv_cast<KVPDFObjectArray>(indexed.object)->value()) {
+        if (element->objectType() != KVPDFObject::TypeInteger) {
             EXPECT_TRUE(element->hasFlag(KVPDFObject::FlagIndexedLookup)) << element->description().toStdString();
+        }
+    }
     Parsed later("[/DeviceRGB /Indexed (x)]");
     for (const auto &element : kv_cast<KVPDFObjectArray>(later.object)->value())
         EXPECT_FALSE(element->hasFlag(KVPDFObject::FlagIndexedLookup));

@@ -1,0 +1,436 @@
+// The open road: header and line end, the cross-reference chain, security, the page tree.
+#include "KVPDFDocument.h"
+
+#include "KVIdentifiers.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFObjectReference.h"
+#include "KVPDFObjectString.h"
+#include "KVPDFPage.h"
+#include "KVPDFParser.h"
+#include "KVPDFTrailer.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include <mutex>
+#include <unordered_set>
+
+namespace {
+std::mutex g_redrawLock;
+KVPDFRedrawFunction g_redraw;
+
+// The ID the blank-document template carries; documents made from it get a fresh one.
+const QByteArray kTemplateID("\x7B\xEC\x2A\x5E\xD9\x3F\x94\xFA\xA0\x41\xDE\xAC\x2A\xEB\xF1\x3B", 16);
+}
+
+void KVPDFDocument::setRedrawFunction(KVPDFRedrawFunction function)
+{
+    std::lock_guard<std::mutex> guard(g_redrawLock);
+    g_redraw = std::move(function);
+}
+
+std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, int *result,
+                                                               const KVPDFRedrawConsent &consent)
+{
+    auto document = std::make_shared<KVPDFDocument>();
+    const int code = document->openData(data, consent);
+    if (result)
+        *result = code;
+    return document;
+}
+
+std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, int *result,
+                                                                         const KVPDFRedrawConsent &consent)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        kvLog(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        if (result)
+            *result = KVPDFOpenBroken;
+        return nullptr;
+    }
+    auto document = documentWithData(file.readAll(), result, consent);
+    document->setPath(path);
+    return document;
+}
+
+void KVPDFDocument::reset()
+{
+    for (auto &entry : m_objects)
+        if (entry.second)
+            entry.second->releaseGraph();
+    m_objects.clear();
+    m_generationCount = 1;
+    m_objectCount = 0;
+    m_docData.clear();
+    m_eol = QByteArrayLiteral("\n");
+    m_trailer.reset();
+    m_rootObject.reset();
+    m_pagesObject.reset();
+    m_pages.clear();
+    m_docID.reset();
+    m_pdfVersion.clear();
+    m_startxref = 0;
+    m_hasFields = false;
+    m_hadFormSubmitInstructionsOnOpen = false;
+    m_encryptKey.clear();
+    m_encryptionStatus = EncryptionNone;
+    m_pastDecryption = true;
+    m_isOwner = false;
+}
+
+int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent)
+{
+    KVPDFLogCapture capture;
+    int result = KVPDFOpenOK;
+    QByteArray input = data;
+    for (;;) {
+        reset();
+        m_docData = input;
+        try {
+            result = openOnce();
+            break;
+        } catch (const FolivoException &failure) {
+            kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
+        }
+        // The engine could not read the file: offer the copy a renderer can draw, once.
+        KVPDFRedrawFunction redraw;
+        {
+            std::lock_guard<std::mutex> guard(g_redrawLock);
+            redraw = g_redraw;
+        }
+        if (m_secondTry || !redraw || !consent || !consent()) {
+            result = KVPDFOpenBroken;
+            m_pages.clear();
+            break;
+        }
+        m_secondTry = true;
+        input = redraw(data);
+        if (input.isEmpty()) {
+            kvLog(QStringLiteral("The redrawn copy could not be made"));
+            result = KVPDFOpenBroken;
+            break;
+        }
+    }
+    m_warnings += capture.messages;
+    return result;
+}
+
+int KVPDFDocument::openOnce()
+{
+    if (m_docData.isEmpty())
+        return KVPDFOpenOK;
+    if (!versionAndEOF())
+        return KVPDFOpenBroken;
+    if (!workTrailer())
+        return KVPDFOpenBroken;
+    setUpDocumentID();
+
+    auto trailerDictionary = m_trailer ? m_trailer->trailerDictionary() : nullptr;
+    if (trailerDictionary && trailerDictionary->objectForKey("Encrypt")) {
+        const int security = setupSecurity();
+        if (security != KVPDFOpenOK)
+            return security;
+    } else {
+        m_isOwner = true;
+    }
+
+    if (m_trailer)
+        m_trailer->handleAllDeferredResolves();
+    if (!m_rootObject && trailerDictionary)
+        m_rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
+    if (!m_rootObject) {
+        kvLog(QStringLiteral("No document catalogue"));
+        return KVPDFOpenBroken;
+    }
+    setPagesObject(kv_cast<KVPDFObjectDictionary>(m_rootObject->resolvedObjectForKey("Pages")));
+    prepPages();
+    return KVPDFOpenOK;
+}
+
+int KVPDFDocument::setupSecurity()
+{
+    kvLog(QStringLiteral("The document is encrypted; it cannot be read without its security handler"));
+    return KVPDFOpenNeedsPassword;
+}
+
+bool KVPDFDocument::versionAndEOF()
+{
+    const qsizetype size = m_docData.size();
+    qsizetype marker = -1;
+    for (qsizetype i = std::min<qsizetype>(size, 1000); i >= 0; --i) {
+        if (i + 8 <= size && m_docData.at(i) == '%' && kvHasKeyword(m_docData, uint64_t(i), "%PDF-")) {
+            marker = i;
+            break;
+        }
+    }
+    if (marker < 0) {
+        kvLog(QStringLiteral("No PDF header found"));
+        return false;
+    }
+    qsizetype p = marker + 5;
+    while (p < size && !kvIsWhite(uint8_t(m_docData.at(p))) && p - marker < 32)
+        ++p;
+    m_pdfVersion = QString::fromLatin1(m_docData.mid(marker + 5, p - marker - 5));
+    if (marker >= 2) {
+        // Junk before the header shifts every offset in the file; the byte before "%" stays
+        // because writers that prepend junk usually count offsets from there.
+        const qsizetype cut = marker - 1;
+        m_docData = m_docData.mid(cut);
+        marker -= cut;
+        kvLog(QStringLiteral("%1 bytes precede PDF start marker -- adjusted document data").arg(cut));
+    }
+    for (qsizetype i = marker; i < size && i < marker + 94 && i < m_docData.size(); ++i) {
+        const char c = m_docData.at(i);
+        if (c == '\r') {
+            m_eol = i + 1 < m_docData.size() && m_docData.at(i + 1) == '\n' ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\r");
+            return true;
+        }
+        if (c == '\n') {
+            m_eol = QByteArrayLiteral("\n");
+            return true;
+        }
+    }
+    kvLog(QStringLiteral("No line end after the PDF header"));
+    return false;
+}
+
+bool KVPDFDocument::workTrailer()
+{
+    const QByteArray &data = m_docData;
+    const char *begin = data.constData();
+    const char *end = begin + data.size();
+    bool hasXref = false;
+    uint64_t offset = 0;
+    const qsizetype startxref = data.lastIndexOf("startxref");
+    if (startxref >= 0 && data.indexOf('%', startxref) >= 0) {
+        uint64_t p = kvSkipWhite(data, uint64_t(startxref) + 9);
+        const int64_t value = KVPDFObjectInteger::parseInteger(begin + p, end, nullptr);
+        m_startxref = value > 0 ? uint64_t(value) : 0;
+        const uint64_t at = kvSkipWhite(data, m_startxref);
+        if (m_startxref > 0 && m_startxref < uint64_t(data.size())
+            && (kvHasKeyword(data, at, "xref") || (at < uint64_t(data.size()) && kvIsDigit(uint8_t(data.at(qsizetype(at))))))) {
+            hasXref = true;
+            offset = m_startxref;
+        } else {
+            kvLog(QStringLiteral("startxref does not point at a cross-reference section; reading objects one by one"));
+        }
+    } else {
+        // A file cut short after its last objects still holds them: read it object by object.
+        kvLog(QStringLiteral("No startxref at the end of the file; reading objects one by one"));
+    }
+    m_trailer = KVPDFTrailer::trailerWithOffset(offset, this, hasXref);
+    if (!m_trailer && hasXref) {
+        kvLog(QStringLiteral("The cross-reference section could not be read; reading objects one by one"));
+        m_trailer = KVPDFTrailer::trailerWithOffset(0, this, false);
+    }
+    if (!m_trailer)
+        return false;
+    if (!m_trailer->setupAllObjects())
+        return false;
+    auto trailerDictionary = m_trailer->trailerDictionary();
+    if (!trailerDictionary)
+        return false;
+    KVPDFObjectPtr root = trailerDictionary->resolvedObjectForKey("Root");
+    if (!kv_cast<KVPDFObjectDictionary>(root)) {
+        m_trailer->handleAllDeferredResolves();
+        root = trailerDictionary->resolvedObjectForKey("Root");
+    }
+    m_rootObject = kv_cast<KVPDFObjectDictionary>(root);
+    const int64_t size = trailerDictionary->integerForKey("Size", 0);
+    uint64_t highest = 0;
+    for (KVPDFTrailer *section = m_trailer.get(); section; section = section->prev())
+        highest = std::max(highest, section->maxObjectNumber());
+    if (size > 0 && uint64_t(size) > m_objectCount)
+        m_objectCount = uint64_t(size);
+    if (highest + 1 > uint64_t(std::max<int64_t>(size, 0)))
+        kvLog(QStringLiteral("Document object count mismatch; reported: %1, actual: %2").arg(size).arg(highest + 1));
+    if (highest + 1 > m_objectCount)
+        m_objectCount = highest + 1;
+    if (!m_rootObject)
+        return true;  // the encrypted or broken case is decided by the caller
+    if (auto version = kv_cast<KVPDFObjectName>(m_rootObject->resolvedObjectForKey("Version"))) {
+        const QString catalogVersion = version->stringValue();
+        if (!catalogVersion.isEmpty() && catalogVersion != m_pdfVersion)
+            m_pdfVersion = catalogVersion;
+    }
+    if (m_rootObject->objectForKey("AcroForm"))
+        m_hasFields = true;
+    return true;
+}
+
+void KVPDFDocument::setPagesObject(const std::shared_ptr<KVPDFObjectDictionary> &pages)
+{
+    m_pagesObject = pages;
+    m_hadFormSubmitInstructionsOnOpen = false;
+    if (!pages)
+        return;
+    auto kids = kv_cast<KVPDFObjectArray>(pages->resolvedObjectForKey("Kids"));
+    auto first = kids ? kv_cast<KVPDFObjectDictionary>(kids->resolvedObjectAtIndex(0)) : nullptr;
+    if (first && (first->integerForKey("FolivoFlags", 0) & 0x1))
+        m_hadFormSubmitInstructionsOnOpen = true;
+}
+
+bool KVPDFDocument::prepPages()
+{
+    m_pages.clear();
+    if (!m_pagesObject)
+        return false;
+    // Depth first, iteratively; a node met again is a loop in the tree and is not walked twice.
+    std::vector<std::shared_ptr<KVPDFObjectDictionary>> leaves;
+    std::unordered_set<const KVPDFObject *> nodes;
+    struct Frame {
+        std::shared_ptr<KVPDFObjectArray> kids;
+        size_t next = 0;
+    };
+    std::vector<Frame> stack;
+    nodes.insert(m_pagesObject.get());
+    if (auto kids = kv_cast<KVPDFObjectArray>(m_pagesObject->resolvedObjectForKey("Kids")))
+        stack.push_back({kids, 0});
+    while (!stack.empty()) {
+        Frame &frame = stack.back();
+        if (frame.next >= frame.kids->count()) {
+            stack.pop_back();
+            continue;
+        }
+        KVPDFObjectPtr kid = frame.kids->resolvedObjectAtIndex(frame.next++);
+        auto dictionary = kv_cast<KVPDFObjectDictionary>(kid);
+        if (!dictionary) {
+            kvLog(QStringLiteral("Expected Page or Pages object, found: %1").arg(kid ? kid->objectTypeName() : QStringLiteral("nothing")));
+            continue;
+        }
+        const QByteArray type = dictionary->nameForKey("Type");
+        auto kids = kv_cast<KVPDFObjectArray>(dictionary->resolvedObjectForKey("Kids"));
+        if (type == "Pages" || (type != "Page" && kids)) {
+            if (!nodes.insert(dictionary.get()).second) {
+                kvLog(QStringLiteral("The page tree loops back to object %1").arg(dictionary->objectNumber()));
+                continue;
+            }
+            if (stack.size() > 1000) {
+                kvLog(QStringLiteral("The page tree is nested too deeply"));
+                continue;
+            }
+            if (kids)
+                stack.push_back({kids, 0});
+            continue;
+        }
+        if (type != "Page")
+            kvLog(QStringLiteral("Expected Page or Pages object, found: %1").arg(QString::fromLatin1(type)));
+        leaves.push_back(dictionary);
+    }
+    const int64_t count = m_pagesObject->integerForKey("Count", -1);
+    if (count != int64_t(leaves.size()))
+        kvLog(QStringLiteral("The page tree counts %1 pages but holds %2").arg(count).arg(leaves.size()));
+    for (size_t i = 0; i < leaves.size(); ++i)
+        m_pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
+    return false;
+}
+
+void KVPDFDocument::setUpDocumentID()
+{
+    auto trailerDictionary = m_trailer ? m_trailer->trailerDictionary() : nullptr;
+    auto fresh = KVPDFObjectString::stringWithData(uuidData());
+    auto ids = trailerDictionary ? kv_cast<KVPDFObjectArray>(trailerDictionary->resolvedObjectForKey("ID")) : nullptr;
+    if (ids && ids->count() >= 1) {
+        std::vector<KVPDFObjectPtr> elements = ids->value();
+        if (elements.size() < 2)
+            elements.resize(2);
+        auto first = kv_cast<KVPDFObjectString>(elements[0] ? elements[0]->resolvedObject() : nullptr);
+        if (!first || first->stringData() == kTemplateID)
+            elements[0] = fresh;
+        elements[1] = fresh->copy();
+        m_docID = KVPDFObjectArray::arrayWithArray(std::move(elements));
+    } else {
+        m_docID = KVPDFObjectArray::arrayWithArray({fresh, fresh->copy()});
+    }
+    m_docID->setDocument(this);
+}
+
+std::shared_ptr<KVPDFPage> KVPDFDocument::pageAtIndex(size_t index) const
+{
+    return index < m_pages.size() ? m_pages[index] : nullptr;
+}
+
+void KVPDFDocument::insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index)
+{
+    m_pages.insert(m_pages.begin() + qsizetype(std::min(index, m_pages.size())), page);
+}
+
+void KVPDFDocument::removePageAtIndex(size_t index)
+{
+    if (index < m_pages.size())
+        m_pages.erase(m_pages.begin() + qsizetype(index));
+}
+
+void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages) { m_pages = std::move(pages); }
+
+std::shared_ptr<KVPDFPage> KVPDFDocument::pageForReference(const KVPDFObjectPtr &object) const
+{
+    if (!object)
+        return nullptr;
+    KVPDFObjectPtr target = object;
+    if (object->objectNumber() == 0)
+        target = object->resolvedObject();
+    if (!target)
+        return nullptr;
+    for (const auto &page : m_pages) {
+        const auto &dictionary = page->pageDictionary();
+        if (dictionary && dictionary->objectNumber() == target->objectNumber()
+            && dictionary->generation() == target->generation())
+            return page;
+    }
+    return nullptr;
+}
+
+QString KVPDFDocument::docID(int index) const
+{
+    if (!m_docID || index < 0 || size_t(index) >= m_docID->count())
+        return QString();
+    auto string = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(size_t(index)));
+    if (!string)
+        return QString();
+    return QString::fromLatin1(string->stringData().left(16).toHex().toUpper());
+}
+
+QString KVPDFDocument::permanentID() const
+{
+    if (!m_docID || m_docID->count() == 0)
+        return QString();
+    auto string = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0));
+    return string ? string->stringValue() : QString();
+}
+
+QByteArray KVPDFDocument::uuidData() { return kvFreshIdentifierBytes(); }
+
+QTransform KVPDFDocument::pageTransformForRotation(float degrees, QSizeF size)
+{
+    if (degrees <= 0)
+        return QTransform();
+    QTransform transform;
+    const int angle = int(degrees);
+    if (angle == 90)
+        transform.translate(0, -size.height());
+    else if (angle == 180)
+        transform.translate(-size.width(), -size.height());
+    else if (angle == 270)
+        transform.translate(-size.width(), 0);
+    // Row-vector order: the translation applies first, then the rotation.
+    return transform * QTransform().rotate(degrees);
+}
+
+QSizeF KVPDFDocument::pageSizeForPage(KVPDFPage &page)
+{
+    QSizeF size = page.cropBox().value_or(page.mediaBox()).size();
+    const int angle = page.rotate().value_or(0);
+    return angle == 90 || angle == 270 ? size.transposed() : size;
+}
+
+bool KVPDFDocument::isJPEG(const QString &path)
+{
+    return QImageReader::imageFormat(path) == "jpeg";
+}

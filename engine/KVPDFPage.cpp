@@ -1,0 +1,252 @@
+#include "KVPDFPage.h"
+
+#include "KVPDFDocument.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectBoolean.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectReal.h"
+#include "KVPDFObjectReference.h"
+#include "KVPDFObjectStream.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+QSizeF g_paperSize(612, 792);
+bool g_paperLandscape = false;
+}
+
+KVPDFPage::KVPDFPage() = default;
+KVPDFPage::~KVPDFPage() = default;
+
+std::shared_ptr<KVPDFPage> KVPDFPage::pageWithDocument(KVPDFDocument *document, uint64_t number,
+                                                       const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+{
+    auto page = std::make_shared<KVPDFPage>();
+    page->m_document = document;
+    page->m_pageNumber = number;
+    page->m_pageDictionary = dictionary;
+    return page;
+}
+
+std::shared_ptr<KVPDFPage> KVPDFPage::pageWithData(const QByteArray &data, uint64_t number,
+                                                   const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+{
+    int result = 0;
+    std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(data, &result);
+    auto page = pageWithDocument(document.get(), number, dictionary);
+    page->m_ownedDocument = document;
+    return page;
+}
+
+void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+{
+    m_pageDictionary = dictionary;
+    m_cachedMediaBox.reset();
+    m_cachedCropBox.reset();
+    m_cachedRotation.reset();
+}
+
+void KVPDFPage::setDefaultPaperSize(QSizeF size, bool landscape)
+{
+    g_paperSize = size;
+    g_paperLandscape = landscape;
+}
+
+QRectF KVPDFPage::getPDFRectFromArray(const KVPDFObjectPtr &object)
+{
+    auto array = kv_cast<KVPDFObjectArray>(object ? object->resolvedObject() : nullptr);
+    if (!array || array->count() < 4)
+        return QRectF();
+    double v[4];
+    for (size_t i = 0; i < 4; ++i) {
+        KVPDFObjectPtr element = array->resolvedObjectAtIndex(i);
+        v[i] = element ? double(element->realValue()) : 0.0;
+        if (!std::isfinite(v[i]))
+            v[i] = 0;
+    }
+    // Some producers write the upper-right corner first; readers agree on the normalised box.
+    const double x0 = std::min(v[0], v[2]), x1 = std::max(v[0], v[2]);
+    const double y0 = std::min(v[1], v[3]), y1 = std::max(v[1], v[3]);
+    return QRectF(x0, y0, x1 - x0, y1 - y0);
+}
+
+std::shared_ptr<KVPDFObjectArray> KVPDFPage::makePDFRect(const QRectF &rect)
+{
+    return KVPDFObjectArray::arrayWithArray({KVPDFObjectReal::realWithFloat(float(rect.x())),
+                                             KVPDFObjectReal::realWithFloat(float(rect.y())),
+                                             KVPDFObjectReal::realWithFloat(float(rect.x() + rect.width())),
+                                             KVPDFObjectReal::realWithFloat(float(rect.y() + rect.height()))});
+}
+
+QRectF KVPDFPage::mediaBox()
+{
+    if (m_cachedMediaBox)
+        return *m_cachedMediaBox;
+    QRectF box;
+    if (m_pageDictionary)
+        box = getPDFRectFromArray(m_pageDictionary->objectFromAncestorsForKey("MediaBox"));
+    if (box.width() == 0 && box.height() == 0) {
+        QSizeF paper = g_paperLandscape ? g_paperSize.transposed() : g_paperSize;
+        box = QRectF(QPointF(0, 0), paper);
+        auto dictionary = m_pageDictionary ? kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy())
+                                           : std::make_shared<KVPDFObjectDictionary>();
+        if (m_pageDictionary) {
+            dictionary->setObjectNumber(m_pageDictionary->objectNumber());
+            dictionary->setGeneration(m_pageDictionary->generation());
+            dictionary->setDirect(m_pageDictionary->isDirect());
+        }
+        dictionary->setObject("MediaBox", makePDFRect(box));
+        setPageDictionary(dictionary);
+        if (m_document && dictionary->objectNumber())
+            m_document->setObject(dictionary, dictionary->objectNumber(), dictionary->generation());
+    }
+    m_cachedMediaBox = box;
+    return box;
+}
+
+std::optional<QRectF> KVPDFPage::cropBox()
+{
+    if (!m_cachedCropBox) {
+        KVPDFObjectPtr object = m_pageDictionary ? m_pageDictionary->objectFromAncestorsForKey("CropBox") : nullptr;
+        if (kv_cast<KVPDFObjectArray>(object))
+            m_cachedCropBox = std::optional<QRectF>(getPDFRectFromArray(object));
+        else
+            m_cachedCropBox = std::optional<QRectF>();
+    }
+    return *m_cachedCropBox;
+}
+
+std::optional<int> KVPDFPage::rotate()
+{
+    if (!m_cachedRotation) {
+        KVPDFObjectPtr object = m_pageDictionary ? m_pageDictionary->objectFromAncestorsForKey("Rotate") : nullptr;
+        if (object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal)) {
+            int64_t angle = object->longLongValue() % 360;
+            if (angle < 0)
+                angle += 360;
+            m_cachedRotation = std::optional<int>(int(angle));
+        } else {
+            m_cachedRotation = std::optional<int>();
+        }
+    }
+    return *m_cachedRotation;
+}
+
+void KVPDFPage::setRotate(int angle)
+{
+    int normalised = angle % 360;
+    if (normalised < 0)
+        normalised += 360;
+    auto dictionary = m_pageDictionary ? kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy())
+                                       : std::make_shared<KVPDFObjectDictionary>();
+    if (m_pageDictionary) {
+        dictionary->setObjectNumber(m_pageDictionary->objectNumber());
+        dictionary->setGeneration(m_pageDictionary->generation());
+        dictionary->setDirect(m_pageDictionary->isDirect());
+    }
+    dictionary->setObject("Rotate", KVPDFObjectInteger::integerWithLongLong(normalised));
+    setPageDictionary(dictionary);
+    if (m_document && dictionary->objectNumber())
+        m_document->setObject(dictionary, dictionary->objectNumber(), dictionary->generation());
+}
+
+QRectF KVPDFPage::croppedMediaBox()
+{
+    QRectF box = mediaBox();
+    if (auto crop = cropBox()) {
+        const QRectF cut = box.intersected(*crop);
+        box = cut.isValid() ? cut : box;
+    }
+    const int angle = rotate().value_or(0);
+    if (angle == 90 || angle == 270)
+        box = QRectF(box.topLeft(), box.size().transposed());
+    return box;
+}
+
+bool KVPDFPage::isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream)
+{
+    if (!stream || !stream->dictionary() || !stream->dictionary()->objectForKey("FolivoImprint"))
+        return false;
+    auto flattened = kv_cast<KVPDFObjectBoolean>(stream->dictionary()->resolvedObjectForKey("Flattened"));
+    return !(flattened && flattened->boolValue());
+}
+
+std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
+{
+    std::vector<std::shared_ptr<KVPDFObjectStream>> streams;
+    if (!m_pageDictionary)
+        return streams;
+    KVPDFObjectPtr contents = m_pageDictionary->resolvedObjectForKey("Contents");
+    if (auto single = kv_cast<KVPDFObjectStream>(contents)) {
+        streams.push_back(single);
+        return streams;
+    }
+    auto array = kv_cast<KVPDFObjectArray>(contents);
+    if (!array)
+        return streams;
+    for (size_t i = 0; i < array->count(); ++i) {
+        auto stream = kv_cast<KVPDFObjectStream>(array->resolvedObjectAtIndex(i));
+        if (stream && !isLiveImprintStream(stream))
+            streams.push_back(stream);
+    }
+    if (streams.size() <= 1)
+        return streams;
+    QByteArray joined;
+    for (const auto &stream : streams) {
+        if (stream->dictionary() && stream->dictionary()->objectForKey("FolivoMarker"))
+            continue;
+        joined.append(stream->decodedData());
+        // Content streams join as if separated by white space, so "Q" and "q" never fuse.
+        joined.append('\n');
+    }
+    m_potentialNewStream = KVPDFObjectStream::streamByDeflatingData(joined);
+    m_potentialNewStream->setDocument(m_document);
+    return {m_potentialNewStream};
+}
+
+void KVPDFPage::useNewStream()
+{
+    if (!m_potentialNewStream || m_usingNewContentStream || !m_pageDictionary || !m_document)
+        return;
+    // A fresh object: the old streams may be shared with other pages and stay as they are.
+    const uint64_t number = std::max<uint64_t>(m_document->objectCount(), 1);
+    m_document->setObject(m_potentialNewStream, number, 0);
+    m_potentialNewStream->setDirect(false);
+    std::vector<KVPDFObjectPtr> contents{KVPDFObjectReference::referenceWithObject(m_potentialNewStream)};
+    m_pageDictionary->setObject("Contents", KVPDFObjectArray::arrayWithArray(std::move(contents)));
+    if (m_pageDictionary->objectNumber())
+        m_document->setObject(m_pageDictionary, m_pageDictionary->objectNumber(), m_pageDictionary->generation());
+    m_usingNewContentStream = true;
+}
+
+void KVPDFPage::removeExtraObject(const KVPDFObjectPtr &object)
+{
+    m_extraObjects.erase(std::remove(m_extraObjects.begin(), m_extraObjects.end(), object), m_extraObjects.end());
+}
+
+std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
+{
+    auto page = std::make_shared<KVPDFPage>();
+    page->m_document = m_document;
+    page->m_ownedDocument = m_ownedDocument;
+    page->m_pageNumber = m_pageNumber;
+    if (m_pageDictionary) {
+        auto dictionary = kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy());
+        dictionary->setObjectNumber(m_pageDictionary->objectNumber());
+        dictionary->setGeneration(m_pageDictionary->generation());
+        page->m_pageDictionary = dictionary;
+    }
+    page->m_extraObjects = m_extraObjects;
+    return page;
+}
+
+size_t KVPDFPage::streamIndex(const std::vector<KVPDFRange> &ranges, uint64_t position)
+{
+    for (size_t i = 0; i < ranges.size(); ++i)
+        if (ranges[i].location <= position && position < ranges[i].location + ranges[i].length)
+            return i;
+    return 0;
+}

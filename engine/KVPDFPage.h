@@ -1,0 +1,93 @@
+#pragma once
+// The engine's view of one page: its dictionary, boxes, rotation and content streams. Made by
+// the document's page-tree walk; refers back to its document without owning it (unless the
+// page was made from data, in which case it owns the document it made).
+// Threads: one thread at a time.
+#include "KVPDFObject.h"
+
+#include <QRectF>
+#include <QSizeF>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class KVPDFDocument;
+class KVPDFObjectArray;
+class KVPDFObjectDictionary;
+class KVPDFObjectStream;
+
+class KVPDFPage {
+public:
+    KVPDFPage();
+    virtual ~KVPDFPage();
+
+    static std::shared_ptr<KVPDFPage> pageWithDocument(KVPDFDocument *document, uint64_t number,
+                                                       const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
+    // The page makes (and owns) a document from `data`.
+    static std::shared_ptr<KVPDFPage> pageWithData(const QByteArray &data, uint64_t number,
+                                                   const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
+
+    KVPDFDocument *document() const { return m_document; }
+    void setDocument(KVPDFDocument *document) { m_document = document; }
+    uint64_t pageNumberInDocument() const { return m_pageNumber; }
+    void setPageNumberInDocument(uint64_t number) { m_pageNumber = number; }
+    const std::shared_ptr<KVPDFObjectDictionary> &pageDictionary() const { return m_pageDictionary; }
+    // Also empties the box and rotation caches.
+    void setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
+
+    // [a0 a1 a2 a3] as a rectangle with its corners put in order (width and height >= 0).
+    static QRectF getPDFRectFromArray(const KVPDFObjectPtr &array);
+    static std::shared_ptr<KVPDFObjectArray> makePDFRect(const QRectF &rect);
+
+    // MediaBox through the Parent chain; a page without one gets the default paper size,
+    // written into the page.
+    QRectF mediaBox();
+    std::optional<QRectF> cropBox();
+    // Rotate through the Parent chain, reduced into 0..359.
+    std::optional<int> rotate();
+    void setRotate(int angle);
+    // Media box intersected with the crop box; width and height swapped for 90 and 270.
+    QRectF croppedMediaBox();
+
+    // Paper size for pages without a MediaBox (points).
+    static void setDefaultPaperSize(QSizeF size, bool landscape);
+
+    // The page's content streams in order, with live imprint streams left out. With more than
+    // one stream, the joined stream (a line end between parts, so "Q" and "q" never fuse) is
+    // kept as potentialNewStream and is the list's only element.
+    std::vector<std::shared_ptr<KVPDFObjectStream>> contentStreams();
+    const std::shared_ptr<KVPDFObjectStream> &potentialNewStream() const { return m_potentialNewStream; }
+    // Makes the joined stream the page's only content: a new stream object, so streams shared
+    // with other pages are never emptied.
+    void useNewStream();
+    bool usingNewContentStream() const { return m_usingNewContentStream; }
+
+    void addExtraObject(const KVPDFObjectPtr &object) { m_extraObjects.push_back(object); }
+    void removeExtraObject(const KVPDFObjectPtr &object);
+    const std::vector<KVPDFObjectPtr> &extraObjects() const { return m_extraObjects; }
+
+    bool isEqual(const KVPDFPage &other) const
+    {
+        return m_document == other.m_document && m_pageNumber == other.m_pageNumber;
+    }
+    std::shared_ptr<KVPDFPage> copy() const;
+
+    // Index of the first (location, length) range holding `position`, else 0.
+    static size_t streamIndex(const std::vector<KVPDFRange> &ranges, uint64_t position);
+
+private:
+    static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
+
+    KVPDFDocument *m_document = nullptr;
+    std::shared_ptr<KVPDFDocument> m_ownedDocument;
+    uint64_t m_pageNumber = 0;
+    std::shared_ptr<KVPDFObjectDictionary> m_pageDictionary;
+    std::vector<KVPDFObjectPtr> m_extraObjects;
+    std::shared_ptr<KVPDFObjectStream> m_potentialNewStream;
+    bool m_usingNewContentStream = false;
+
+    std::optional<QRectF> m_cachedMediaBox;
+    std::optional<std::optional<QRectF>> m_cachedCropBox;
+    std::optional<std::optional<int>> m_cachedRotation;
+};
