@@ -77,6 +77,3 @@ KVPDFObjectPtr KVPDFDocument::numberAtOffset(uint64_t offset, const QByteArray &
     return KVPDFParser::numberAtOffset(this, offset, data, directOnly, contained);
 }
 
-QByteArray KVPDFDocument::decryptData(const QByteArray &data, uint64_t, uint64_t) { return data; }
-
-QByteArray KVPDFDocument::encryptData(const QByteArray &data, uint64_t, uint64_t) { return data; }

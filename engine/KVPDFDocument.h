@@ -154,14 +154,38 @@ public:
     bool pastDecryption() const { return m_pastDecryption; }
     void setPastDecryption(bool past) { m_pastDecryption = past; }
 
-    bool isDecrypting() const { return hasEncryptionKey() && m_encryptionStatus == EncryptionDecrypting; }
+    // Reading and writing keep keys of their own: bytes read from the file decrypt with the key
+    // the password gave, whatever the passwords set for the next write.
+    bool isDecrypting() const { return !m_readKey.isEmpty(); }
     bool isEncrypting() const { return hasEncryptionKey() && m_encryptionStatus == EncryptionEncrypting; }
+    // The key that decrypts the file as read (empty for plain files and before a password).
+    const QByteArray &fileKey() const { return m_readKey; }
 
+    // What is being decrypted or encrypted: strings and streams may use different crypt filters.
+    enum CryptTarget { CryptString, CryptStream };
     // Decrypts the bytes of a string or stream of object (number, generation). AES input starts
     // with its 16-byte vector and has its padding removed; bad padding is logged and kept.
-    virtual QByteArray decryptData(const QByteArray &data, uint64_t number, uint64_t generation);
+    QByteArray decryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target = CryptString);
     // Encrypts for writing: AES output is a fresh vector followed by the padded cipher text.
-    virtual QByteArray encryptData(const QByteArray &data, uint64_t number, uint64_t generation);
+    QByteArray encryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target = CryptString);
+    // False for a stream the file leaves in clear: the Metadata stream of a file whose
+    // EncryptMetadata is false, and streams with an Identity crypt filter of their own.
+    bool streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary);
+
+    // Standard security handler. validatePassword answers 0 when the password is accepted (as
+    // user or owner) and 1 when refused; a refusal changes nothing.
+    int validatePassword(const QString &password);
+    // Sets, changes or removes (both empty, as owner) the passwords the next write encrypts with.
+    // permissions: the permission bits asked for; reserved bits are set as the format requires.
+    void setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,
+                         bool encryptMetadata = true);
+    bool isOwner() const { return m_isOwner; }
+    // 0xFFFFFFFC (everything) for the owner and for plain files, else the file's P.
+    int64_t accessPermissions() const { return m_isOwner ? int64_t(0xFFFFFFFC) : m_accessPermissions; }
+    bool awaitingPassword() const { return m_encryptDictionary && m_readKey.isEmpty(); }
+    const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_encryptDictionary; }
+    // The first element of the ID in force, which every key depends on.
+    QByteArray firstIDBytes() const;
 
 protected:
     // Resets to the freshly made state (the open road re-runs on the same object).
@@ -197,4 +221,20 @@ protected:
     bool m_hasFields = false;
     bool m_hadFormSubmitInstructionsOnOpen = false;
     bool m_isOwner = false;
+
+    // Security state beyond the key and status above.
+    enum class CryptMethod { None, RC4, AES };
+    CryptMethod methodFor(CryptTarget target) const { return target == CryptStream ? m_streamMethod : m_stringMethod; }
+    int checkSecurityHandler();
+    // Continues the open road once a key is known: object streams, catalogue, pages.
+    int finishOpen();
+    QByteArray m_readKey;
+    CryptMethod m_readStringMethod = CryptMethod::RC4;
+    CryptMethod m_readStreamMethod = CryptMethod::RC4;
+    int32_t m_filePermissions = -4;
+    std::shared_ptr<KVPDFObjectDictionary> m_encryptDictionary;
+    int64_t m_accessPermissions = int64_t(0xFFFFFFFC);
+    CryptMethod m_stringMethod = CryptMethod::RC4;
+    CryptMethod m_streamMethod = CryptMethod::RC4;
+    bool m_encryptMetadata = true;
 };

@@ -79,9 +79,12 @@ void KVPDFDocument::reset()
     m_hasFields = false;
     m_hadFormSubmitInstructionsOnOpen = false;
     m_encryptKey.clear();
+    m_readKey.clear();
+    m_encryptDictionary.reset();
     m_encryptionStatus = EncryptionNone;
     m_pastDecryption = true;
     m_isOwner = false;
+    m_accessPermissions = int64_t(0xFFFFFFFC);
 }
 
 int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent)
@@ -139,24 +142,30 @@ int KVPDFDocument::openOnce()
     } else {
         m_isOwner = true;
     }
+    return finishOpen();
+}
 
+int KVPDFDocument::finishOpen()
+{
     if (m_trailer)
         m_trailer->handleAllDeferredResolves();
+    auto trailerDictionary = m_trailer ? m_trailer->trailerDictionary() : nullptr;
     if (!m_rootObject && trailerDictionary)
         m_rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
     if (!m_rootObject) {
         kvLog(QStringLiteral("No document catalogue"));
         return KVPDFOpenBroken;
     }
+    if (auto version = kv_cast<KVPDFObjectName>(m_rootObject->resolvedObjectForKey("Version"))) {
+        const QString catalogVersion = version->stringValue();
+        if (!catalogVersion.isEmpty() && catalogVersion != m_pdfVersion)
+            m_pdfVersion = catalogVersion;
+    }
+    if (m_rootObject->objectForKey("AcroForm"))
+        m_hasFields = true;
     setPagesObject(kv_cast<KVPDFObjectDictionary>(m_rootObject->resolvedObjectForKey("Pages")));
     prepPages();
     return KVPDFOpenOK;
-}
-
-int KVPDFDocument::setupSecurity()
-{
-    kvLog(QStringLiteral("The document is encrypted; it cannot be read without its security handler"));
-    return KVPDFOpenNeedsPassword;
 }
 
 bool KVPDFDocument::versionAndEOF()
@@ -236,8 +245,13 @@ bool KVPDFDocument::workTrailer()
     auto trailerDictionary = m_trailer->trailerDictionary();
     if (!trailerDictionary)
         return false;
+    // Strings and streams of an encrypted file stay encrypted until a key is known; object
+    // streams must not be expanded before then either.
+    const bool encrypted = trailerDictionary->objectForKey("Encrypt") != nullptr;
+    if (encrypted)
+        m_pastDecryption = false;
     KVPDFObjectPtr root = trailerDictionary->resolvedObjectForKey("Root");
-    if (!kv_cast<KVPDFObjectDictionary>(root)) {
+    if (!kv_cast<KVPDFObjectDictionary>(root) && !encrypted) {
         m_trailer->handleAllDeferredResolves();
         root = trailerDictionary->resolvedObjectForKey("Root");
     }
@@ -248,19 +262,11 @@ bool KVPDFDocument::workTrailer()
         highest = std::max(highest, section->maxObjectNumber());
     if (size > 0 && uint64_t(size) > m_objectCount)
         m_objectCount = uint64_t(size);
-    if (highest + 1 > uint64_t(std::max<int64_t>(size, 0)))
+    // A stream section reports its Size as its highest number, so only a number past Size counts.
+    if (highest > uint64_t(std::max<int64_t>(size, 0)))
         kvLog(QStringLiteral("Document object count mismatch; reported: %1, actual: %2").arg(size).arg(highest + 1));
     if (highest + 1 > m_objectCount)
         m_objectCount = highest + 1;
-    if (!m_rootObject)
-        return true;  // the encrypted or broken case is decided by the caller
-    if (auto version = kv_cast<KVPDFObjectName>(m_rootObject->resolvedObjectForKey("Version"))) {
-        const QString catalogVersion = version->stringValue();
-        if (!catalogVersion.isEmpty() && catalogVersion != m_pdfVersion)
-            m_pdfVersion = catalogVersion;
-    }
-    if (m_rootObject->objectForKey("AcroForm"))
-        m_hasFields = true;
     return true;
 }
 

@@ -24,8 +24,12 @@ std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offse
         const char *begin = data.constData();
         const char *end = begin + data.size();
         const char *start = begin + std::min<uint64_t>(offset + 1, uint64_t(data.size()));
-        const char *found = strstrtoend(start, "endobj", end);
-        array->m_rawLength = (found ? uint64_t(found - begin) : uint64_t(data.size())) - offset;
+        const char *stop = strstrtoend(start, "endobj", end);
+        if (!stop)
+            stop = end;
+        while (stop > start && kvIsWhite(uint8_t(stop[-1])))
+            --stop;
+        array->m_rawLength = uint64_t(stop - begin) - offset;
     } else {
         array->parse();
     }

@@ -39,6 +39,8 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset
                 break;
             }
         }
+        while (stop > start && kvIsWhite(uint8_t(stop[-1])))
+            --stop;
         dictionary->m_rawLength = uint64_t(stop - begin) - offset;
     } else {
         dictionary->parse();

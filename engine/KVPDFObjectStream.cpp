@@ -130,8 +130,12 @@ void KVPDFObjectStream::decryptIfNeeded()
 {
     if (m_decrypted || !m_document || !m_document->isDecrypting() || objectNumber() == 0)
         return;
+    if (m_dictionary && !m_document->streamIsEncrypted(*m_dictionary)) {
+        m_decrypted = true;
+        return;
+    }
     const QByteArray stored = m_rawData.mid(qsizetype(m_range.location), qsizetype(m_range.length));
-    m_rawData = m_document->decryptData(stored, objectNumber(), generation());
+    m_rawData = m_document->decryptData(stored, objectNumber(), generation(), KVPDFDocument::CryptStream);
     m_range = {0, uint64_t(m_rawData.size())};
     m_hasDecoded = false;
     m_decodedData.clear();
@@ -280,7 +284,8 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
         if (stop == p)
             break;
         p = stop;
-        if (number < 1 || relative < 0 || first < 0)
+        // "1e30" reads as a float no object number can hold; converting it would be undefined.
+        if (!(number >= 1 && number < 0x1p64f) || !(relative >= 0) || first < 0)
             continue;
         const double where = double(first) + double(relative);
         if (where >= double(data.size())) {
@@ -326,8 +331,9 @@ QByteArray KVPDFObjectStream::directObject()
 {
     QByteArray data = rawData();
     const QByteArray eol = lineEnd();
-    if (m_document && m_document->isEncrypting() && objectNumber() != 0)
-        data = m_document->encryptData(data, objectNumber(), generation());
+    if (m_document && m_document->isEncrypting() && objectNumber() != 0
+        && (!m_dictionary || m_document->streamIsEncrypted(*m_dictionary)))
+        data = m_document->encryptData(data, objectNumber(), generation(), KVPDFDocument::CryptStream);
     auto dictionary = m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy())
                                    : std::make_shared<KVPDFObjectDictionary>();
     // Strings in the copy encrypt with this stream's number.

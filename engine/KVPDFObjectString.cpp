@@ -2,6 +2,7 @@
 
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFObjectDictionary.h"
 #include "KVPDFParser.h"
 #include "KVPDFTextString.h"
 
@@ -172,6 +173,15 @@ bool KVPDFObjectString::encryptionNumber(uint64_t &number, uint64_t &generation)
     return false;
 }
 
+bool KVPDFObjectString::insideEncryptDictionary() const
+{
+    if (!m_document || !m_document->encryptDictionary())
+        return false;
+    const KVPDFObject *encrypt = m_document->encryptDictionary().get();
+    KVPDFObjectPtr outer = container();
+    return outer.get() == encrypt || (outer && outer->objectNumber() && outer->objectNumber() == encrypt->objectNumber());
+}
+
 bool KVPDFObjectString::insideObjectStream() const
 {
     if (m_flags & FlagCompressed)
@@ -214,7 +224,8 @@ QByteArray KVPDFObjectString::directObject()
     QByteArray bytes = stringData();
     if (m_isText && m_encoding == EncodingUTF16)
         bytes = kvBigEndianTextBytes(bytes);
-    if (m_document && m_document->isEncrypting()) {
+    // The Encrypt dictionary's own strings (O, U) are never encrypted.
+    if (m_document && m_document->isEncrypting() && !insideEncryptDictionary()) {
         uint64_t number = 0, generation = 0;
         if (encryptionNumber(number, generation))
             bytes = m_document->encryptData(bytes, number, generation);

@@ -29,6 +29,8 @@ public:
     void setEncoding(uint64_t encoding) { m_encoding = encoding; }
     bool isText() const { return m_isText; }
     bool isDecrypted() const { return m_decrypted; }
+    // The bytes are plain as they stand (the Encrypt dictionary's own strings).
+    void markDecrypted() { m_decrypted = true; }
 
     // Decrypted bytes.
     QByteArray stringData();
@@ -47,6 +49,7 @@ protected:
     // numbered container's. False when none has a number.
     bool encryptionNumber(uint64_t &number, uint64_t &generation) const;
     bool insideObjectStream() const;
+    bool insideEncryptDictionary() const;
     void copyStringInto(KVPDFObjectString &target);
     static uint64_t encodingFor(const QByteArray &bytes);
 

@@ -150,12 +150,15 @@ KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QB
     const uint64_t size = uint64_t(data.size());
     const char *bytes = data.constData();
     const char *limit = bytes + size;
+    // Only the bytes a number can take (sign, digits, the "." after them) decide between real and
+    // integer. Looking for a "." in the whole run of numeric bytes made "1-1-1-..." quadratic:
+    // each number of the run scanned the rest of it.
     uint64_t run = offset;
-    bool hasDot = false;
-    while (run < size && kvIsNumeric(uint8_t(bytes[run]))) {
-        hasDot |= bytes[run] == '.';
+    if (run < size && (bytes[run] == '+' || bytes[run] == '-'))
         ++run;
-    }
+    while (run < size && kvIsDigit(uint8_t(bytes[run])))
+        ++run;
+    const bool hasDot = run < size && bytes[run] == '.';
     if (hasDot) {
         auto real = KVPDFObjectReal::realWithPtr(bytes + offset, limit, document);
         if (end)
@@ -187,8 +190,11 @@ KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QB
         integer = plain;
     }
     // A lone sign or "+-" holds no digit; consume the whole numeric run so loops move on.
-    if (consumed == 0)
+    if (consumed == 0) {
+        while (run < size && kvIsNumeric(uint8_t(bytes[run])))
+            ++run;
         consumed = std::max<uint64_t>(run - offset, 1);
+    }
     if (end)
         *end = offset + consumed;
     return integer;
@@ -245,7 +251,9 @@ KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QB
             auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, document, data, directOnly, eager);
             length = dictionary->rawLength();
             object = dictionary;
-            if (compressed)
+            // Stream data lies in the file bytes only; in other data (an object stream, a content
+            // stream) the keyword's offset means nothing there.
+            if (compressed || !fileBytes)
                 break;
             const uint64_t keyword = kvSkipWhite(data, p + length);
             if (kvHasKeyword(data, keyword, "stream") && !kvHasKeyword(data, keyword, "endobj")) {

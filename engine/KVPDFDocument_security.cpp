@@ -1,0 +1,299 @@
+// The Standard security handler's side of the document: checks at open, passwords, per-object
+// encryption and decryption.
+#include "KVPDFDocument.h"
+
+#include "KVCrypto.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectBoolean.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFObjectString.h"
+#include "KVPDFStandardSecurity.h"
+#include "KVPDFTrailer.h"
+
+namespace {
+KVPDFStandardSecurity securityFrom(KVPDFObjectDictionary &encrypt, const QByteArray &firstID)
+{
+    KVPDFStandardSecurity security;
+    security.revision = int(encrypt.integerForKey("R", 2));
+    security.lengthBits = int(encrypt.integerForKey("Length", 0));
+    security.permissions = int32_t(encrypt.integerForKey("P", 0));
+    if (auto o = kv_cast<KVPDFObjectString>(encrypt.resolvedObjectForKey("O")))
+        security.ownerValue = o->stringData();
+    if (auto u = kv_cast<KVPDFObjectString>(encrypt.resolvedObjectForKey("U")))
+        security.userValue = u->stringData();
+    if (auto metadata = kv_cast<KVPDFObjectBoolean>(encrypt.resolvedObjectForKey("EncryptMetadata")))
+        security.encryptMetadata = metadata->boolValue();
+    security.firstID = firstID;
+    return security;
+}
+
+// Strings of the Encrypt dictionary are stored in clear.
+void markPlain(const KVPDFObjectPtr &object)
+{
+    if (auto string = kv_cast<KVPDFObjectString>(object)) {
+        string->markDecrypted();
+    } else if (auto dictionary = kv_cast<KVPDFObjectDictionary>(object)) {
+        for (const auto &entry : dictionary->value())
+            markPlain(entry.second);
+    } else if (auto array = kv_cast<KVPDFObjectArray>(object)) {
+        for (const auto &element : array->value())
+            markPlain(element);
+    }
+}
+}
+
+QByteArray KVPDFDocument::firstIDBytes() const
+{
+    auto ids = m_trailer && m_trailer->trailerDictionary()
+        ? kv_cast<KVPDFObjectArray>(m_trailer->trailerDictionary()->resolvedObjectForKey("ID"))
+        : nullptr;
+    // The file's own first element, as the keys were made with it.
+    if (!ids && m_docID)
+        ids = m_docID;
+    auto first = ids ? kv_cast<KVPDFObjectString>(ids->resolvedObjectAtIndex(0)) : nullptr;
+    if (!first)
+        return QByteArray();
+    first->markDecrypted();
+    return first->stringData();
+}
+
+int KVPDFDocument::checkSecurityHandler()
+{
+    auto encrypt = m_encryptDictionary;
+    const QByteArray filter = encrypt->nameForKey("Filter");
+    const int64_t v = encrypt->integerForKey("V", 0);
+    const int64_t r = encrypt->integerForKey("R", 2);
+    auto unsupported = [&](const QString &reason) {
+        if (!reason.isEmpty())
+            kvLog(reason);
+        kvLog(QStringLiteral("Folivo does not support the %1-%2 security handler.").arg(QString::fromLatin1(filter)).arg(v));
+        return KVPDFOpenUnsupportedSecurity;
+    };
+    if (filter != "Standard" || !(v == 1 || v == 2 || v == 4))
+        return unsupported(QString());
+    if (r < 2 || r > 4)
+        return unsupported(QStringLiteral("Security handler revision %1 (AES-256) is not supported").arg(r));
+    m_readStringMethod = m_readStreamMethod = CryptMethod::RC4;
+    if (v == 4) {
+        auto filters = kv_cast<KVPDFObjectDictionary>(encrypt->resolvedObjectForKey("CF"));
+        auto methodOf = [&](QByteArrayView key, CryptMethod &method) -> bool {
+            // An absent filter name means Identity: that data is stored in clear.
+            const QByteArray name = encrypt->nameForKey(key);
+            if (name.isEmpty() || name == "Identity") {
+                method = CryptMethod::None;
+                return true;
+            }
+            auto filterDictionary = filters ? kv_cast<KVPDFObjectDictionary>(filters->resolvedObjectForKey(name)) : nullptr;
+            const QByteArray cfm = filterDictionary ? filterDictionary->nameForKey("CFM") : QByteArray("V2");
+            if (cfm == "V2")
+                method = CryptMethod::RC4;
+            else if (cfm == "AESV2")
+                method = CryptMethod::AES;
+            else if (cfm == "None")
+                method = CryptMethod::None;
+            else
+                return false;
+            return true;
+        };
+        if (!methodOf("StrF", m_readStringMethod) || !methodOf("StmF", m_readStreamMethod))
+            return unsupported(QStringLiteral("Crypt filter methods other than V2 and AESV2 not supported"));
+    }
+    if (auto metadata = kv_cast<KVPDFObjectBoolean>(encrypt->resolvedObjectForKey("EncryptMetadata")))
+        m_encryptMetadata = metadata->boolValue();
+    return KVPDFOpenOK;
+}
+
+int KVPDFDocument::setupSecurity()
+{
+    auto trailerDictionary = m_trailer->trailerDictionary();
+    m_encryptDictionary = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Encrypt"));
+    if (!m_encryptDictionary) {
+        kvLog(QStringLiteral("The Encrypt entry is not a dictionary"));
+        return KVPDFOpenUnsupportedSecurity;
+    }
+    markPlain(m_encryptDictionary);
+    const int checked = checkSecurityHandler();
+    if (checked != KVPDFOpenOK)
+        return checked;
+    m_filePermissions = int32_t(m_encryptDictionary->integerForKey("P", 0));
+    const KVPDFStandardSecurity security = securityFrom(*m_encryptDictionary, firstIDBytes());
+    const QByteArray key = security.authenticateUser(QByteArray());
+    if (key.isEmpty())
+        return KVPDFOpenNeedsPassword;
+    m_readKey = key;
+    m_isOwner = false;
+    m_accessPermissions = m_filePermissions;
+    // Written again with the same protection unless the passwords change.
+    m_encryptKey = key;
+    m_stringMethod = m_readStringMethod;
+    m_streamMethod = m_readStreamMethod;
+    m_encryptionStatus = EncryptionEncrypting;
+    return KVPDFOpenOK;
+}
+
+int KVPDFDocument::validatePassword(const QString &password)
+{
+    if (!m_encryptDictionary)
+        return awaitingPassword() ? 1 : 0;
+    if (!m_readKey.isEmpty() && m_isOwner)
+        return 0;
+    const KVPDFStandardSecurity security = securityFrom(*m_encryptDictionary, firstIDBytes());
+    QByteArray key;
+    bool owner = false;
+    for (const QByteArray &form : KVPDFStandardSecurity::passwordForms(password)) {
+        const QByteArray userPassword = security.authenticateOwner(form);
+        if (!userPassword.isEmpty()) {
+            key = security.fileKey(userPassword);
+            owner = true;
+            break;
+        }
+        key = security.authenticateUser(form);
+        if (!key.isEmpty())
+            break;
+    }
+    if (key.isEmpty())
+        return 1;
+    const bool firstAcceptance = m_readKey.isEmpty();
+    m_readKey = key;
+    m_isOwner = owner || m_isOwner;
+    m_accessPermissions = m_filePermissions;
+    m_encryptKey = key;
+    m_stringMethod = m_readStringMethod;
+    m_streamMethod = m_readStreamMethod;
+    m_encryptionStatus = EncryptionEncrypting;
+    if (firstAcceptance) {
+        KVPDFLogCapture capture;
+        try {
+            finishOpen();
+        } catch (const FolivoException &failure) {
+            kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
+        }
+        m_warnings += capture.messages;
+    }
+    return 0;
+}
+
+void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,
+                                    bool encryptMetadata)
+{
+    if (userPassword.isEmpty() && ownerPassword.isEmpty()) {
+        if (!m_isOwner && m_encryptDictionary) {
+            kvLog(QStringLiteral("Only the owner may remove the passwords"));
+            return;
+        }
+        m_encryptDictionary.reset();
+        m_encryptKey.clear();
+        m_encryptionStatus = EncryptionNone;
+        return;
+    }
+    std::shared_ptr<KVPDFObjectDictionary> dictionary;
+    if (m_encryptDictionary) {
+        dictionary = kv_cast<KVPDFObjectDictionary>(m_encryptDictionary->copy());
+    } else {
+        dictionary = std::make_shared<KVPDFObjectDictionary>();
+        dictionary->setObject("Filter", KVPDFObjectName::nameWithBytes("Standard"));
+        dictionary->setObject("V", KVPDFObjectInteger::integerWithLongLong(1));
+        dictionary->setObject("R", KVPDFObjectInteger::integerWithLongLong(2));
+        dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(40));
+        m_stringMethod = m_streamMethod = CryptMethod::RC4;
+    }
+    dictionary->setDocument(this);
+    const int revision = int(dictionary->integerForKey("R", 2));
+    // The bits the format reserves are set; P as written is what the document holds.
+    const uint32_t reserved = revision >= 3 ? 0xFFFFF0C0u : 0xFFFFFFC0u;
+    const uint32_t meaningful = revision >= 3 ? 0x00000F3Cu : 0x0000003Cu;
+    const auto p = int32_t((uint32_t(permissions) & meaningful) | reserved);
+    dictionary->setObject("P", KVPDFObjectInteger::integerWithLongLong(p));
+    if (revision >= 4)
+        dictionary->setObject("EncryptMetadata", KVPDFObjectBoolean::boolWithBool(encryptMetadata));
+    else
+        encryptMetadata = true;
+
+    KVPDFStandardSecurity security = securityFrom(*dictionary, firstIDBytes());
+    security.permissions = p;
+    security.encryptMetadata = encryptMetadata;
+    const QByteArray user = KVPDFStandardSecurity::passwordBytes(userPassword);
+    const QByteArray owner = KVPDFStandardSecurity::passwordBytes(ownerPassword);
+    security.ownerValue = security.computeOwnerValue(owner, user);
+    security.userValue = security.computeUserValue(user);
+    dictionary->setObject("O", KVPDFObjectString::stringWithData(security.ownerValue));
+    dictionary->setObject("U", KVPDFObjectString::stringWithData(security.userValue));
+    m_encryptDictionary = dictionary;
+    markPlain(dictionary);
+    m_encryptMetadata = encryptMetadata;
+    m_accessPermissions = p;
+    m_encryptKey = security.fileKey(user);
+    m_encryptionStatus = EncryptionEncrypting;
+}
+
+bool KVPDFDocument::streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary)
+{
+    auto &dictionary = const_cast<KVPDFObjectDictionary &>(streamDictionary);
+    const QByteArray type = dictionary.nameForKey("Type");
+    if (type == "XRef")
+        return false;
+    if (type == "Metadata" && !m_encryptMetadata)
+        return false;
+    // A Crypt filter of the stream's own: without a name, or named Identity, it is in clear.
+    KVPDFObjectPtr filter = dictionary.resolvedObjectForKey("Filter");
+    QByteArray first;
+    KVPDFObjectPtr parameters = dictionary.resolvedObjectForKey("DecodeParms");
+    if (auto array = kv_cast<KVPDFObjectArray>(filter)) {
+        auto name = kv_cast<KVPDFObjectName>(array->resolvedObjectAtIndex(0));
+        first = name ? name->bytes() : QByteArray();
+        if (auto parameterArray = kv_cast<KVPDFObjectArray>(parameters))
+            parameters = parameterArray->resolvedObjectAtIndex(0);
+    } else if (auto name = kv_cast<KVPDFObjectName>(filter)) {
+        first = name->bytes();
+    }
+    if (first == "Crypt") {
+        auto p = kv_cast<KVPDFObjectDictionary>(parameters);
+        const QByteArray name = p ? p->nameForKey("Name") : QByteArray();
+        if (name.isEmpty() || name == "Identity")
+            return false;
+    }
+    return true;
+}
+
+QByteArray KVPDFDocument::decryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target)
+{
+    if (m_readKey.isEmpty())
+        return data;
+    const CryptMethod method = target == CryptStream ? m_readStreamMethod : m_readStringMethod;
+    switch (method) {
+    case CryptMethod::None:
+        return data;
+    case CryptMethod::RC4:
+        return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_readKey, number, generation, false), data);
+    case CryptMethod::AES: {
+        const auto result = kvcrypto::aes128DecryptWithIV(KVPDFStandardSecurity::objectKey(m_readKey, number, generation, true), data);
+        if (!result.ok) {
+            kvLog(QStringLiteral("Object %1 %2: AES data shorter than its initialisation vector").arg(number).arg(generation));
+            return QByteArray();
+        }
+        if (result.badPadding)
+            kvLog(QStringLiteral("Invalid AES padding."));
+        return result.data;
+    }
+    }
+    return data;
+}
+
+QByteArray KVPDFDocument::encryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target)
+{
+    if (!isEncrypting())
+        return data;
+    switch (methodFor(target)) {
+    case CryptMethod::None:
+        return data;
+    case CryptMethod::RC4:
+        return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_encryptKey, number, generation, false), data);
+    case CryptMethod::AES:
+        return kvcrypto::aes128EncryptWithIV(KVPDFStandardSecurity::objectKey(m_encryptKey, number, generation, true), data);
+    }
+    return data;
+}
