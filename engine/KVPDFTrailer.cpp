@@ -460,20 +460,11 @@ void KVPDFTrailer::readWalkTrailer()
 {
     const QByteArray &data = m_document->docData();
     const qsizetype keyword = data.lastIndexOf("trailer");
-    if (keyword >= 0) {
-        try {
-            const uint64_t start = kvSkipWhiteAndComments(data, uint64_t(keyword) + 7);
-            m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(m_document, start, data, false, true, false, false));
-        } catch (const FolivoParseFailure &) {
-        }
-        if (m_trailerDictionary)
-            return;
-        kvLog(QStringLiteral("No trailer dictionary after the last trailer keyword"));
-    }
     // Files written with cross-reference streams keep Root, Info, ID and Encrypt in the
-    // stream's dictionary: take the last one in the file.
+    // stream's dictionary. Whichever comes last in the file, that stream or the last "trailer"
+    // keyword, belongs to the newest update.
     const auto &headers = m_chain->walk();
-    for (size_t i = headers.size(); i-- > 0;) {
+    for (size_t i = headers.size(); i-- > 0 && int64_t(headers[i].headerPosition) > int64_t(keyword);) {
         if (!m_chain->objectTextContains(i, "/XRef", 64 * 1024))
             continue;
         try {
@@ -490,6 +481,16 @@ void KVPDFTrailer::readWalkTrailer()
         kvLog(QStringLiteral("Took the trailer from the cross reference stream of object %1").arg(headers[i].number));
         return;
     }
+    if (keyword < 0)
+        return;
+    try {
+        const uint64_t start = kvSkipWhiteAndComments(data, uint64_t(keyword) + 7);
+        m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(
+            KVPDFParser::objectAtOffset(m_document, start, data, false, true, false, false));
+    } catch (const FolivoParseFailure &) {
+    }
+    if (!m_trailerDictionary)
+        kvLog(QStringLiteral("No trailer dictionary after the last trailer keyword"));
 }
 
 bool KVPDFTrailer::setupObjects()
