@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTransform>
+#include <QVariantMap>
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,8 @@ class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFPage;
 class KVPDFTrailer;
+class KVPDFDataWriter;        // Writing
+struct KVPDFWriteState;       // Writing
 
 // Open results.
 enum KVPDFOpenResult : int {
@@ -187,6 +190,56 @@ public:
     // The first element of the ID in force, which every key depends on.
     QByteArray firstIDBytes() const;
 
+    // ---- Writing (KVPDFDocument_write.cpp) -------------------------------------------------
+    // Every save goes through currentDataWithImprints(withImprints, compression, writer). With
+    // imprints it writes a complete new file: header "%PDF-1.3", the objects the current page
+    // list, the catalogue and Info reach, numbered 1..N in the order met, one classic
+    // cross-reference table, and a trailer with Root, FolivoVersion, Size, Info, Encrypt (when
+    // encrypting) and ID. The page tree is rebuilt flat from pages(), so insertions, deletions
+    // and reordering take effect; what a page inherited from the old tree moves into the page.
+    // Without imprints it writes the working copy: the current bytes and an incremental update
+    // holding the current pages (a complete plain file when the bytes have no cross-reference
+    // section to update or are still encrypted). Every line ends with EOL() except the fixed
+    // 20-byte table rows and the "stream" keyword's line, always CR LF.
+    //
+    // The object table is not changed: objects are copied and the copies renumbered. A reference
+    // to a missing or unreadable object, or to a page no longer in the document, is written as
+    // null. Nothing here throws: a failure (a page that cannot be written, a write error) answers
+    // false and is logged. Pages' extra objects are emptied only after a successful write.
+    using NotificationHandler = std::function<void(const QString &name, const QVariantMap &info)>;
+    // Posted once per page, info {"Percentage": i / n as a double from 0}.
+    static constexpr char SaveProgressNotification[] = "KVPDFDocumentSaveProgress";
+    // Posted before the catalogue is copied when it has an outline, without info.
+    static constexpr char WillSaveOutlineNotification[] = "KVPDFDocumentWillSaveOutline";
+    // Receives the document's notifications on the posting thread; empty for none.
+    void setNotificationHandler(NotificationHandler handler);
+    void postNotification(const QString &name, const QVariantMap &info = {}) const;
+
+    // Saves to `path` through KVPDFFileDataWriter: the old file is replaced only when the whole
+    // file was written and flushed. options: "compression" 0 to 3; 1 to 3 ask for image
+    // quality 0.9, 0.8, 0.7 (KVPDFWriteState::compression), other values leave images alone.
+    bool writeUpdatedDocument(const QString &path, const QVariantMap &options);
+    // The file's bytes, or empty on failure.
+    QByteArray currentDataWithImprints(bool withImprints, int compression = 0);
+    bool currentDataWithImprints(bool withImprints, int compression, KVPDFDataWriter &writer);
+
+    // Seams of the writer.
+    // The dictionary written for one page: a direct dictionary whose references may still
+    // name objects of the page's own document (the writer copies and renumbers what they
+    // reach); Parent must be state.newPagesObject. New objects it makes go through
+    // state.addObject(). This version copies the page with its inherited keys and Resources as
+    // an object of its own; the imprint rewrite replaces it. nullptr fails the write.
+    virtual std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
+    // The value of the written catalogue's Outlines, or nullptr to keep the catalogue's own.
+    virtual KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
+    // The Encrypt dictionary to write, or nullptr for a plain file. When one is answered the
+    // document must hold the file key for output (hasEncryptionKey()); the writer then
+    // encrypts every string and stream but this dictionary. This version answers a copy of
+    // encryptDictionary() with U and O as new strings, unless the document is being decrypted
+    // on open or has no key.
+    virtual std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
+    // ---- end Writing ------------------------------------------------------------------------
+
 protected:
     // Resets to the freshly made state (the open road re-runs on the same object).
     void reset();
@@ -237,4 +290,7 @@ protected:
     CryptMethod m_stringMethod = CryptMethod::RC4;
     CryptMethod m_streamMethod = CryptMethod::RC4;
     bool m_encryptMetadata = true;
+
+    // Writing
+    NotificationHandler m_notificationHandler;
 };

@@ -1,0 +1,110 @@
+#pragma once
+// The working state of one write of a KVPDFDocument (KVPDFDocument_write.cpp), handed to the
+// per-page rewrite so it can add objects of its own.
+//
+// The writer copies every object it writes: the document's object table never changes. A copy
+// is entered in `translations` under its original's (document, number) so every reference to
+// the original ends up pointing at the copy; objects that are new anyway (an imprint's form,
+// a new annotation) go in through addObject(). Numbers are given only when the file is
+// written, in the order objects were added.
+//
+// Ownership: holds the copies and new objects until the write ends. Threads: the writer's.
+#include "KVPDFObject.h"
+
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class KVPDFObjectDictionary;
+class KVPDFPage;
+
+struct KVPDFWriteState {
+    // A complete new file (true) or the working copy's incremental update (false).
+    bool fullRewrite = true;
+    bool withImprints = true;
+    // The save's compression level (0 to 3) and the image quality it asks for: 1.0 leaves
+    // images alone; 0.9, 0.8 and 0.7 for levels 1 to 3.
+    int compressionLevel = 0;
+    float compression = 1.0f;
+
+    // old (document, generation, number) -> the object written in its place.
+    KVPDFTranslationTable translations;
+    // Objects to write, in the order they get their numbers.
+    std::vector<KVPDFObjectPtr> copyObjects;
+    // The flat page-tree root every page is written under; every old page-tree node
+    // translates to it.
+    std::shared_ptr<KVPDFObjectDictionary> newPagesObject;
+    // The new page dictionaries, in page order.
+    std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageList;
+    // Field dictionaries that become entries of the form's Fields (beside those it has).
+    std::vector<std::shared_ptr<KVPDFObjectDictionary>> collectedFields;
+    // Old page-tree nodes (of any document a written page comes from).
+    std::unordered_set<const KVPDFObject *> pageTreeNodes;
+
+    // Appends an object to write. An object already added is not added twice. The write owns
+    // what it writes and takes it apart when it ends (written objects refer to each other in
+    // cycles): add new objects or copies, never an object a document still holds.
+    void addObject(const KVPDFObjectPtr &object)
+    {
+        if (object && written.emplace(object.get(), object).second)
+            copyObjects.push_back(object);
+    }
+    // True for anything the writer writes under a new number (copies, new objects, pages).
+    bool isWritten(const KVPDFObject *object) const { return written.count(object) != 0; }
+    // Written, but numbered by the writer itself (pages, the page-tree root, the catalogue).
+    void markWritten(const KVPDFObjectPtr &object)
+    {
+        if (object)
+            written.emplace(object.get(), object);
+    }
+    // Breaks the cycles among the written objects so they are freed with the state.
+    void releaseWritten()
+    {
+        for (auto &entry : written)
+            entry.second->releaseGraph();
+        written.clear();
+        copyObjects.clear();
+        pageList.clear();
+        newPagesObject.reset();
+    }
+    ~KVPDFWriteState() { releaseWritten(); }
+
+    // Enters `replacement` for the original (document, number), and for the original itself
+    // (kept alive for the write, so its address cannot be reused by another object).
+    void translate(const KVPDFObjectPtr &original, const KVPDFObjectPtr &replacement)
+    {
+        if (!original)
+            return;
+        byIdentity[original.get()] = {original, replacement};
+        if (original->objectNumber() == 0)
+            return;
+        auto &generations = translations[original->document()];
+        const uint64_t generation = original->generation();
+        // Hostile generation numbers must not size a table; one slot stands in for them.
+        const size_t slot = generation < 65536 ? size_t(generation) : 65535;
+        if (generations.size() <= slot)
+            generations.resize(slot + 1);
+        generations[slot].emplace(original->objectNumber(), replacement);
+    }
+    // The replacement for `original`: by identity, else by (document, number) whatever the
+    // generation (the object table ignores generations too). nullptr when none.
+    KVPDFObjectPtr translation(const KVPDFObject &original) const
+    {
+        if (auto it = byIdentity.find(&original); it != byIdentity.end())
+            return it->second.second;
+        if (original.objectNumber() == 0)
+            return nullptr;
+        auto byDocument = translations.find(original.document());
+        if (byDocument == translations.end())
+            return nullptr;
+        for (const auto &numbers : byDocument->second)
+            if (auto it = numbers.find(original.objectNumber()); it != numbers.end())
+                return it->second;
+        return nullptr;
+    }
+
+private:
+    std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> written;
+    std::unordered_map<const KVPDFObject *, std::pair<KVPDFObjectPtr, KVPDFObjectPtr>> byIdentity;
+};
