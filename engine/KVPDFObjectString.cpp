@@ -3,6 +3,7 @@
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectStream.h"
 #include "KVPDFParser.h"
 #include "KVPDFTextString.h"
 
@@ -196,6 +197,13 @@ void KVPDFObjectString::decryptIfNeeded()
         return;
     if (insideObjectStream()) {
         // Object streams are decrypted as a whole; their strings are already plain.
+        m_decrypted = true;
+        return;
+    }
+    // A cross-reference stream is never encrypted, and its dictionary is the file's trailer:
+    // the ID strings in it are the plain ones the file key was made from.
+    if (auto stream = kv_cast<KVPDFObjectStream>(container());
+        stream && stream->dictionary() && stream->dictionary()->nameForKey("Type") == "XRef") {
         m_decrypted = true;
         return;
     }

@@ -2,24 +2,53 @@
 // engine with other PDF tools. Not installed; built with the tests.
 //
 //   kvprobe info FILE [--password P]   open result, page count, per-page boxes and rotation
+//   kvprobe object FILE N              indirect object N: {"value": X} or {"stream": {"dict": D}}
+//   kvprobe objects FILE               every object in use, keyed "obj:N G R", and "trailer"
+//   kvprobe stream FILE N [--decode-level L]
+//                                      the data of stream N, raw on stdout
+//   kvprobe streams FILE [--decode-level L]
+//                                      per stream "obj:N G R": {"sha256", "length",
+//                                      "stored_sha256", "filters", "decoded", "complete"}
 //
-// Exits 0 whenever a result could be reported (open results 1 to 3 included), 1 when the file
-// cannot be read, 2 on bad usage.
+// The object subcommands take --password P (or --password=P) for a file that needs one.
+// The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
+// An object whose value is null is left out of "objects": a free entry and a null object mean
+// the same. An object the engine cannot read prints null with an "error" beside it.
+// Decode levels (default generalized): none; generalized (Flate, LZW, ASCII base-85, ASCII
+// hex); specialized (and run length); all (and DCT). A stream with a filter above the level is
+// given as stored, whole.
+//
+// Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
+// the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
+// subcommands meet a file the engine does not open with result 0 (with the password given).
 #include "KVPDFDocument.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
+#include "KVPDFTrailer.h"
+#include "KVProbeJson.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace {
 int usage()
 {
-    std::fprintf(stderr, "usage: kvprobe info FILE [--password P]\n");
+    std::fprintf(stderr,
+                 "usage: kvprobe info FILE [--password P]\n"
+                 "       kvprobe object FILE N [--password P]\n"
+                 "       kvprobe objects FILE [--password P]\n"
+                 "       kvprobe stream FILE N [--decode-level LEVEL] [--password P]\n"
+                 "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
+                 "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
 
@@ -72,6 +101,246 @@ int info(const QString &path, const QStringList &)
     print(out);
     return 0;
 }
+
+void write(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+// The options after FILE (and N) of the object subcommands.
+struct Options {
+    std::optional<uint64_t> number;
+    KVProbeDecodeLevel level = KVProbeDecodeLevel::Generalized;
+    QString password;
+};
+
+std::optional<Options> parseOptions(QStringList arguments, bool withNumber, bool withLevel)
+{
+    Options options;
+    if (withNumber) {
+        bool ok = false;
+        const qulonglong number = arguments.value(0).toULongLong(&ok);
+        if (!ok || number == 0)
+            return std::nullopt;
+        options.number = number;
+        arguments.removeFirst();
+    }
+    static const std::pair<const char *, KVProbeDecodeLevel> levels[] = {
+        {"none", KVProbeDecodeLevel::None},
+        {"generalized", KVProbeDecodeLevel::Generalized},
+        {"specialized", KVProbeDecodeLevel::Specialized},
+        {"all", KVProbeDecodeLevel::All},
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString name = arguments[i];
+        QString value;
+        if (const qsizetype equals = name.indexOf(QLatin1Char('=')); equals > 0) {
+            value = name.mid(equals + 1);
+            name = name.left(equals);
+        } else if (i + 1 < arguments.size()) {
+            value = arguments[++i];
+        } else {
+            return std::nullopt;
+        }
+        if (name == QLatin1String("--password")) {
+            options.password = value;
+        } else if (name == QLatin1String("--decode-level") && withLevel) {
+            auto it = std::find_if(std::begin(levels), std::end(levels), [&](const auto &level) { return value == QLatin1String(level.first); });
+            if (it == std::end(levels))
+                return std::nullopt;
+            options.level = it->second;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+// The document for the object subcommands, or nullptr with the exit code in `status`. A file
+// that needs a password opens when `password` is accepted.
+std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString &password, int *status)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "kvprobe: cannot read %s\n", qPrintable(path));
+        *status = 1;
+        return nullptr;
+    }
+    int result = 0;
+    std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(file.readAll(), &result);
+    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == 0)
+        result = KVPDFOpenOK;
+    if (!document || result != KVPDFOpenOK) {
+        std::fprintf(stderr, "kvprobe: %s opens with result %d\n", qPrintable(path), result);
+        *status = 4;
+        return nullptr;
+    }
+    *status = 0;
+    return document;
+}
+
+struct Resolved {
+    KVPDFObjectPtr object;
+    QByteArray error;
+};
+
+Resolved resolve(KVPDFDocument &document, uint64_t number)
+{
+    Resolved resolved;
+    KVPDFObjectPtr entry = document.objectWithNumber(number);
+    if (!entry)
+        return resolved;
+    try {
+        resolved.object = document.resolveObject(number, entry->generation());
+        if (!resolved.object)
+            resolved.error = "unreadable";
+    } catch (const std::exception &failure) {
+        resolved.error = failure.what();
+    }
+    return resolved;
+}
+
+// The entry JSON of an object: the value, or null and the reason it could not be read.
+QByteArray entryJson(const Resolved &resolved)
+{
+    QByteArray error = resolved.error;
+    if (error.isEmpty()) {
+        try {
+            return kvProbeEntryJson(resolved.object);
+        } catch (const std::exception &failure) {
+            error = failure.what();
+        }
+    }
+    return "{\"value\":null,\"error\":" + kvProbeQuoted(error) + '}';
+}
+
+QByteArray objectKey(uint64_t number, uint64_t generation)
+{
+    return "obj:" + QByteArray::number(number) + ' ' + QByteArray::number(generation) + " R";
+}
+
+std::vector<uint64_t> objectNumbers(const KVPDFDocument &document)
+{
+    std::vector<uint64_t> numbers;
+    numbers.reserve(document.objects().size());
+    for (const auto &entry : document.objects())
+        numbers.push_back(entry.first);
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+int object(const QString &path, const QStringList &arguments)
+{
+    const std::optional<Options> options = parseOptions(arguments, true, false);
+    if (!options)
+        return usage();
+    int status = 0;
+    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    if (!document)
+        return status;
+    write(entryJson(resolve(*document, *options->number)) + '\n');
+    return 0;
+}
+
+int objects(const QString &path, const QStringList &arguments)
+{
+    const std::optional<Options> options = parseOptions(arguments, false, false);
+    if (!options)
+        return usage();
+    int status = 0;
+    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    if (!document)
+        return status;
+    QByteArray out = "{";
+    for (const uint64_t number : objectNumbers(*document)) {
+        const Resolved resolved = resolve(*document, number);
+        if (resolved.error.isEmpty() && (!resolved.object || resolved.object->objectType() == KVPDFObject::TypeNull))
+            continue;
+        const uint64_t generation = resolved.object ? resolved.object->generation()
+                                                    : document->objectWithNumber(number)->generation();
+        if (out.size() > 1)
+            out.append(',');
+        out.append(kvProbeQuoted(objectKey(number, generation)));
+        out.append(':');
+        out.append(entryJson(resolved));
+    }
+    if (document->trailer()) {
+        if (out.size() > 1)
+            out.append(',');
+        out.append("\"trailer\":");
+        out.append(entryJson({document->trailer()->trailerDictionary(), {}}));
+    }
+    out.append("}\n");
+    write(out);
+    return 0;
+}
+
+int stream(const QString &path, const QStringList &arguments)
+{
+    const std::optional<Options> options = parseOptions(arguments, true, true);
+    if (!options)
+        return usage();
+    int status = 0;
+    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    if (!document)
+        return status;
+    const uint64_t number = *options->number;
+    auto stream = kv_cast<KVPDFObjectStream>(resolve(*document, number).object);
+    if (!stream) {
+        std::fprintf(stderr, "kvprobe: object %llu is not a stream\n", static_cast<unsigned long long>(number));
+        return 3;
+    }
+    try {
+        write(kvProbeStreamData(*stream, options->level).data);
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "kvprobe: stream %llu: %s\n", static_cast<unsigned long long>(number), failure.what());
+        return 1;
+    }
+    return 0;
+}
+
+int streams(const QString &path, const QStringList &arguments)
+{
+    const std::optional<Options> options = parseOptions(arguments, false, true);
+    if (!options)
+        return usage();
+    int status = 0;
+    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    if (!document)
+        return status;
+    QByteArray out = "{";
+    for (const uint64_t number : objectNumbers(*document)) {
+        auto stream = kv_cast<KVPDFObjectStream>(resolve(*document, number).object);
+        if (!stream)
+            continue;
+        QByteArray entry;
+        try {
+            const KVProbeStreamData data = kvProbeStreamData(*stream, options->level);
+            QByteArray filters = "[";
+            for (const QByteArray &filter : data.filters) {
+                if (filters.size() > 1)
+                    filters.append(',');
+                filters.append(kvProbeNameJson(filter));
+            }
+            filters.append(']');
+            entry = "{\"sha256\":\"" + QCryptographicHash::hash(data.data, QCryptographicHash::Sha256).toHex()
+                + "\",\"length\":" + QByteArray::number(data.data.size()) + ",\"stored_sha256\":\""
+                + QCryptographicHash::hash(stream->rawData(), QCryptographicHash::Sha256).toHex()
+                + "\",\"filters\":" + filters + ",\"decoded\":" + (data.decoded ? "true" : "false")
+                + ",\"complete\":" + (data.complete ? "true" : "false") + '}';
+        } catch (const std::exception &failure) {
+            entry = "{\"error\":" + kvProbeQuoted(failure.what()) + '}';
+        }
+        if (out.size() > 1)
+            out.append(',');
+        out.append(kvProbeQuoted(objectKey(number, stream->generation())));
+        out.append(':');
+        out.append(entry);
+    }
+    out.append("}\n");
+    write(out);
+    return 0;
+}
 }
 
 int main(int argc, char **argv)
@@ -83,5 +352,13 @@ int main(int argc, char **argv)
     const QString command = args[1];
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
+    if (command == QLatin1String("object"))
+        return object(args[2], args.mid(3));
+    if (command == QLatin1String("objects"))
+        return objects(args[2], args.mid(3));
+    if (command == QLatin1String("stream"))
+        return stream(args[2], args.mid(3));
+    if (command == QLatin1String("streams"))
+        return streams(args[2], args.mid(3));
     return usage();
 }

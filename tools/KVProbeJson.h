@@ -1,0 +1,59 @@
+#pragma once
+// JSON for engine objects in the shape a peer PDF tool prints in its JSON mode (version 2), so
+// the probe's output can be compared with that tool's value for value:
+// - integers and reals are JSON numbers; a real always carries a "." or an exponent, so it
+//   never reads back as an integer;
+// - a name is "/" and its decoded bytes when they are UTF-8, else "n:" and the name with
+//   "#xx" escapes (that tool prints the raw bytes, which are no JSON);
+// - a string is "u:" and its text when the text says the same as the bytes (UTF-16 or UTF-8
+//   with a byte-order mark, or PDFDocEncoding that reads back to the same bytes and does not
+//   look binary), otherwise "b:" and lower-case hex;
+// - a reference is "N G R", a dictionary an object with "/Key" keys in byte order, a stream
+//   {"stream": {"dict": {...}}};
+// - an indirect object is {"value": X} or {"stream": {"dict": {...}}}.
+// The text written is always UTF-8.
+//
+// The functions only read the objects; a top-level array or dictionary that parses on first use
+// may raise FolivoParseFailure from here. Nesting deeper than the parser allows prints null.
+// Threads: like the engine, one thread per document.
+#include "KVPDFObject.h"
+
+#include <QByteArray>
+#include <QList>
+
+class KVPDFObjectStream;
+
+// How far stream data is decoded: like the peer tool's decode levels, a stream whose filter
+// chain holds any filter above the level is left as stored, never decoded in part.
+enum class KVProbeDecodeLevel {
+    None,         // nothing
+    Generalized,  // Flate, LZW, ASCII base-85 and ASCII hex
+    Specialized,  // and run length
+    All,          // and DCT (JPEG, lossy)
+};
+
+// The JSON text of a direct value.
+QByteArray kvProbeValueJson(const KVPDFObjectPtr &object);
+// The JSON text of an indirect object: {"value": X} or {"stream": {"dict": {...}}}.
+QByteArray kvProbeEntryJson(const KVPDFObjectPtr &object);
+// The JSON string (quoted) of a name's decoded bytes.
+QByteArray kvProbeNameJson(const QByteArray &bytes);
+// The JSON string (quoted) of a PDF string's bytes.
+QByteArray kvProbeStringJson(const QByteArray &bytes);
+// A JSON string (quoted) of UTF-8 text.
+QByteArray kvProbeQuoted(const QByteArray &utf8);
+
+// The names of a stream's filter chain, in order. False when the Filter entry is neither a
+// name nor an array of names.
+bool kvProbeFilters(KVPDFObjectStream &stream, QList<QByteArray> *names);
+// True when every filter of the chain is at or below `level`.
+bool kvProbeDecodable(const QList<QByteArray> &filters, KVProbeDecodeLevel level);
+
+struct KVProbeStreamData {
+    QByteArray data;        // decoded, or the stored bytes when not decoded
+    bool decoded = false;   // the filters were applied (also true for a stream without filters)
+    bool complete = true;   // false when a filter stopped early; `data` holds what it gave
+    QList<QByteArray> filters;
+};
+// The stream's data at `level`.
+KVProbeStreamData kvProbeStreamData(KVPDFObjectStream &stream, KVProbeDecodeLevel level);
