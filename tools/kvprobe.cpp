@@ -10,6 +10,10 @@
 //                                      per stream "obj:N G R": {"sha256", "length",
 //                                      "stored_sha256", "filters", "decoded", "complete"}
 //
+//   kvprobe key FILE [--password P]    {"key": hex}: the file key the password gives
+//   kvprobe save IN OUT [--password P] [--user U --owner O]
+//                                      full rewrite of IN to OUT, with new passwords if given
+//
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
 // An object whose value is null is left out of "objects": a free entry and a null object mean
@@ -20,7 +24,8 @@
 //
 // Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
 // the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
-// subcommands meet a file the engine does not open with result 0 (with the password given).
+// subcommands meet a file the engine does not open with result 0 (with the password given),
+// 5 when save could not write OUT.
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
@@ -48,6 +53,8 @@ int usage()
                  "       kvprobe objects FILE [--password P]\n"
                  "       kvprobe stream FILE N [--decode-level LEVEL] [--password P]\n"
                  "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
+                 "       kvprobe key FILE [--password P]\n"
+                 "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
                  "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -64,7 +71,19 @@ QJsonArray boxJson(const QRectF &rect)
     return {rect.left(), rect.top(), rect.right(), rect.bottom()};
 }
 
-int info(const QString &path, const QStringList &)
+// The value of `--name V` or `--name=V` among `arguments`, or a null string.
+QString optionValue(const QStringList &arguments, const QString &name)
+{
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == name && i + 1 < arguments.size())
+            return arguments[i + 1];
+        if (arguments[i].startsWith(name + QLatin1Char('=')))
+            return arguments[i].mid(name.size() + 1);
+    }
+    return QString();
+}
+
+int info(const QString &path, const QStringList &arguments)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -73,6 +92,9 @@ int info(const QString &path, const QStringList &)
     }
     int result = 0;
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(file.readAll(), &result);
+    const QString password = optionValue(arguments, QStringLiteral("--password"));
+    if (document && result == KVPDFOpenNeedsPassword && !password.isNull())
+        result = document->validatePassword(password) == 0 ? KVPDFOpenOK : KVPDFOpenNeedsPassword;
     QJsonObject out;
     out[QStringLiteral("result")] = result;
     out[QStringLiteral("pages")] = document ? qint64(document->pageCount()) : 0;
@@ -93,6 +115,10 @@ int info(const QString &path, const QStringList &)
         }
     }
     out[QStringLiteral("boxes")] = boxes;
+    if (document && result == KVPDFOpenOK) {
+        out[QStringLiteral("owner")] = document->isOwner();
+        out[QStringLiteral("permissions")] = double(document->accessPermissions());
+    }
     QJsonArray warnings;
     if (document)
         for (const QString &warning : document->warnings())
@@ -343,6 +369,46 @@ int streams(const QString &path, const QStringList &arguments)
 }
 }
 
+// {"key": "<hex>"}: the file key the password gives (empty for a plain file).
+int key(const QString &path, const QStringList &arguments)
+{
+    int status = 0;
+    std::shared_ptr<KVPDFDocument> document = openForObjects(path, optionValue(arguments, QStringLiteral("--password")), &status);
+    if (!document)
+        return status;
+    QJsonObject out;
+    out[QStringLiteral("key")] = QString::fromLatin1(document->fileKey().toHex());
+    print(out);
+    return 0;
+}
+
+// Opens IN (with --password), optionally sets new passwords (--user, --owner; both empty
+// removes them) and writes the full rewrite to OUT. Exits 0 only when OUT was written.
+int save(const QStringList &arguments)
+{
+    if (arguments.size() < 2)
+        return usage();
+    const QString in = arguments[0];
+    const QString out = arguments[1];
+    const QStringList options = arguments.mid(2);
+    int status = 0;
+    std::shared_ptr<KVPDFDocument> document = openForObjects(in, optionValue(options, QStringLiteral("--password")), &status);
+    if (!document)
+        return status;
+    const QString user = optionValue(options, QStringLiteral("--user"));
+    const QString owner = optionValue(options, QStringLiteral("--owner"));
+    if (!user.isNull() || !owner.isNull())
+        document->setUserPassword(user, owner, 0xFFFFFFFC);
+    if (!document->writeUpdatedDocument(out, {{QStringLiteral("compression"), 0}})) {
+        std::fprintf(stderr, "kvprobe: could not write %s\n", qPrintable(out));
+        return 5;
+    }
+    QJsonObject result;
+    result[QStringLiteral("written")] = out;
+    print(result);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -350,6 +416,10 @@ int main(int argc, char **argv)
     if (args.size() < 3)
         return usage();
     const QString command = args[1];
+    if (command == QLatin1String("key"))
+        return key(args[2], args.mid(3));
+    if (command == QLatin1String("save"))
+        return save(args.mid(2));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

@@ -199,3 +199,19 @@ TEST(KVPDFSecurityTest, NewPasswordsWriteThePermissionsHeldInMemory)
     EXPECT_FALSE(document->encryptDictionary());
     EXPECT_FALSE(document->isEncrypting());
 }
+
+TEST(KVPDFSecurityTest, ProbeReportsTheKeyAndTheOpenResult)
+{
+    const QString path = QDir(corpusDir()).filePath(QStringLiteral("qpdf/enc-R2,V1,U=view,O=master.pdf"));
+    for (const QString &password : {QStringLiteral("view"), QStringLiteral("master")}) {
+        const ToolResult key = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("key"), path, QStringLiteral("--password"), password});
+        ASSERT_EQ(key.exitCode, 0) << key.err.toStdString();
+        EXPECT_EQ(key.out.trimmed(), "{\"key\":\"" + qpdfKey(path, password).toLatin1() + "\"}");
+    }
+    const ToolResult wrong = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("nope")});
+    EXPECT_EQ(wrong.exitCode, 0);
+    EXPECT_TRUE(wrong.out.contains("\"result\":1"));
+    const ToolResult right = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("view")});
+    EXPECT_TRUE(right.out.contains("\"result\":0"));
+    EXPECT_TRUE(right.out.contains("\"pages\":30"));
+}
