@@ -332,9 +332,12 @@ bool KVPDFDocument::prepPages()
     const int64_t count = m_pagesObject->integerForKey("Count", -1);
     if (count != int64_t(leaves.size()))
         kvLog(QStringLiteral("The page tree counts %1 pages but holds %2").arg(count).arg(leaves.size()));
-    for (size_t i = 0; i < leaves.size(); ++i)
+    bool hasImprints = false;
+    for (size_t i = 0; i < leaves.size(); ++i) {
         m_pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
-    return false;
+        hasImprints |= m_pages.back()->setupImprints();
+    }
+    return hasImprints;
 }
 
 void KVPDFDocument::setUpDocumentID()

@@ -12,7 +12,9 @@
 #include <optional>
 #include <vector>
 
+class KVPDFAnnotation;   // Imprints and annotations
 class KVPDFDocument;
+class KVPDFImprint;      // Imprints and annotations
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
@@ -76,6 +78,36 @@ public:
     // Index of the first (location, length) range holding `position`, else 0.
     static size_t streamIndex(const std::vector<KVPDFRange> &ranges, uint64_t position);
 
+    // ---- Imprints and annotations (KVPDFPage_imprints.cpp) ---------------------------------
+    // The imprint list holds the page's content imprints in stored order, then, once
+    // processAnnotations() has run, its annotations in Annots order.
+    //
+    // Reads the imprints stored in the page by an earlier save (marked by "FolivoImprints";
+    // one form object per live imprint, named "FolivoImprint<n>" in the page's own XObject
+    // resources, read in numeric name order) into the imprint list. Answers whether it read
+    // any. Never throws: a stored imprint whose objects do not parse is logged and skipped.
+    bool setupImprints();
+    // Turns each Annots entry into an annotation object (the class the factory table gives
+    // for its Subtype, else KVPDFAnnotation) appended to the imprint list; runs once. Entries
+    // that are not dictionaries, or do not parse, are skipped. Never throws.
+    void processAnnotations();
+    bool processedAnnotations() const { return m_processedAnnotations; }
+    // Runs processAnnotations() first.
+    const std::vector<std::shared_ptr<KVPDFImprint>> &imprints();
+    // Before annotations are read, the list itself; afterwards its entries of imprint type 1.
+    std::vector<std::shared_ptr<KVPDFImprint>> contentImprints() const;
+    // The following run processAnnotations() first.
+    std::vector<std::shared_ptr<KVPDFAnnotation>> annotationImprints();
+    std::vector<std::shared_ptr<KVPDFAnnotation>> widgets();
+    std::vector<std::shared_ptr<KVPDFAnnotation>> links();
+    void setImprints(std::vector<std::shared_ptr<KVPDFImprint>> imprints) { m_imprints = std::move(imprints); }
+    void addImprint(const std::shared_ptr<KVPDFImprint> &imprint);
+    // An index past the end appends.
+    void insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size_t index);
+    void removeImprintAtIndex(size_t index);
+    void removeImprint(const std::shared_ptr<KVPDFImprint> &imprint);
+    // ---- end Imprints and annotations --------------------------------------------------------
+
 private:
     static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
 
@@ -90,4 +122,8 @@ private:
     std::optional<QRectF> m_cachedMediaBox;
     std::optional<std::optional<QRectF>> m_cachedCropBox;
     std::optional<std::optional<int>> m_cachedRotation;
+
+    // Imprints and annotations
+    std::vector<std::shared_ptr<KVPDFImprint>> m_imprints;
+    bool m_processedAnnotations = false;
 };

@@ -1,0 +1,188 @@
+#pragma once
+// One annotation of a page: a view on its annotation dictionary, kept in the page's imprint
+// list after the content imprints, so the editing layer moves and sizes it like any imprint
+// (which rewrites its Rect). The base class carries every kind of annotation that has no class
+// of its own through editing and saving unchanged, and gives the kinds their shared services:
+// the rectangle, the flags, colours as PDF arrays and operators, deep copies of object
+// subtrees, copies of appearance resources into a page, and the one-page PDF of an existing
+// appearance stream.
+//
+// Ownership: owns its dictionary, the old dictionary the writer keeps, a replacement appearance
+// and the cached appearance data. The page is a raw back link: the page owns the annotation
+// and outlives it as long as nobody keeps the annotation beyond its page.
+// Threads: one at a time, like the page.
+//
+// Bad input: a missing or non-numeric Rect gives an empty rectangle; a Rect whose corners are
+// given in another order is put in order (lower-left, positive size), so a crafted Rect cannot
+// give negative sizes to the layers above. Missing F reads as 0. An appearance that is not a
+// stream is logged and treated as none.
+#include "KVPDFImprint.h"
+#include "KVPDFObject.h"
+
+#include <QColor>
+#include <QRectF>
+#include <QTransform>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class KVPDFObjectArray;
+class KVPDFPage;
+
+class KVPDFAnnotation : public KVPDFImprint {
+public:
+    // Answered by annotationType(); the editing layer and the page's widgets()/links() filter
+    // on them.
+    enum AnnotationType : int {
+        AnnotationBase = 0,
+        AnnotationText = 1,
+        AnnotationLink = 2,
+        AnnotationFreeText = 3,
+        AnnotationLine = 4,
+        AnnotationSquare = 5,
+        AnnotationCircle = 6,
+        AnnotationHighlight = 7,
+        AnnotationUnderline = 8,
+        AnnotationSquiggly = 9,
+        AnnotationStrikeOut = 10,
+        AnnotationStamp = 11,
+        AnnotationInk = 12,
+        AnnotationPopup = 13,
+        AnnotationWidget = 17,
+        AnnotationPolygon = 20,
+    };
+    // Flag n of F, counted from 1, is bit n - 1.
+    enum Flag : int {
+        FlagHidden = 2,
+        FlagPrint = 3,
+        FlagReadOnly = 7,
+        FlagLocked = 8,
+    };
+
+    // Makes the annotation object for `dictionary` (the resolved annotation dictionary) of
+    // type `subtype`; nullptr refuses the dictionary, which then becomes a base annotation.
+    using Factory = std::function<std::shared_ptr<KVPDFAnnotation>(
+        const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &subtype, KVPDFPage *page)>;
+    // Registers the class for a Subtype ("Link", "Ink" ...). For "Widget" the field type (FT,
+    // also inherited from the field's parents) picks a more specific factory registered with
+    // registerWidgetFactory; without one the "Widget" factory serves. Process-wide; register
+    // before pages are read.
+    static void registerFactory(const QByteArray &subtype, Factory factory);
+    static void registerWidgetFactory(const QByteArray &fieldType, Factory factory);
+    // The object of the registered class for the dictionary's Subtype, or a base annotation.
+    static std::shared_ptr<KVPDFAnnotation> annotationForDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary,
+                                                                    KVPDFPage *page);
+    // Always a base annotation.
+    static std::shared_ptr<KVPDFAnnotation> annotationWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary,
+                                                                     KVPDFPage *page);
+
+    // A numbered dictionary is taken from its document's table again (so the annotation and the
+    // table share one object); a direct one is used as it is. Location and size come from Rect.
+    KVPDFAnnotation(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page);
+    ~KVPDFAnnotation() override;
+
+    virtual int annotationType() const { return AnnotationBase; }
+    int imprintType() const override { return ImprintAnnotation; }
+    bool flagPrint() const override { return flag(FlagPrint); }
+    // Set the imprint field, then write Rect from rect().
+    void setLocation(QPointF location) override;
+    void setSize(QSizeF size) override;
+    // The imprint copy, then a copy of the dictionary as a new object (number 0, no document),
+    // the same page and old dictionary; no appearance or cached data.
+    std::shared_ptr<KVPDFImprint> copy() const override;
+
+    const std::shared_ptr<KVPDFObjectDictionary> &annotDict() const { return m_annotDict; }
+    void setAnnotDict(const std::shared_ptr<KVPDFObjectDictionary> &dictionary) { m_annotDict = dictionary; }
+    const std::shared_ptr<KVPDFObjectDictionary> &oldDict() const { return m_oldDict; }
+    void setOldDict(const std::shared_ptr<KVPDFObjectDictionary> &dictionary) { m_oldDict = dictionary; }
+    const std::shared_ptr<KVPDFObjectDictionary> &appearance() const { return m_appearance; }
+    void setAppearance(const std::shared_ptr<KVPDFObjectDictionary> &appearance) { m_appearance = appearance; }
+    KVPDFPage *page() const { return m_page; }
+    void setPage(KVPDFPage *page) { m_page = page; }
+    // The dictionary's object number when it was read (0 for a direct or new dictionary).
+    uint64_t originalObjectNumber() const { return m_originalObjectNumber; }
+    QByteArray subtype() const;
+
+    // Rect in order: lower-left origin, width and height >= 0. Empty without a dictionary or Rect.
+    QRectF dictionaryRect() const;
+    // Location and size as a rectangle.
+    QRectF rect() const { return QRectF(location(), size()); }
+
+    bool flag(int n) const;
+    // Writes F only when flag n changes.
+    void setFlag(int n, bool value);
+    bool isHidden() const { return flag(FlagHidden); }
+    void setFlagPrint(bool print) { setFlag(FlagPrint, print); }
+
+    // The Matrix of the normal appearance (the replacement appearance, else AP; for a
+    // dictionary of states the one AS names), or nothing.
+    std::optional<QTransform> matrix() const;
+    // Drops AP from `entries` (the entries a setter is about to store) and the cached data.
+    // Subclass setters call it when they change what the appearance shows.
+    virtual void resetAppearance(std::vector<std::pair<QByteArray, KVPDFObjectPtr>> &entries);
+    // One-page PDF data drawing the appearance stream AP[key] (for a dictionary of states, the
+    // one AS names), the page's MediaBox being the stream's BBox in order; rebuilt the way
+    // stored imprints are. Cached (one slot, whatever the key); empty when there is no such
+    // stream or it does not parse. Never throws.
+    virtual QByteArray pdfDataForAppearance(const QByteArray &key);
+    // The objects the annotation dictionary reaches (subobjects of the dictionary).
+    virtual std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited);
+
+    // Colours. A CMYK colour gives [c m y k], every other colour [r g b] (converted to RGB).
+    static std::shared_ptr<KVPDFObjectArray> arrayFromColor(const QColor &color);
+    // 1 number: gray; 3: RGB; 4 or more: CMYK from the first four; otherwise none.
+    static std::optional<QColor> colorFromArray(const KVPDFObjectPtr &array);
+    // The colour operator for the colour's array: "G"/"g", "RG"/"rg" or "K"/"k" after the
+    // components in array order; empty for an invalid colour.
+    static QByteArray stringFromColor(const QColor &color, bool stroke);
+    // The stroke operator, then " " and the fill operator when there is a fill colour.
+    static QByteArray stringFromColor(const std::optional<QColor> &stroke, const std::optional<QColor> &fill);
+
+    // [x y x+w y+h] as reals.
+    static std::shared_ptr<KVPDFObjectArray> arrayForRect(const QRectF &rect);
+    // (a b c d tx ty) from the first six numbers of an array; identity when it has fewer.
+    static QTransform transformForArray(const KVPDFObjectPtr &array);
+    static std::shared_ptr<KVPDFObjectArray> arrayForTransform(const QTransform &transform);
+
+    // A deep copy of the graph below `object`: element 0 is the copy of `object`, the others
+    // every object copied below it. Objects reached through references become new objects
+    // (number 0, no document); a target reached twice is copied twice. A reference back to an
+    // object whose copy is still being made (a cycle, such as P -> page -> Annots -> this
+    // annotation) becomes null, so the copy ends and its objects never keep each other alive.
+    // Beyond kMaxCopyDepth nested levels, or once kMaxCopies objects were copied, further
+    // branches become null too. Both are logged. Raises the engine's failures when an object
+    // below does not parse.
+    static std::vector<KVPDFObjectPtr> copySubtreeFor(const KVPDFObjectPtr &object);
+    // Copies what `object` (a resources dictionary, already a copy) refers to into the page's
+    // extra objects, pointing its references at the copies; each target is copied once. A
+    // reference back to an object whose copy is being walked (a form among its own resources)
+    // becomes null. The copies become new objects (number 0, no document). Raises the engine's
+    // failures when an object below does not parse.
+    static void copyResourcesFor(const KVPDFObjectPtr &object, KVPDFPage &page);
+
+    static constexpr int kMaxCopyDepth = 200;
+    static constexpr size_t kMaxCopies = 100000;
+
+protected:
+    // Copies what copy() carries over into `target` (a fresh object of the subclass).
+    void copyAnnotationInto(KVPDFAnnotation &target) const;
+    // Stores new entries into the dictionary in place, so Annots keeps pointing at it.
+    void storeEntries(std::vector<std::pair<QByteArray, KVPDFObjectPtr>> entries);
+    std::vector<std::pair<QByteArray, KVPDFObjectPtr>> entries() const;
+    // The normal-or-other appearance stream for `key`, or nullptr.
+    std::shared_ptr<KVPDFObjectStream> appearanceStream(const QByteArray &key) const;
+
+    // For copy(): an annotation without dictionary or page, filled by copyAnnotationInto.
+    KVPDFAnnotation() = default;
+
+private:
+    void writeRect();
+
+    KVPDFPage *m_page = nullptr;
+    std::shared_ptr<KVPDFObjectDictionary> m_annotDict;
+    std::shared_ptr<KVPDFObjectDictionary> m_oldDict;
+    std::shared_ptr<KVPDFObjectDictionary> m_appearance;
+    QByteArray m_appearancePDFData;
+    uint64_t m_originalObjectNumber = 0;
+};

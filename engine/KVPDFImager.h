@@ -1,0 +1,61 @@
+#pragma once
+// Drawing a page of PDF bytes, a service the engine uses (column detection draws pages at half
+// scale to find text columns) but does not provide: the engine links no renderer. The document
+// layer installs a pool of imagers over its renderer; until one is installed the engine gets
+// no imager and goes without.
+//
+// Contract of an installed pool:
+// - pooledPDFImagerForData takes the imager kept for equal bytes out of the pool, or makes a
+//   new one over the bytes. It never fails for valid PDF bytes; for bytes its renderer cannot
+//   load it answers nullptr. The pool is used from any thread and locks itself.
+// - drawPage draws the zero-based page into the painter under the painter's current
+//   transform as an image of the page is drawn: the crop box as the page displays (its own
+//   Rotate applied), turned by a further `rotatedBy` degrees (a multiple of 90), its top-left
+//   corner at the painter's origin, one painter unit per point, y downwards. A page number
+//   past the end draws nothing.
+// - returnToPool releases what the imager holds of its renderer and puts it back, stamped
+//   with the time, so the next request for the same bytes reuses it. The caller drops its
+//   pointer after returning it.
+// An imager is used by one thread at a time, between taking it and returning it.
+#include <QByteArray>
+
+#include <memory>
+#include <mutex>
+
+class QPainter;
+
+class KVPDFImager {
+public:
+    virtual ~KVPDFImager() = default;
+    virtual void drawPage(int pageNumber, double rotatedBy, QPainter &painter) = 0;
+    virtual void returnToPool() = 0;
+
+    class Pool {
+    public:
+        virtual ~Pool() = default;
+        virtual std::shared_ptr<KVPDFImager> pooledPDFImagerForData(const QByteArray &data) = 0;
+    };
+
+    // Installs the pool (nullptr removes it). Process-wide.
+    static void installPool(std::shared_ptr<Pool> pool)
+    {
+        std::lock_guard<std::mutex> guard(s_lock);
+        s_pool = std::move(pool);
+    }
+    static std::shared_ptr<Pool> installedPool()
+    {
+        std::lock_guard<std::mutex> guard(s_lock);
+        return s_pool;
+    }
+    // An imager from the installed pool, or nullptr when none is installed or the bytes do not
+    // load.
+    static std::shared_ptr<KVPDFImager> pooledPDFImagerForData(const QByteArray &data)
+    {
+        std::shared_ptr<Pool> pool = installedPool();
+        return pool ? pool->pooledPDFImagerForData(data) : nullptr;
+    }
+
+private:
+    static inline std::mutex s_lock;
+    static inline std::shared_ptr<Pool> s_pool;
+};

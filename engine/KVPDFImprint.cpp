@@ -1,0 +1,404 @@
+#include "KVPDFImprint.h"
+
+#include "KVPDFDocument.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFObjectNull.h"
+#include "KVPDFObjectReal.h"
+#include "KVPDFObjectReference.h"
+#include "KVPDFObjectStream.h"
+#include "KVPDFObjectString.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+#include <cinttypes>
+#include <cstdio>
+#include <mutex>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+const QString kFileNameKey = QStringLiteral("filename");
+
+// Form keys that describe the form object itself rather than its content stream.
+constexpr const char *kFormOnlyKeys[] = {"Type",           "Subtype",   "FolivoResourceRefs", "FolivoLocation",
+                                         "FolivoDictionary", "Resources", "BBox",               "FormType"};
+
+struct SessionFileName {
+    std::weak_ptr<KVPDFObjectDictionary> dictionary;
+    QString path;
+};
+std::mutex g_sessionFileNamesLock;
+std::unordered_map<const KVPDFObjectDictionary *, SessionFileName> g_sessionFileNames;
+
+std::shared_ptr<KVPDFObjectDictionary> dictionaryOf(const KVPDFObjectPtr &object)
+{
+    if (auto stream = kv_cast<KVPDFObjectStream>(object))
+        return stream->dictionary();
+    return kv_cast<KVPDFObjectDictionary>(object);
+}
+
+// Objects no form resource has any business reaching. Following them would copy the page
+// tree, and through a page's Annots and an annotation's P, most of the document.
+bool isOutsideResources(const KVPDFObjectPtr &object)
+{
+    auto dictionary = dictionaryOf(object);
+    if (!dictionary)
+        return false;
+    const QByteArray type = dictionary->nameForKey("Type");
+    return type == "Page" || type == "Pages" || type == "Catalog" || type == "Annot";
+}
+
+// Like subobjects(), iteratively and in the same order, but without entering the objects above.
+std::vector<KVPDFObjectPtr> reachableResources(const std::vector<KVPDFObjectPtr> &roots, KVPDFVisitedSet &visited)
+{
+    std::vector<KVPDFObjectPtr> found;
+    std::vector<KVPDFObjectPtr> pending(roots.rbegin(), roots.rend());
+    std::vector<KVPDFObjectPtr> children;
+    while (!pending.empty()) {
+        KVPDFObjectPtr object = std::move(pending.back());
+        pending.pop_back();
+        if (!object)
+            continue;
+        if (object->objectType() == KVPDFObject::TypeReference) {
+            KVPDFObjectPtr target = object->resolvedObject();
+            if (!target || !visited.insert(target.get()).second || isOutsideResources(target))
+                continue;
+            found.push_back(target);
+            pending.push_back(target);
+            continue;
+        }
+        children.clear();
+        object->appendChildren(children, false);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            if (*it && !visited.count(it->get()))
+                pending.push_back(*it);
+    }
+    return found;
+}
+
+// Strings of an encrypted file decrypt lazily with the number of their numbered container. A
+// copy has no number, so its strings would stay cipher text: decrypt them before copying.
+void decryptStrings(const KVPDFObjectPtr &root)
+{
+    std::vector<KVPDFObjectPtr> pending{root};
+    std::vector<KVPDFObjectPtr> children;
+    while (!pending.empty()) {
+        KVPDFObjectPtr object = std::move(pending.back());
+        pending.pop_back();
+        if (auto string = kv_cast<KVPDFObjectString>(object)) {
+            string->stringData();
+            continue;
+        }
+        if (object->objectType() == KVPDFObject::TypeReference)
+            continue;
+        children.clear();
+        object->appendChildren(children, false);
+        for (const auto &child : children)
+            if (child)
+                pending.push_back(child);
+    }
+}
+
+// After translation every reference inside `root` must point at a member of the new document.
+// One that still points elsewhere (a generation the table had no slot for, an object left out,
+// a number that never existed) is pointed at the copy of its target when there is one, else
+// replaced by null: written as it is, it would name an unrelated object of the new file.
+void confineReferences(const KVPDFObjectPtr &root, const std::unordered_set<const KVPDFObject *> &members,
+                       const std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> &copyOf)
+{
+    auto settle = [&](const KVPDFObjectPtr &value) -> KVPDFObjectPtr {
+        auto reference = kv_cast<KVPDFObjectReference>(value);
+        const KVPDFObjectPtr &target = reference->cachedTarget();
+        if (target && members.count(target.get()))
+            return nullptr;
+        if (target) {
+            auto copy = copyOf.find(target.get());
+            if (copy != copyOf.end()) {
+                reference->setTarget(copy->second);
+                return nullptr;
+            }
+        }
+        return KVPDFObjectNull::nullObject();
+    };
+    std::vector<KVPDFObjectPtr> pending{root};
+    while (!pending.empty()) {
+        KVPDFObjectPtr object = std::move(pending.back());
+        pending.pop_back();
+        if (auto stream = kv_cast<KVPDFObjectStream>(object)) {
+            if (stream->dictionary())
+                pending.push_back(stream->dictionary());
+        } else if (auto dictionary = kv_cast<KVPDFObjectDictionary>(object)) {
+            const std::vector<KVPDFObjectDictionary::Entry> entries = dictionary->value();
+            for (const auto &[key, value] : entries) {
+                if (!value)
+                    continue;
+                if (value->objectType() != KVPDFObject::TypeReference) {
+                    pending.push_back(value);
+                } else if (KVPDFObjectPtr replacement = settle(value)) {
+                    dictionary->setObject(key, replacement);
+                }
+            }
+        } else if (auto array = kv_cast<KVPDFObjectArray>(object)) {
+            for (size_t i = 0; i < array->count(); ++i) {
+                KVPDFObjectPtr value = array->objectAtIndex(i);
+                if (!value)
+                    continue;
+                if (value->objectType() != KVPDFObject::TypeReference)
+                    pending.push_back(value);
+                else if (KVPDFObjectPtr replacement = settle(value))
+                    array->replaceObjectAtIndex(i, replacement);
+            }
+        }
+    }
+}
+
+KVPDFObjectPtr numberArrayCopy(const KVPDFObjectPtr &object)
+{
+    auto array = kv_cast<KVPDFObjectArray>(object ? object->resolvedObject() : nullptr);
+    if (!array)
+        return nullptr;
+    std::vector<KVPDFObjectPtr> numbers;
+    for (size_t i = 0; i < array->count(); ++i) {
+        KVPDFObjectPtr element = array->resolvedObjectAtIndex(i);
+        if (element && element->objectType() == KVPDFObject::TypeInteger)
+            numbers.push_back(KVPDFObjectInteger::integerWithLongLong(element->longLongValue()));
+        else
+            numbers.push_back(KVPDFObjectReal::realWithFloat(element ? element->realValue() : 0.0f));
+    }
+    return KVPDFObjectArray::arrayWithArray(std::move(numbers));
+}
+
+KVPDFObjectPtr refTo(const KVPDFObjectPtr &target) { return KVPDFObjectReference::referenceWithObject(target); }
+KVPDFObjectPtr nameObject(const char *bytes) { return KVPDFObjectName::nameWithBytes(bytes); }
+}
+
+KVPDFImprint::KVPDFImprint() = default;
+KVPDFImprint::~KVPDFImprint() = default;
+
+std::shared_ptr<KVPDFImprint> KVPDFImprint::imprintWithData(const QByteArray &data, QPointF location)
+{
+    auto imprint = std::make_shared<KVPDFImprint>();
+    int result = 0;
+    imprint->m_document = KVPDFDocument::documentWithData(data, &result);
+    imprint->m_location = location;
+    return imprint;
+}
+
+void KVPDFImprint::setDictionary(const QVariantMap &dictionary)
+{
+    QVariantMap replacement = dictionary;
+    if (m_hasDictionary && m_dictionary.contains(kFileNameKey))
+        replacement.insert(kFileNameKey, m_dictionary.value(kFileNameKey));
+    m_dictionary = std::move(replacement);
+    m_hasDictionary = true;
+    m_opaqueDictionaryData.clear();
+}
+
+void KVPDFImprint::removeFileName() { m_dictionary.remove(kFileNameKey); }
+
+QString KVPDFImprint::fileName() const { return m_dictionary.value(kFileNameKey).toString(); }
+
+void KVPDFImprint::setOpaqueDictionaryData(const QByteArray &data)
+{
+    m_opaqueDictionaryData = data;
+    m_dictionary.clear();
+    m_hasDictionary = false;
+}
+
+void KVPDFImprint::copyImprintInto(KVPDFImprint &target) const
+{
+    target.m_location = m_location;
+    target.m_size = m_size;
+    target.m_document = m_document;
+    target.m_dictionary = m_dictionary;
+    target.m_hasDictionary = m_hasDictionary;
+    target.m_opaqueDictionaryData = m_opaqueDictionaryData;
+    target.m_flatten = false;
+}
+
+std::shared_ptr<KVPDFImprint> KVPDFImprint::copy() const
+{
+    auto imprint = std::make_shared<KVPDFImprint>();
+    copyImprintInto(*imprint);
+    return imprint;
+}
+
+void KVPDFImprint::setImageFileName(const std::shared_ptr<KVPDFObjectDictionary> &imageDictionary, const QString &path)
+{
+    if (!imageDictionary)
+        return;
+    imageDictionary->setObject("filename", KVPDFObjectString::stringWithString(path));
+    std::lock_guard<std::mutex> guard(g_sessionFileNamesLock);
+    for (auto it = g_sessionFileNames.begin(); it != g_sessionFileNames.end();)
+        it = it->second.dictionary.expired() ? g_sessionFileNames.erase(it) : std::next(it);
+    g_sessionFileNames[imageDictionary.get()] = {imageDictionary, path};
+}
+
+QString KVPDFImprint::imageFileName(const KVPDFObjectDictionary &imageDictionary)
+{
+    QString path;
+    {
+        std::lock_guard<std::mutex> guard(g_sessionFileNamesLock);
+        auto it = g_sessionFileNames.find(&imageDictionary);
+        // The address alone could belong to a new dictionary that took a freed one's place.
+        if (it == g_sessionFileNames.end() || it->second.dictionary.lock().get() != &imageDictionary)
+            return QString();
+        path = it->second.path;
+    }
+    auto *dictionary = const_cast<KVPDFObjectDictionary *>(&imageDictionary);
+    auto stored = kv_cast<KVPDFObjectString>(dictionary->resolvedObjectForKey("filename"));
+    return stored && stored->stringValue() == path ? path : QString();
+}
+
+QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStream> &form, const KVPDFObjectPtr &mediaBox,
+                                            const std::optional<QTransform> &placement, const QRectF &clip)
+{
+    if (!form || !form->dictionary())
+        return QByteArray();
+    const std::shared_ptr<KVPDFObjectDictionary> formDictionary = form->dictionary();
+    auto resources = kv_cast<KVPDFObjectDictionary>(formDictionary->resolvedObjectForKey("Resources"));
+
+    KVPDFDocument document;
+    std::vector<KVPDFObjectPtr> objects;
+    KVPDFTranslationTable table;
+    std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> copyOf;
+    auto enter = [&](const KVPDFObjectPtr &original, const KVPDFObjectPtr &copy) {
+        copyOf[original.get()] = copy;
+        if (original->objectNumber() == 0)
+            return;
+        // A generation the table has no slot for is left to confineReferences; a hostile
+        // generation number must not size the table.
+        const uint64_t generation = original->generation();
+        if (generation > 65535)
+            return;
+        auto &bySlot = table[original->document()];
+        if (bySlot.size() <= generation)
+            bySlot.resize(generation + 1);
+        bySlot[generation][original->objectNumber()] = copy;
+    };
+
+    // The content stream's dictionary: the form's keys that concern its data.
+    decryptStrings(formDictionary);
+    std::vector<KVPDFObjectDictionary::Entry> contentEntries;
+    for (const auto &[key, value] : formDictionary->value()) {
+        if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&](const char *k) { return key == k; }))
+            continue;
+        contentEntries.emplace_back(key, value->copy());
+    }
+    auto contentDictionary = KVPDFObjectDictionary::dictionaryWithDictionary(std::move(contentEntries));
+
+    // Everything the resources reach, in walk order, then the resources themselves.
+    KVPDFVisitedSet visited;
+    std::vector<KVPDFObjectPtr> roots;
+    if (resources) {
+        visited.insert(resources.get());
+        roots.push_back(resources);
+    }
+    roots.push_back(contentDictionary);
+    for (const KVPDFObjectPtr &original : reachableResources(roots, visited)) {
+        decryptStrings(original);
+        KVPDFObjectPtr copy = original->copy();
+        copy->setDirect(false);
+        enter(original, copy);
+        objects.push_back(copy);
+    }
+    std::shared_ptr<KVPDFObjectDictionary> resourcesCopy;
+    if (resources) {
+        decryptStrings(resources);
+        resourcesCopy = kv_cast<KVPDFObjectDictionary>(resources->copy());
+        enter(resources, resourcesCopy);
+    } else {
+        resourcesCopy = std::make_shared<KVPDFObjectDictionary>();
+    }
+    resourcesCopy->setDirect(false);
+    objects.push_back(resourcesCopy);
+
+    const QByteArray content = form->rawData();
+    auto contentStream = KVPDFObjectStream::streamWithDictionary(contentDictionary, content, {0, uint64_t(content.size())});
+    contentDictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(content.size()));
+    objects.push_back(contentStream);
+    KVPDFObjectPtr contents = refTo(contentStream);
+    if (placement && !placement->isIdentity()) {
+        auto number = [](double value) { return QByteArray::number(std::isfinite(value) ? value : 0.0, 'f', 6); };
+        const QTransform &m = *placement;
+        const QByteArray before = "q " + number(m.m11()) + ' ' + number(m.m12()) + ' ' + number(m.m21()) + ' '
+            + number(m.m22()) + ' ' + number(m.dx()) + ' ' + number(m.dy()) + " cm " + number(clip.x()) + ' '
+            + number(clip.y()) + ' ' + number(clip.width()) + ' ' + number(clip.height()) + " re W n\n";
+        auto opening = KVPDFObjectStream::streamWithData(before);
+        auto closing = KVPDFObjectStream::streamWithData("\nQ\n");
+        objects.push_back(opening);
+        objects.push_back(closing);
+        contents = KVPDFObjectArray::arrayWithArray({refTo(opening), refTo(contentStream), refTo(closing)});
+    }
+
+    auto page = std::make_shared<KVPDFObjectDictionary>();
+    auto pages = std::make_shared<KVPDFObjectDictionary>();
+    pages->setObject("Type", nameObject("Pages"));
+    pages->setObject("Kids", KVPDFObjectArray::arrayWithArray({refTo(page)}));
+    pages->setObject("Count", KVPDFObjectInteger::integerWithLongLong(1));
+    objects.push_back(page);
+    objects.push_back(pages);
+    page->setObject("Type", nameObject("Page"));
+    page->setObject("Resources", refTo(resourcesCopy));
+    page->setObject("Contents", contents);
+    page->setObject("Parent", refTo(pages));
+    page->setObject("MediaBox", numberArrayCopy(mediaBox));
+    auto catalogue = std::make_shared<KVPDFObjectDictionary>();
+    catalogue->setObject("Type", nameObject("Catalog"));
+    catalogue->setObject("Version", nameObject("1.4"));
+    catalogue->setObject("Pages", refTo(pages));
+    objects.push_back(catalogue);
+
+    std::unordered_set<const KVPDFObject *> members;
+    for (const auto &object : objects)
+        members.insert(object.get());
+    for (const auto &object : objects) {
+        object->fixReferences(table);
+        confineReferences(object, members, copyOf);
+        // A path read from a file is never trusted; see the header.
+        if (auto stream = kv_cast<KVPDFObjectStream>(object))
+            if (stream->dictionary() && stream->dictionary()->nameForKey("Subtype") == "Image")
+                stream->dictionary()->removeObjectForKey("filename");
+    }
+    for (size_t i = 0; i < objects.size(); ++i) {
+        objects[i]->setDocument(&document);
+        document.setObject(objects[i], uint64_t(i) + 1, 0);
+    }
+
+    const QByteArray &eol = document.EOL();
+    QByteArray out = "%PDF-1.3" + eol;
+    QByteArray xref = "xref" + eol + "1 " + QByteArray::number(qulonglong(objects.size())) + eol;
+    char row[32];
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const KVPDFObjectPtr object = document.objectWithNumber(uint64_t(i) + 1);
+        std::snprintf(row, sizeof row, "%010llu %05lu n \n", static_cast<unsigned long long>(out.size()),
+                      static_cast<unsigned long>(object->generation()));
+        xref.append(row);
+        out.append(object->indirectObject());
+    }
+    const qsizetype xrefOffset = out.size();
+    out.append(xref);
+    auto trailer = std::make_shared<KVPDFObjectDictionary>();
+    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(objects.size()) + 1));
+    trailer->setObject("Root", refTo(catalogue));
+    out.append("trailer" + eol);
+    out.append(trailer->directObject());
+    out.append(eol + "startxref" + eol + QByteArray::number(xrefOffset) + eol + "%%EOF" + eol);
+    return out;
+}
+
+QByteArray KVPDFBlankPage()
+{
+    QFile file(QStringLiteral(":/folivo/blankpage.pdf"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        kvLog(QStringLiteral("The blank page resource is missing from this build"));
+        return QByteArray();
+    }
+    return file.readAll();
+}
