@@ -11,6 +11,7 @@
 //                                      "stored_sha256", "filters", "decoded", "complete"}
 //
 //   kvprobe key FILE [--password P]    {"key": hex}: the file key the password gives
+//   kvprobe annots FILE [--password P] per page, each annotation's subtype, Rect and flags
 //   kvprobe save IN OUT [--password P] [--user U --owner O]
 //                                      full rewrite of IN to OUT, with new passwords if given
 //
@@ -54,6 +55,7 @@ int usage()
                  "       kvprobe stream FILE N [--decode-level LEVEL] [--password P]\n"
                  "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
                  "       kvprobe key FILE [--password P]\n"
+                 "       kvprobe annots FILE [--password P]\n"
                  "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
                  "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
@@ -409,6 +411,9 @@ int save(const QStringList &arguments)
     return 0;
 }
 
+// In KVProbeAnnots.cpp: per page, each annotation's subtype, Rect and flags.
+int kvprobeAnnots(const QString &path, const QStringList &options);
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -416,6 +421,8 @@ int main(int argc, char **argv)
     if (args.size() < 3)
         return usage();
     const QString command = args[1];
+    if (command == QLatin1String("annots"))
+        return kvprobeAnnots(args[2], args.mid(3));
     if (command == QLatin1String("key"))
         return key(args[2], args.mid(3));
     if (command == QLatin1String("save"))
