@@ -2,6 +2,7 @@
 
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
+#include "KVPDFObjectNull.h"
 #include "KVPDFPage.h"
 #include "KVPDFParser.h"
 #include "KVPDFTrailer.h"
@@ -15,17 +16,26 @@ KVPDFDocument::~KVPDFDocument()
     for (auto &entry : m_objects)
         if (entry.second)
             entry.second->releaseGraph();
+    for (auto &object : m_retired)
+        object->releaseGraph();
 }
 
 void KVPDFDocument::setObject(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation)
 {
     if (number == 0 || !object)
         return;
+    if (number > kMaxObjectNumber) {
+        kvLog(QStringLiteral("Object number %1 is beyond what the engine keeps").arg(number));
+        return;
+    }
     if (generation + 1 > m_generationCount)
         m_generationCount = generation + 1;
     object->setObjectNumber(number);
     object->setGeneration(generation);
-    m_objects[number] = object;
+    KVPDFObjectPtr &slot = m_objects[number];
+    if (slot && slot != object)
+        m_retired.push_back(slot);
+    slot = object;
     if (number + 1 > m_objectCount)
         m_objectCount = number + 1;
 }
@@ -57,6 +67,12 @@ KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
     if (!object)
         return nullptr;
+    if (object->objectType() == KVPDFObject::TypeReference) {
+        // The value of an object cannot be a reference: stamped with this object's number below,
+        // it would refer to itself.
+        kvLog(QStringLiteral("Object %1 %2 is a reference; read as null").arg(number).arg(generation));
+        object = KVPDFObjectNull::nullObject();
+    }
     if (object->flags() & KVPDFObject::FlagDirectInteger)
         object = object->copy();
     object->setDirect(false);

@@ -125,6 +125,9 @@ public:
     void setEOL(const QByteArray &eol) { m_eol = eol; }
 
     // Object table. Number 0 is ignored; the stored object is stamped with number and generation.
+    // Numbers above kMaxObjectNumber are refused: no real file comes near it, and mark tables are
+    // sized by the highest number.
+    static constexpr uint64_t kMaxObjectNumber = uint64_t(1) << 24;
     void setObject(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation);
     // The object under `number`; the generation does not take part.
     KVPDFObjectPtr objectWithNumber(uint64_t number, uint64_t generation = 0) const;
@@ -253,6 +256,9 @@ protected:
     QByteArray m_docData;
     QByteArray m_eol = QByteArrayLiteral("\n");
     std::unordered_map<uint64_t, KVPDFObjectPtr> m_objects;
+    // Table entries replaced while the document lives; released with it, since callers may still
+    // hold them and they may be part of reference cycles.
+    std::vector<KVPDFObjectPtr> m_retired;
     uint64_t m_generationCount = 1;
     uint64_t m_objectCount = 0;
 

@@ -65,6 +65,9 @@ void KVPDFDocument::reset()
         if (entry.second)
             entry.second->releaseGraph();
     m_objects.clear();
+    for (auto &object : m_retired)
+        object->releaseGraph();
+    m_retired.clear();
     m_generationCount = 1;
     m_objectCount = 0;
     m_docData.clear();

@@ -287,7 +287,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     decryptStrings(formDictionary);
     std::vector<KVPDFObjectDictionary::Entry> contentEntries;
     for (const auto &[key, value] : formDictionary->value()) {
-        if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&](const char *k) { return key == k; }))
+        if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&key = key](const char *k) { return key == k; }))
             continue;
         contentEntries.emplace_back(key, value->copy());
     }

@@ -168,6 +168,8 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
 {
     auto isMarked = [&marks](uint64_t number) { return number < marks.size() && marks[number]; };
     auto mark = [&marks](uint64_t number) {
+        if (number > KVPDFDocument::kMaxObjectNumber)
+            return;
         if (number >= marks.size())
             marks.resize(number + 1, 0);
         marks[number] = 1;
@@ -184,7 +186,7 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
             if (!target)
                 continue;
             const uint64_t number = target->objectNumber();
-            if (number == 0) {
+            if (number == 0 || number > KVPDFDocument::kMaxObjectNumber) {
                 if (walked.insert(target.get()).second)
                     pending.push_back(target);
             } else if (!isMarked(number)) {
@@ -209,7 +211,8 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
             if (!child)
                 continue;
             const uint64_t number = child->objectNumber();
-            if (number == 0 ? walked.insert(child.get()).second : !isMarked(number))
+            const bool unnumbered = number == 0 || number > KVPDFDocument::kMaxObjectNumber;
+            if (unnumbered ? walked.insert(child.get()).second : !isMarked(number))
                 pending.push_back(child);
         }
     }

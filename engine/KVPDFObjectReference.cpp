@@ -5,6 +5,7 @@
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectInteger.h"
+#include "KVPDFObjectNull.h"
 #include "KVPDFParser.h"
 
 KVPDFObjectReference::KVPDFObjectReference()
@@ -86,6 +87,11 @@ KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
             return nullptr;
         }
         target = m_document->objectAtOffset(m_dataRange.location, m_document->docData(), false, false, false, false);
+        if (target && target->objectType() == TypeReference) {
+            // Renumbered below as this reference's target, it would refer to itself.
+            kvLog(QStringLiteral("Object %1 %2 is a reference; read as null").arg(m_objectNumber).arg(m_generation));
+            target = KVPDFObjectNull::nullObject();
+        }
     }
     if (!target)
         return nullptr;

@@ -8,6 +8,7 @@
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectName.h"
+#include "KVPDFObjectNull.h"
 #include "KVPDFParser.h"
 
 #include <QBuffer>
@@ -307,6 +308,14 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
         }
         if (!object)
             continue;
+        if (object->objectType() == TypeReference) {
+            // Entered under the member's number, the reference would take that number as its
+            // target and refer to itself.
+            kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null")
+                      .arg(objectNumber())
+                      .arg(memberNumber));
+            object = KVPDFObjectNull::nullObject();
+        }
         if (object->flags() & FlagDirectInteger)
             object = object->copy();
         object->setFlags(object->flags() | FlagCompressed);
