@@ -1,6 +1,7 @@
 #include "KVPDFFilters.h"
 
 #include "KVPDFLog.h"
+#include "KVPDFParser.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -61,21 +62,7 @@ bool isA85Space(unsigned char c)
         || c == 0x7f;
 }
 
-bool isPDFSpace(unsigned char c)
-{
-    return c == 0 || c == '\t' || c == '\n' || c == 0x0c || c == '\r' || c == ' ';
-}
 
-int hexValue(unsigned char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 QByteArray decodeRunLength(const QByteArray &in, qsizetype maxOutput, DecodeStatus &status)
 {
@@ -386,7 +373,7 @@ QByteArray decodeASCIIHex(const QByteArray &in, DecodeStatus &status)
     int high = -1;
     for (const char ch : in) {
         const auto c = static_cast<unsigned char>(ch);
-        const int v = hexValue(c);
+        const int v = kvHexValue(c);
         if (v >= 0) {
             if (high < 0) {
                 high = v;
@@ -396,7 +383,7 @@ QByteArray decodeASCIIHex(const QByteArray &in, DecodeStatus &status)
             }
         } else if (c == '>') {
             break;
-        } else if (!isPDFSpace(c)) {
+        } else if (!kvIsWhite(c)) {
             fault(status, QString::asprintf("ASCIIHexDecode: bad character in hex data: %#o", unsigned(c)));
             return out;
         }

@@ -19,20 +19,14 @@ std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offse
     array->m_directOnly = directOnly;
     array->m_inText = inText;
     array->m_parsed = false;
-    if (!directOnly && !inText && !contained) {
-        // Deferred: the provisional length runs to the end of the indirect object.
-        const char *begin = data.constData();
-        const char *end = begin + data.size();
-        const char *start = begin + std::min<uint64_t>(offset + 1, uint64_t(data.size()));
-        const char *stop = strstrtoend(start, "endobj", end);
-        if (!stop)
-            stop = end;
-        while (stop > start && kvIsWhite(uint8_t(stop[-1])))
-            --stop;
-        array->m_rawLength = uint64_t(stop - begin) - offset;
-    } else {
+    // Deferred: the provisional length runs to the end of the indirect object.
+    std::optional<uint64_t> provisional;
+    if (!directOnly && !inText && !contained)
+        provisional = kvProvisionalLength(data, offset, false);
+    if (provisional)
+        array->m_rawLength = *provisional;
+    else
         array->parse();
-    }
     return array;
 }
 

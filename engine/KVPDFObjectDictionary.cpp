@@ -23,28 +23,15 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset
     dictionary->m_offset = offset;
     dictionary->m_directOnly = directOnly;
     dictionary->m_parsed = false;
-    if (!directOnly && !contained) {
-        // Deferred: the provisional length runs to the "stream" keyword or the end of the
-        // object, so the parser can find a stream's data without parsing the dictionary.
-        const char *begin = data.constData();
-        const char *end = begin + data.size();
-        const char *start = begin + std::min<uint64_t>(offset + 1, uint64_t(data.size()));
-        const char *stop = end;
-        if (const char *endobj = strstrtoend(start, "endobj", end))
-            stop = endobj;
-        for (const char *s = strstrtoend(start, "stream", stop); s; s = strstrtoend(s + 1, "stream", stop)) {
-            // "endstream" is not the keyword we want, and the keyword is followed by white space.
-            if (s + 6 < end && kvIsWhite(uint8_t(s[6])) && (s == start || s[-1] != 'd')) {
-                stop = s;
-                break;
-            }
-        }
-        while (stop > start && kvIsWhite(uint8_t(stop[-1])))
-            --stop;
-        dictionary->m_rawLength = uint64_t(stop - begin) - offset;
-    } else {
+    // Deferred: the provisional length runs to the "stream" keyword or the end of the object, so
+    // the parser can find a stream's data without parsing the dictionary.
+    std::optional<uint64_t> provisional;
+    if (!directOnly && !contained)
+        provisional = kvProvisionalLength(data, offset, true);
+    if (provisional)
+        dictionary->m_rawLength = *provisional;
+    else
         dictionary->parse();
-    }
     return dictionary;
 }
 
