@@ -150,10 +150,12 @@ void runParseCases(const std::vector<ParseCase> &cases)
         const Outcome outcome = parseAndForce(&document, data, 0, c.directOnly);
         EXPECT_LT(timer.elapsed(), kSlowMs);
         EXPECT_STREQ(expectName(outcome.kind), expectName(c.expect)) << outcome.reason;
-        if (c.expect == Expect::Parsed && outcome.object)
+        if (c.expect == Expect::Parsed && outcome.object) {
             EXPECT_EQ(outcome.object->directObject(), c.written);
-        if (outcome.kind != Expect::ParseFailure)
+        }
+        if (outcome.kind != Expect::ParseFailure) {
             EXPECT_GT(outcome.end, 0u) << "the position must move past what was read";
+        }
     }
 }
 

@@ -89,8 +89,9 @@ TEST(KVPDFSecurityTest, FileKeysMatchQpdfForCorpusFiles)
         // Opening without a prompt never grants owner status, even where the owner password is empty.
         EXPECT_EQ(opened.document->isOwner(), !c.password.isEmpty() && qpdfSaysOwner(path, c.password));
         EXPECT_GT(opened.document->pageCount(), 0u);
-        if (c.owner)
+        if (c.owner) {
             EXPECT_EQ(opened.document->accessPermissions(), int64_t(0xFFFFFFFC));
+        }
     }
 }
 
