@@ -41,6 +41,12 @@ using KVPDFRedrawFunction = std::function<QByteArray(const QByteArray &data)>;
 // Asked before a redrawn copy is used: the copy loses annotations and form fields.
 using KVPDFRedrawConsent = std::function<bool()>;
 
+// How a document is opened. For editing (the program's way) an encrypted file is decrypted
+// into a plain copy in memory and a file holding imprints becomes a copy without them, the
+// imprints living on as objects of their pages; as stored (tools that show a file's own
+// objects) the file's objects stay as they are numbered in the file, decrypted on demand.
+enum class KVPDFOpenMode { Editing, AsStored };
+
 class KVPDFDocument {
 public:
     enum EncryptionStatus : int {
@@ -58,10 +64,13 @@ public:
     // answered whenever one could be made (also for results 1 and 3). A parse failure offers the
     // redrawn copy when a redraw function is installed and `consent` agrees.
     static std::shared_ptr<KVPDFDocument> documentWithData(const QByteArray &data, int *result,
-                                                           const KVPDFRedrawConsent &consent = {});
+                                                           const KVPDFRedrawConsent &consent = {},
+                                                           KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     // As above from a file; an unreadable file gives result 2 and no document.
     static std::shared_ptr<KVPDFDocument> documentWithContentsOfFile(const QString &path, int *result,
-                                                                     const KVPDFRedrawConsent &consent = {});
+                                                                     const KVPDFRedrawConsent &consent = {},
+                                                                     KVPDFOpenMode mode = KVPDFOpenMode::Editing);
+    KVPDFOpenMode openMode() const { return m_openMode; }
     static void setRedrawFunction(KVPDFRedrawFunction function);
 
     // Open steps.
@@ -161,11 +170,13 @@ public:
     void setPastDecryption(bool past) { m_pastDecryption = past; }
 
     // Reading and writing keep keys of their own: bytes read from the file decrypt with the key
-    // the password gave, whatever the passwords set for the next write.
+    // the password gave, whatever the passwords set for the next write. Opened for editing, an
+    // encrypted file is read once with the read key into a plain copy, which is what the
+    // document then holds: the read key is gone and only the key for writing stays.
     bool isDecrypting() const { return !m_readKey.isEmpty(); }
     bool isEncrypting() const { return hasEncryptionKey() && m_encryptionStatus == EncryptionEncrypting; }
-    // The key that decrypts the file as read (empty for plain files and before a password).
-    const QByteArray &fileKey() const { return m_readKey; }
+    // The file key the accepted password gave (empty for plain files and before a password).
+    const QByteArray &fileKey() const { return m_fileKey; }
 
     // What is being decrypted or encrypted: strings and streams may use different crypt filters.
     enum CryptTarget { CryptString, CryptStream };
@@ -188,7 +199,7 @@ public:
     bool isOwner() const { return m_isOwner; }
     // 0xFFFFFFFC (everything) for the owner and for plain files, else the file's P.
     int64_t accessPermissions() const { return m_isOwner ? int64_t(0xFFFFFFFC) : m_accessPermissions; }
-    bool awaitingPassword() const { return m_encryptDictionary && m_readKey.isEmpty(); }
+    bool awaitingPassword() const { return m_encryptDictionary && m_fileKey.isEmpty() && m_encryptKey.isEmpty(); }
     const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_encryptDictionary; }
     // The first element of the ID in force, which every key depends on.
     QByteArray firstIDBytes() const;
@@ -196,9 +207,11 @@ public:
     // ---- Writing (KVPDFDocument_write.cpp) -------------------------------------------------
     // Every save goes through currentDataWithImprints(withImprints, compression, writer). With
     // imprints it writes a complete new file: header "%PDF-1.3", the objects the current page
-    // list, the catalogue and Info reach, numbered 1..N in the order met, one classic
-    // cross-reference table, and a trailer with Root, FolivoVersion, Size, Info, Encrypt (when
-    // encrypting) and ID. The page tree is rebuilt flat from pages(), so insertions, deletions
+    // list, the catalogue and Info reach, numbered 1..N in the order met (the page-tree root 1,
+    // the catalogue 2, written last), one classic cross-reference table, and a trailer with
+    // Root, FolivoVersion, Size, Info, Encrypt (when encrypting) and ID. Each object is written
+    // as soon as it is final and its copy let go, so a save holds little beyond the document.
+    // The page tree is rebuilt flat from pages(), so insertions, deletions
     // and reordering take effect; what a page inherited from the old tree moves into the page.
     // Without imprints it writes the working copy: the current bytes and an incremental update
     // holding the current pages (a complete plain file when the bytes have no cross-reference
@@ -208,7 +221,9 @@ public:
     // The object table is not changed: objects are copied and the copies renumbered. A reference
     // to a missing or unreadable object, or to a page no longer in the document, is written as
     // null. Nothing here throws: a failure (a page that cannot be written, a write error) answers
-    // false and is logged. Pages' extra objects are emptied only after a successful write.
+    // false and is logged. Pages' extra objects are emptied only after a successful write. The
+    // same document gives the same bytes on every save (imprint form names count from 0 in
+    // each write).
     using NotificationHandler = std::function<void(const QString &name, const QVariantMap &info)>;
     // Posted once per page, info {"Percentage": i / n as a double from 0}.
     static constexpr char SaveProgressNotification[] = "KVPDFDocumentSaveProgress";
@@ -227,14 +242,28 @@ public:
     bool currentDataWithImprints(bool withImprints, int compression, KVPDFDataWriter &writer);
 
     // Seams of the writer.
-    // The dictionary written for one page: a direct dictionary whose references may still
-    // name objects of the page's own document (the writer copies and renumbers what they
-    // reach); Parent must be state.newPagesObject. New objects it makes go through
-    // state.addObject(). This version copies the page with its inherited keys and Resources as
-    // an object of its own; the imprint rewrite replaces it. nullptr fails the write.
+    // The dictionary written for one page (KVPDFDocument_imprints.cpp): a direct dictionary
+    // whose references may still name objects of the page's own document (the writer copies
+    // and renumbers what they reach); Parent is state.newPagesObject. New objects it makes go
+    // through state.addObject(). The page's inherited keys become its own. Live imprint
+    // streams stored by an earlier save are dropped from Contents (and their "FolivoImprint"
+    // names from the XObject resources), since the page holds those imprints as objects.
+    // withImprints: each content imprint is written as a form object drawn by a placement
+    // stream after the page's content, inside one q/Q marker pair ("FolivoImprint<n>" with
+    // its location and properties, or "FolivoFlattened<n>" for good), and listed under
+    // "FolivoImprints"; once the page's annotations were read, Annots is rebuilt from the
+    // annotation imprints' dictionaries. An imprint whose document has no page is logged and
+    // left out. nullptr fails the write.
     virtual std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
     // The value of the written catalogue's Outlines, or nullptr to keep the catalogue's own.
     virtual KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
+    // Annots of the written page `dictionary`, from the page's annotation imprints.
+    void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
+    // The next imprint form name, "FolivoFlattened<n>" or "FolivoImprint<n>", n from the
+    // document's name counter, which it advances.
+    QByteArray createName(bool flattened);
+    uint64_t nameCount() const { return m_nameCount; }
+    void setNameCount(uint64_t count) { m_nameCount = count; }
     // The Encrypt dictionary to write, or nullptr for a plain file. When one is answered the
     // document must hold the file key for output (hasEncryptionKey()); the writer then
     // encrypts every string and stream but this dictionary. This version answers a copy of
@@ -243,10 +272,30 @@ public:
     virtual std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
     // ---- end Writing ------------------------------------------------------------------------
 
+    // ---- Data refresh (KVPDFDocument_refresh.cpp) -------------------------------------------
+    // After objects of the table were changed in memory: the bytes are rebuilt from the table
+    // (changedDocData), re-read (refreshDocData), and the working copy of the result becomes
+    // the data. The page objects stay the same objects. False, with the data unchanged, when
+    // the table could not be written or the result not read back.
+    bool updateDocData();
+    // A new complete file holding every object of the table under its own number and
+    // generation, unencrypted: one table from 0 with free rows for missing numbers, and a
+    // trailer of Root, Info, ID and Size. Object and cross-reference streams are left out (the
+    // objects they held are in the table themselves); an object that cannot be read gets a
+    // free row. Empty when the document has no catalogue.
+    QByteArray changedDocData();
+    // Re-reads the line end and cross-reference chain of the current data and gives every page
+    // object the re-read page dictionary with its object number (pages matched in order when
+    // the numbers changed but the count did not); pages keep their imprints and drop parsed
+    // content. Objects of the old table stay alive (the program may hold them) until the
+    // document goes. False when the data does not read.
+    bool refreshDocData();
+    // ---- end Data refresh --------------------------------------------------------------------
+
 protected:
     // Resets to the freshly made state (the open road re-runs on the same object).
     void reset();
-    int openData(const QByteArray &data, const KVPDFRedrawConsent &consent);
+    int openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     int openOnce();
     void setUpDocumentID();
     // The security step of the open road. Without a security handler an encrypted file can
@@ -285,8 +334,34 @@ protected:
     enum class CryptMethod { None, RC4, AES };
     CryptMethod methodFor(CryptTarget target) const { return target == CryptStream ? m_streamMethod : m_stringMethod; }
     int checkSecurityHandler();
-    // Continues the open road once a key is known: object streams, catalogue, pages.
+    // Continues the open road once a key is known: object streams, catalogue, pages, then the
+    // rewrites below when opened for editing.
     int finishOpen();
+    // The file's objects as read with the read key, written in clear into memory and read
+    // again; the security state is kept for writing. On a failed write the document stays as
+    // read (decrypting on demand).
+    int decryptedRewrite();
+    // The data becomes the working copy (without the imprints the pages now hold as objects).
+    void workingCopyRewrite();
+    // The page dictionaries of the page tree under pagesObject(), depth first.
+    std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageDictionariesInTree();
+    KVPDFOpenMode m_openMode = KVPDFOpenMode::Editing;
+    uint64_t m_nameCount = 0;
+    // Old objects replaced by a refresh; kept for whoever still holds them, and taken apart
+    // (their reference cycles broken) with the document.
+    struct RetiredObjects {
+        std::vector<KVPDFObjectPtr> objects;
+        void release()
+        {
+            for (auto &object : objects)
+                if (object)
+                    object->releaseGraph();
+            objects.clear();
+        }
+        ~RetiredObjects() { release(); }
+    };
+    RetiredObjects m_retiredObjects;
+    QByteArray m_fileKey;
     QByteArray m_readKey;
     CryptMethod m_readStringMethod = CryptMethod::RC4;
     CryptMethod m_readStreamMethod = CryptMethod::RC4;

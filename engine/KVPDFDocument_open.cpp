@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <limits>
 #include <mutex>
 #include <unordered_set>
 
@@ -35,17 +36,18 @@ void KVPDFDocument::setRedrawFunction(KVPDFRedrawFunction function)
 }
 
 std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, int *result,
-                                                               const KVPDFRedrawConsent &consent)
+                                                               const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     auto document = std::make_shared<KVPDFDocument>();
-    const int code = document->openData(data, consent);
+    const int code = document->openData(data, consent, mode);
     if (result)
         *result = code;
     return document;
 }
 
 std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, int *result,
-                                                                         const KVPDFRedrawConsent &consent)
+                                                                         const KVPDFRedrawConsent &consent,
+                                                                         KVPDFOpenMode mode)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -54,7 +56,21 @@ std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const Q
             *result = KVPDFOpenBroken;
         return nullptr;
     }
-    auto document = documentWithData(file.readAll(), result, consent);
+    // One buffer of the file's size: readAll() grows its buffer in steps, which for a large
+    // file holds a third more memory than the file for as long as the document lives.
+    QByteArray bytes;
+    const qint64 size = file.size();
+    if (size > 0 && size < qint64(std::numeric_limits<qsizetype>::max())) {
+        // Allocated at its exact size (resize() would round the capacity up).
+        bytes = QByteArray(qsizetype(size), Qt::Uninitialized);
+        const qint64 read = file.read(bytes.data(), size);
+        bytes.resize(qsizetype(std::max<qint64>(read, 0)));
+        if (read == size && !file.atEnd())
+            bytes += file.readAll();  // the file grew while it was read
+    } else {
+        bytes = file.readAll();
+    }
+    auto document = documentWithData(bytes, result, consent, mode);
     document->setPath(path);
     return document;
 }
@@ -68,6 +84,9 @@ void KVPDFDocument::reset()
     for (auto &object : m_retired)
         object->releaseGraph();
     m_retired.clear();
+    m_retiredObjects.release();
+    m_nameCount = 0;
+    m_fileKey.clear();
     m_generationCount = 1;
     m_objectCount = 0;
     m_docData.clear();
@@ -90,8 +109,9 @@ void KVPDFDocument::reset()
     m_accessPermissions = int64_t(0xFFFFFFFC);
 }
 
-int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent)
+int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
+    m_openMode = mode;
     KVPDFLogCapture capture;
     int result = KVPDFOpenOK;
     QByteArray input = data;
@@ -167,7 +187,13 @@ int KVPDFDocument::finishOpen()
     if (m_rootObject->objectForKey("AcroForm"))
         m_hasFields = true;
     setPagesObject(kv_cast<KVPDFObjectDictionary>(m_rootObject->resolvedObjectForKey("Pages")));
-    prepPages();
+    const bool hasImprints = prepPages();
+    if (m_openMode == KVPDFOpenMode::AsStored)
+        return KVPDFOpenOK;
+    if (isDecrypting())
+        return decryptedRewrite();
+    if (hasImprints)
+        workingCopyRewrite();
     return KVPDFOpenOK;
 }
 
@@ -290,8 +316,21 @@ bool KVPDFDocument::prepPages()
     m_pages.clear();
     if (!m_pagesObject)
         return false;
-    // Depth first, iteratively; a node met again is a loop in the tree and is not walked twice.
+    const std::vector<std::shared_ptr<KVPDFObjectDictionary>> leaves = pageDictionariesInTree();
+    bool hasImprints = false;
+    for (size_t i = 0; i < leaves.size(); ++i) {
+        m_pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
+        hasImprints |= m_pages.back()->setupImprints();
+    }
+    return hasImprints;
+}
+
+std::vector<std::shared_ptr<KVPDFObjectDictionary>> KVPDFDocument::pageDictionariesInTree()
+{
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> leaves;
+    if (!m_pagesObject)
+        return leaves;
+    // Depth first, iteratively; a node met again is a loop in the tree and is not walked twice.
     std::unordered_set<const KVPDFObject *> nodes;
     struct Frame {
         std::shared_ptr<KVPDFObjectArray> kids;
@@ -335,12 +374,7 @@ bool KVPDFDocument::prepPages()
     const int64_t count = m_pagesObject->integerForKey("Count", -1);
     if (count != int64_t(leaves.size()))
         kvLog(QStringLiteral("The page tree counts %1 pages but holds %2").arg(count).arg(leaves.size()));
-    bool hasImprints = false;
-    for (size_t i = 0; i < leaves.size(); ++i) {
-        m_pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
-        hasImprints |= m_pages.back()->setupImprints();
-    }
-    return hasImprints;
+    return leaves;
 }
 
 void KVPDFDocument::setUpDocumentID()

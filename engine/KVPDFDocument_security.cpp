@@ -104,6 +104,7 @@ int KVPDFDocument::checkSecurityHandler()
     }
     if (auto metadata = kv_cast<KVPDFObjectBoolean>(encrypt->resolvedObjectForKey("EncryptMetadata")))
         m_encryptMetadata = metadata->boolValue();
+    m_aesEncryption = m_readStringMethod == CryptMethod::AES;
     return KVPDFOpenOK;
 }
 
@@ -125,6 +126,7 @@ int KVPDFDocument::setupSecurity()
     if (key.isEmpty())
         return KVPDFOpenNeedsPassword;
     m_readKey = key;
+    m_fileKey = key;
     m_isOwner = false;
     m_accessPermissions = m_filePermissions;
     // Written again with the same protection unless the passwords change.
@@ -139,7 +141,7 @@ int KVPDFDocument::validatePassword(const QString &password)
 {
     if (!m_encryptDictionary)
         return awaitingPassword() ? 1 : 0;
-    if (!m_readKey.isEmpty() && m_isOwner)
+    if (!m_fileKey.isEmpty() && m_isOwner)
         return 0;
     const KVPDFStandardSecurity security = securityFrom(*m_encryptDictionary, firstIDBytes());
     QByteArray key;
@@ -157,23 +159,27 @@ int KVPDFDocument::validatePassword(const QString &password)
     }
     if (key.isEmpty())
         return 1;
-    const bool firstAcceptance = m_readKey.isEmpty();
+    if (!m_fileKey.isEmpty()) {
+        // Already open: a second password can only show that the user is the owner. The data
+        // is the plain copy by now and must not be read or decrypted again.
+        m_isOwner = owner || m_isOwner;
+        return 0;
+    }
     m_readKey = key;
+    m_fileKey = key;
     m_isOwner = owner || m_isOwner;
     m_accessPermissions = m_filePermissions;
     m_encryptKey = key;
     m_stringMethod = m_readStringMethod;
     m_streamMethod = m_readStreamMethod;
     m_encryptionStatus = EncryptionEncrypting;
-    if (firstAcceptance) {
-        KVPDFLogCapture capture;
-        try {
-            finishOpen();
-        } catch (const FolivoException &failure) {
-            kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
-        }
-        m_warnings += capture.messages;
+    KVPDFLogCapture capture;
+    try {
+        finishOpen();
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
     }
+    m_warnings += capture.messages;
     return 0;
 }
 
@@ -200,6 +206,7 @@ void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &
         dictionary->setObject("R", KVPDFObjectInteger::integerWithLongLong(2));
         dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(40));
         m_stringMethod = m_streamMethod = CryptMethod::RC4;
+        m_aesEncryption = false;
     }
     dictionary->setDocument(this);
     const int revision = int(dictionary->integerForKey("R", 2));

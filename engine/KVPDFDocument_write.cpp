@@ -9,6 +9,7 @@
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectInteger.h"
+#include "KVPDFObjectEmitter.h"
 #include "KVPDFObjectName.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectString.h"
@@ -39,14 +40,6 @@ float qualityForLevel(int level)
 }
 
 KVPDFObjectPtr referenceTo(const KVPDFObjectPtr &object) { return KVPDFObjectReference::referenceWithObject(object); }
-
-// A value taken into a new dictionary: an indirect object by reference, a direct one as a copy.
-KVPDFObjectPtr adoptedValue(const KVPDFObjectPtr &value)
-{
-    if (!value)
-        return nullptr;
-    return value->objectNumber() != 0 ? referenceTo(value) : value->copy();
-}
 
 // Restores the document's encryption state when a write ends, however it ends.
 class EncryptionStatusScope {
@@ -127,77 +120,10 @@ KVPDFObjectPtr documentID(KVPDFDocument &document)
     return KVPDFObjectArray::arrayWithArray({fresh, fresh->copy()});
 }
 
-QByteArray number(uint64_t value)
-{
-    char buffer[24];
-    return QByteArray(buffer, KVPDFObjectUnsignedToStringInPlace(value, buffer) - buffer);
-}
-
-// "%010llu %05lu n \n": always 20 bytes ending in a space and a line feed, whatever the line
-// end of the file, so readers can index the table.
-QByteArray xrefRow(uint64_t offset, bool inUse)
-{
-    if (!inUse)
-        return QByteArrayLiteral("0000000000 65535 f \n");
-    return number(offset).rightJustified(10, '0') + QByteArrayLiteral(" 00000 n \n");
-}
-
 struct NumberedObject {
     KVPDFObjectPtr object;
     uint64_t number = 0;
 };
-
-// Writes the objects, the cross-reference table and the trailer. `firstOffset` is where the
-// writer stands (the working copy's old bytes precede). subsectionPerObject: a "N 1"
-// subsection before each row (an update), else one "0 N" section from the free head row.
-bool writeBody(KVPDFDocument &document, KVPDFDataWriter &writer, const std::vector<NumberedObject> &objects,
-               const KVPDFObject *encrypt, const Dictionary &trailer, bool subsectionPerObject)
-{
-    const QByteArray eol = document.EOL();
-    std::vector<uint64_t> offsets;
-    offsets.reserve(objects.size());
-    for (const NumberedObject &entry : objects) {
-        offsets.push_back(writer.length());
-        QByteArray value;
-        if (entry.object.get() == encrypt) {
-            // The Encrypt dictionary is the key to the rest and is itself never encrypted.
-            EncryptionStatusScope scope(document);
-            document.setEncryptionStatus(KVPDFDocument::EncryptionNone);
-            value = entry.object->directObject();
-        } else {
-            value = entry.object->directObject();
-        }
-        QByteArray text = number(entry.number) + " 0 obj" + eol;
-        text.append(value);
-        text.append(eol + "endobj" + eol);
-        if (!writer.appendData(text))
-            return false;
-    }
-    const uint64_t xref = writer.length();
-    QByteArray table = "xref" + eol;
-    if (!subsectionPerObject)
-        table += "0 " + number(objects.size() + 1) + eol + xrefRow(0, false);
-    for (size_t i = 0; i < objects.size(); ++i) {
-        if (subsectionPerObject)
-            table += number(objects[i].number) + " 1" + eol;
-        table += xrefRow(offsets[i], objects[i].object->objectType() != KVPDFObject::TypeUnknown);
-    }
-    table += "trailer" + eol + trailer->directObject() + eol;
-    table += "startxref" + eol + number(xref) + eol + "%%EOF" + eol;
-    return writer.appendData(table);
-}
-
-// Gives the new objects to the document they are written in: strings and streams brought in
-// from another document must encrypt (and end their lines) like this document's.
-void adoptObjects(KVPDFDocument &document, const std::vector<NumberedObject> &objects)
-{
-    for (const NumberedObject &entry : objects) {
-        entry.object->setDocument(&document);
-        entry.object->setObjectNumber(entry.number);
-        entry.object->setGeneration(0);
-        entry.object->setDirect(false);
-    }
-}
 
 // The new root's entries: the old root's, without the tree structure and without what each
 // page now carries itself.
@@ -305,6 +231,9 @@ QByteArray KVPDFDocument::currentDataWithImprints(bool withImprints, int compres
 
 bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, KVPDFDataWriter &writer)
 {
+    // Form names are unique within a page's resources; counting from 0 in every write makes
+    // the same document give the same bytes on every save.
+    m_nameCount = 0;
     KVPDFWriteState state;
     state.fullRewrite = withImprints;
     state.withImprints = withImprints;
@@ -335,34 +264,6 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
     return true;
 }
 
-std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state)
-{
-    Q_UNUSED(withImprints);
-    const Dictionary &original = source.pageDictionary();
-    if (!original)
-        return nullptr;
-    auto dictionary = kv_cast<KVPDFObjectDictionary>(original->copy());
-    for (const char *key : kInheritableKeys)
-        if (!dictionary->objectForKey(key))
-            if (KVPDFObjectPtr inherited = original->objectFromAncestorsForKey(key))
-                dictionary->setObject(key, adoptedValue(inherited));
-    if (!dictionary->objectForKey("MediaBox")) {
-        // A page without a media box anywhere shows at the default paper size; write that. A
-        // detached page works it out, so the document's own page stays as it is.
-        auto probe = KVPDFPage::pageWithDocument(nullptr, 0, dictionary);
-        probe->mediaBox();
-        dictionary = probe->pageDictionary();
-    }
-    // Resources as an object of their own: the imprint rewrite names its forms in them.
-    if (auto resources = kv_cast<KVPDFObjectDictionary>(dictionary->objectForKey("Resources"))) {
-        resources->setContainer({});
-        state.addObject(resources);
-        dictionary->setObject("Resources", referenceTo(resources));
-    }
-    dictionary->setObject("Parent", referenceTo(state.newPagesObject));
-    return dictionary;
-}
-
 KVPDFObjectPtr KVPDFDocument::outlinesForWriting(KVPDFWriteState &) { return nullptr; }
 
 std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::encryptDictionaryForWriting()
@@ -380,8 +281,17 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::encryptDictionaryForWritin
 namespace {
 bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer, bool plain)
 {
+    if (!writer.appendData("%PDF-1.3" + document.EOL()))
+        return false;
+    // Every object gets its number when it joins the write and is written as soon as its own
+    // references are translated; written, it is let go. The save then holds the document and
+    // what is still to come, not a second copy of the whole file.
+    state.nextNumber = 1;
+    KVPDFObjectEmitter emitter(document, writer);
+
     state.newPagesObject = std::make_shared<KVPDFObjectDictionary>();
     state.markWritten(state.newPagesObject);
+    state.assignNumber(state.newPagesObject);
     for (const KVPDFObjectPtr &node : pageTreeNodes(document)) {
         state.pageTreeNodes.insert(node.get());
         state.translate(node, state.newPagesObject);
@@ -390,6 +300,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     // The catalogue and Info are known before the pages, so references met there find them.
     auto catalog = std::make_shared<KVPDFObjectDictionary>();
     state.markWritten(catalog);
+    state.assignNumber(catalog);
     if (document.rootObject())
         state.translate(document.rootObject(), catalog);
     Dictionary info;
@@ -409,6 +320,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     if (encrypt) {
         document.setEncryptionStatus(KVPDFDocument::EncryptionEncrypting);
         state.addObject(encrypt);
+        emitter.setEncryptDictionary(encrypt.get());
     } else if (document.encryptionStatus() == KVPDFDocument::EncryptionEncrypting) {
         document.setEncryptionStatus(KVPDFDocument::EncryptionNone);
     }
@@ -426,20 +338,46 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
         }
         state.pageList.push_back(dictionary);
         state.markWritten(dictionary);
+        state.assignNumber(dictionary);
         state.translate(page->pageDictionary(), dictionary);
         pages.push_back(page);
     }
 
-    // Copying what each page reaches is most of the work: report progress by it.
+    // The form and its Fields change once all pages are written (fields the pages collected
+    // join them): those two wait until the end.
+    std::vector<KVPDFObjectPtr> laterOriginals;
+    if (const Dictionary &root = document.rootObject()) {
+        KVPDFObjectPtr form = root->resolvedObjectForKey("AcroForm");
+        if (auto formDictionary = kv_cast<KVPDFObjectDictionary>(form)) {
+            laterOriginals.push_back(form);
+            if (KVPDFObjectPtr fields = formDictionary->resolvedObjectForKey("Fields"))
+                laterOriginals.push_back(fields);
+        }
+    }
+    auto waits = [&](const KVPDFObjectPtr &object) {
+        for (const KVPDFObjectPtr &original : laterOriginals)
+            if (state.translation(*original) == object)
+                return true;
+        return false;
+    };
     KVPDFReferenceTranslator translator(document, state);
+    translator.setFinishedHandler([&](const KVPDFObjectPtr &object) {
+        if (!waits(object))
+            emitter.writeObject(object, object->objectNumber(), true);
+    });
+
+    // Copying what each page reaches is most of the work: report progress by it.
     const size_t count = state.pageList.size();
     for (size_t i = 0; i < count; ++i) {
         document.postNotification(QString::fromLatin1(KVPDFDocument::SaveProgressNotification),
                                   {{QStringLiteral("Percentage"), double(i) / double(count)}});
         translator.translateWithin(state.pageList[i]);
+        emitter.writeObject(state.pageList[i], state.pageList[i]->objectNumber(), true);
         for (const KVPDFObjectPtr &extra : pages[i]->extraObjects())
             translator.replacementFor(extra);
         translator.drain();
+        if (!writer.ok())
+            return false;
     }
 
     const Dictionary &oldCatalog = document.rootObject();
@@ -456,30 +394,24 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     translator.translateWithin(state.newPagesObject);
     translator.translateWithin(catalog);
     translator.drain();
-
-    std::vector<NumberedObject> objects;
-    objects.reserve(state.copyObjects.size() + state.pageList.size() + 2);
-    for (const auto &object : state.copyObjects)
-        objects.push_back({object, objects.size() + 1});
-    for (const auto &page : state.pageList)
-        objects.push_back({page, objects.size() + 1});
-    objects.push_back({state.newPagesObject, objects.size() + 1});
-    objects.push_back({catalog, objects.size() + 1});
-    adoptObjects(document, objects);
+    for (const KVPDFObjectPtr &object : state.copyObjects)
+        if (!emitter.isEmitted(object.get()))
+            emitter.writeObject(object, object->objectNumber(), true);
+    emitter.writeObject(state.newPagesObject, state.newPagesObject->objectNumber(), false);
+    emitter.writeObject(catalog, catalog->objectNumber(), false);
 
     auto trailer = std::make_shared<KVPDFObjectDictionary>();
     trailer->setObject("Root", referenceTo(catalog));
     trailer->setObject("FolivoVersion", KVPDFObjectString::stringWithString(kFolivoVersion));
-    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(objects.size() + 1)));
+    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(state.nextNumber)));
     if (info)
         trailer->setObject("Info", referenceTo(info));
     if (encrypt)
         trailer->setObject("Encrypt", referenceTo(encrypt));
     trailer->setObject("ID", documentID(document));
-
-    if (!writer.appendData("%PDF-1.3" + document.EOL()))
-        return false;
-    return writeBody(document, writer, objects, encrypt.get(), trailer, false);
+    if (emitter.emittedCount() + 1 != state.nextNumber)
+        kvLog(QStringLiteral("%1 numbered objects were not written").arg(state.nextNumber - 1 - emitter.emittedCount()));
+    return emitter.finish(trailer, true);
 }
 
 bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer)
@@ -568,7 +500,6 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     objects.push_back({state.newPagesObject, numberFor(state.newPagesObject)});
     objects.push_back({catalog, numberFor(catalog)});
     std::sort(objects.begin(), objects.end(), [](const NumberedObject &a, const NumberedObject &b) { return a.number < b.number; });
-    adoptObjects(document, objects);
 
     auto trailer = std::make_shared<KVPDFObjectDictionary>();
     trailer->setObject("Root", referenceTo(catalog));
@@ -584,6 +515,13 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     // The update must start on a line of its own.
     if (!data.endsWith('\n') && !data.endsWith('\r') && !writer.appendData(document.EOL()))
         return false;
-    return writeBody(document, writer, objects, nullptr, trailer, true);
+    // References print their target's number: every object has its number before any is written.
+    for (const NumberedObject &entry : objects)
+        entry.object->setObjectNumber(entry.number);
+    KVPDFObjectEmitter emitter(document, writer);
+    for (const NumberedObject &entry : objects)
+        if (!emitter.writeObject(entry.object, entry.number, false))
+            return false;
+    return emitter.finish(trailer, false);
 }
 }

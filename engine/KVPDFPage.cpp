@@ -222,6 +222,15 @@ void KVPDFPage::useNewStream()
     m_usingNewContentStream = true;
 }
 
+void KVPDFPage::resetContent()
+{
+    m_potentialNewStream.reset();
+    m_usingNewContentStream = false;
+    m_cachedMediaBox.reset();
+    m_cachedCropBox.reset();
+    m_cachedRotation.reset();
+}
+
 void KVPDFPage::removeExtraObject(const KVPDFObjectPtr &object)
 {
     m_extraObjects.erase(std::remove(m_extraObjects.begin(), m_extraObjects.end(), object), m_extraObjects.end());

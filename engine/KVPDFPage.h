@@ -64,6 +64,9 @@ public:
     // with other pages are never emptied.
     void useNewStream();
     bool usingNewContentStream() const { return m_usingNewContentStream; }
+    // Forgets what was worked out from the page dictionary (boxes, rotation, the joined content
+    // stream), after the dictionary was read again from new bytes.
+    void resetContent();
 
     void addExtraObject(const KVPDFObjectPtr &object) { m_extraObjects.push_back(object); }
     void removeExtraObject(const KVPDFObjectPtr &object);

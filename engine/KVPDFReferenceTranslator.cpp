@@ -28,6 +28,8 @@ void KVPDFReferenceTranslator::drain()
     while (m_drained < m_state.copyObjects.size()) {
         const KVPDFObjectPtr next = m_state.copyObjects[m_drained++];
         translateWithin(next);
+        if (m_finished)
+            m_finished(next);
     }
 }
 

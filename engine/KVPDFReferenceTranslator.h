@@ -11,6 +11,7 @@
 // Ownership: refers to the document and the write state, which must outlive it.
 #include "KVPDFObject.h"
 
+#include <functional>
 #include <unordered_map>
 
 class KVPDFDocument;
@@ -28,8 +29,10 @@ public:
 
     // The references inside `object`, not following them.
     void translateWithin(const KVPDFObjectPtr &object);
-    // Objects added to the output since the last call, and whatever they reach in turn.
+    // Objects added to the output since the last call, and whatever they reach in turn. Each is
+    // handed to the finished handler (when set) once its own references are translated.
     void drain();
+    void setFinishedHandler(std::function<void(const KVPDFObjectPtr &)> handler) { m_finished = std::move(handler); }
     // What a reference inside a written object must point at, or nullptr for null. The
     // document's object table decides what a numbered reference means.
     KVPDFObjectPtr targetOf(KVPDFObjectReference &reference);
@@ -52,4 +55,5 @@ private:
     uint64_t m_fileSize;
     size_t m_drained = 0;
     std::unordered_map<const KVPDFObject *, uint64_t> m_keptNumbers;
+    std::function<void(const KVPDFObjectPtr &)> m_finished;
 };

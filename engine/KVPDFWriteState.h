@@ -44,11 +44,24 @@ struct KVPDFWriteState {
 
     // Appends an object to write. An object already added is not added twice. The write owns
     // what it writes and takes it apart when it ends (written objects refer to each other in
-    // cycles): add new objects or copies, never an object a document still holds.
+    // cycles): add new objects or copies, never an object a document still holds. With
+    // numbering on, the object gets its number now.
     void addObject(const KVPDFObjectPtr &object)
     {
-        if (object && written.emplace(object.get(), object).second)
+        if (object && written.emplace(object.get(), object).second) {
             copyObjects.push_back(object);
+            if (nextNumber)
+                object->setObjectNumber(nextNumber++);
+        }
+    }
+    // The full rewrite numbers every object when it joins the write (from 1; 0: off), so each
+    // can be written the moment it is final.
+    uint64_t nextNumber = 0;
+    uint64_t assignNumber(const KVPDFObjectPtr &object)
+    {
+        if (nextNumber && object && object->objectNumber() == 0)
+            object->setObjectNumber(nextNumber++);
+        return object ? object->objectNumber() : 0;
     }
     // True for anything the writer writes under a new number (copies, new objects, pages).
     bool isWritten(const KVPDFObject *object) const { return written.count(object) != 0; }

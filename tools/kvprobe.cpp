@@ -14,6 +14,11 @@
 //   kvprobe annots FILE [--password P] per page, each annotation's subtype, Rect and flags
 //   kvprobe save IN OUT [--password P] [--user U --owner O]
 //                                      full rewrite of IN to OUT, with new passwords if given
+//   kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]...
+//                    [--flatten] [--password P]
+//                                      adds an imprint to page N and saves (KVProbeImprints.cpp)
+//   kvprobe imprints FILE [--password P]
+//                                      per page, each stored imprint's location, size, properties
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -57,6 +62,9 @@ int usage()
                  "       kvprobe key FILE [--password P]\n"
                  "       kvprobe annots FILE [--password P]\n"
                  "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
+                 "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
+                 " [--property K=V]... [--flatten] [--password P]\n"
+                 "       kvprobe imprints FILE [--password P]\n"
                  "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -186,7 +194,7 @@ std::optional<Options> parseOptions(QStringList arguments, bool withNumber, bool
 
 // The document for the object subcommands, or nullptr with the exit code in `status`. A file
 // that needs a password opens when `password` is accepted.
-std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString &password, int *status)
+std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString &password, int *status, bool asStored = true)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -194,8 +202,12 @@ std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString
         *status = 1;
         return nullptr;
     }
+    file.close();
     int result = 0;
-    std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(file.readAll(), &result);
+    // The object subcommands show the file's own objects, numbered as the file numbers them;
+    // save opens the way the program does.
+    std::shared_ptr<KVPDFDocument> document =
+        KVPDFDocument::documentWithContentsOfFile(path, &result, {}, asStored ? KVPDFOpenMode::AsStored : KVPDFOpenMode::Editing);
     if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == 0)
         result = KVPDFOpenOK;
     if (!document || result != KVPDFOpenOK) {
@@ -394,7 +406,7 @@ int save(const QStringList &arguments)
     const QString out = arguments[1];
     const QStringList options = arguments.mid(2);
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(in, optionValue(options, QStringLiteral("--password")), &status);
+    std::shared_ptr<KVPDFDocument> document = openForObjects(in, optionValue(options, QStringLiteral("--password")), &status, false);
     if (!document)
         return status;
     const QString user = optionValue(options, QStringLiteral("--user"));
@@ -413,6 +425,9 @@ int save(const QStringList &arguments)
 
 // In KVProbeAnnots.cpp: per page, each annotation's subtype, Rect and flags.
 int kvprobeAnnots(const QString &path, const QStringList &options);
+// In KVProbeImprints.cpp.
+int kvprobeAddImprint(const QStringList &arguments);
+int kvprobeImprints(const QString &path, const QStringList &options);
 
 int main(int argc, char **argv)
 {
@@ -427,6 +442,10 @@ int main(int argc, char **argv)
         return key(args[2], args.mid(3));
     if (command == QLatin1String("save"))
         return save(args.mid(2));
+    if (command == QLatin1String("add-imprint"))
+        return kvprobeAddImprint(args.mid(2));
+    if (command == QLatin1String("imprints"))
+        return kvprobeImprints(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

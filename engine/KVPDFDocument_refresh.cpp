@@ -1,0 +1,309 @@
+// Bytes rebuilt and read again in place: the plain copy of an encrypted file and the working
+// copy made at open, and the refresh after objects of the table changed in memory. The page
+// objects survive every one of them (the layers above hold them, with their imprints).
+#include "KVPDFDocument.h"
+
+#include "KVPDFExceptions.h"
+#include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
+#include "KVPDFObjectReference.h"
+#include "KVPDFObjectStream.h"
+#include "KVPDFObjectString.h"
+#include "KVPDFPage.h"
+#include "KVPDFTrailer.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <unordered_set>
+
+namespace {
+using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
+
+// A copy that refers to nothing: references are replaced by copies of their targets. The
+// security state outlives the object table it was read from, and a reference into a table
+// that is gone would lead nowhere. Encrypt dictionaries are small and shallow; the depth
+// bound only stops a hostile one that refers to itself.
+KVPDFObjectPtr detachedCopy(const KVPDFObjectPtr &object, int depth = 0)
+{
+    if (!object || depth > 16)
+        return nullptr;
+    KVPDFObjectPtr value = object;
+    if (value->objectType() == KVPDFObject::TypeReference)
+        value = value->resolvedObject();
+    if (!value || value->objectType() == KVPDFObject::TypeReference)
+        return nullptr;
+    if (auto dictionary = kv_cast<KVPDFObjectDictionary>(value)) {
+        std::vector<KVPDFObjectDictionary::Entry> entries;
+        for (const auto &[key, entry] : dictionary->value())
+            if (KVPDFObjectPtr copy = detachedCopy(entry, depth + 1))
+                entries.emplace_back(key, copy);
+        return KVPDFObjectDictionary::dictionaryWithDictionary(std::move(entries));
+    }
+    if (auto array = kv_cast<KVPDFObjectArray>(value)) {
+        std::vector<KVPDFObjectPtr> elements;
+        for (const auto &element : array->value())
+            elements.push_back(detachedCopy(element, depth + 1));
+        return KVPDFObjectArray::arrayWithArray(std::move(elements));
+    }
+    return value->copy();
+}
+
+QByteArray decimal(uint64_t value) { return QByteArray::number(qulonglong(value)); }
+
+bool isStructureStream(const KVPDFObjectPtr &object)
+{
+    auto stream = kv_cast<KVPDFObjectStream>(object);
+    if (!stream || !stream->dictionary())
+        return false;
+    const QByteArray type = stream->dictionary()->nameForKey("Type");
+    return type == "ObjStm" || type == "XRef";
+}
+}
+
+int KVPDFDocument::decryptedRewrite()
+{
+    // The keys were made with the file's first ID element; the copy and every later save
+    // carry that element, or a reader of the saved file would derive another key.
+    const QByteArray keyID = firstIDBytes();
+    if (!keyID.isEmpty() && m_docID && m_docID->count() > 0) {
+        auto first = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0));
+        if (!first || first->stringData() != keyID) {
+            auto element = KVPDFObjectString::stringWithData(keyID);
+            element->setDocument(this);
+            m_docID->replaceObjectAtIndex(0, element);
+        }
+    }
+
+    QByteArray plain;
+    {
+        // While decrypting, the writer writes no Encrypt dictionary and nothing encrypted.
+        const EncryptionStatus saved = m_encryptionStatus;
+        m_encryptionStatus = EncryptionDecrypting;
+        plain = currentDataWithImprints(true, 0);
+        m_encryptionStatus = saved;
+    }
+    if (plain.isEmpty()) {
+        kvLog(QStringLiteral("The decrypted copy could not be written; the file is read as it is"));
+        return KVPDFOpenOK;
+    }
+
+    // What the next save needs to encrypt again, held apart from the table that goes now.
+    auto encrypt = kv_cast<KVPDFObjectDictionary>(detachedCopy(m_encryptDictionary));
+    const QByteArray fileKey = m_fileKey;
+    const QByteArray encryptKey = m_encryptKey;
+    const bool owner = m_isOwner;
+    const int64_t permissions = m_accessPermissions;
+    const std::shared_ptr<KVPDFObjectArray> docID = m_docID;
+
+    reset();
+    m_docData = plain;
+    if (!versionAndEOF() || !workTrailer()) {
+        kvLog(QStringLiteral("The decrypted copy does not read back"));
+        return KVPDFOpenBroken;
+    }
+    m_docID = docID;
+    const int result = finishOpen();
+
+    if (encrypt) {
+        encrypt->setDocument(this);
+        m_encryptDictionary = encrypt;
+    }
+    m_fileKey = fileKey;
+    m_encryptKey = encryptKey;
+    m_readKey.clear();
+    m_isOwner = owner;
+    m_accessPermissions = permissions;
+    m_pastDecryption = true;
+    m_encryptionStatus = m_encryptKey.isEmpty() ? EncryptionNone : EncryptionEncrypting;
+    return result;
+}
+
+void KVPDFDocument::workingCopyRewrite()
+{
+    const QByteArray working = currentDataWithImprints(false);
+    if (working.isEmpty()) {
+        kvLog(QStringLiteral("The working copy could not be written; the file's own bytes stay in use"));
+        return;
+    }
+    const QByteArray original = m_docData;
+    m_docData = working;
+    if (!refreshDocData()) {
+        kvLog(QStringLiteral("The working copy does not read back; the file's own bytes stay in use"));
+        m_docData = original;
+        refreshDocData();
+    }
+}
+
+bool KVPDFDocument::updateDocData()
+{
+    const QByteArray changed = changedDocData();
+    if (changed.isEmpty())
+        return false;
+    const QByteArray previous = m_docData;
+    m_docData = changed;
+    if (!refreshDocData()) {
+        kvLog(QStringLiteral("The rebuilt document does not read back; the previous bytes stay in use"));
+        m_docData = previous;
+        refreshDocData();
+        return false;
+    }
+    const QByteArray working = currentDataWithImprints(false);
+    if (!working.isEmpty())
+        m_docData = working;
+    return true;
+}
+
+QByteArray KVPDFDocument::changedDocData()
+{
+    if (!m_rootObject)
+        return QByteArray();
+    // Always plain: this is the engine's own copy, never a file for others.
+    const EncryptionStatus savedStatus = m_encryptionStatus;
+    m_encryptionStatus = EncryptionNone;
+
+    std::vector<uint64_t> numbers;
+    numbers.reserve(m_objects.size());
+    for (const auto &entry : m_objects)
+        numbers.push_back(entry.first);
+    std::sort(numbers.begin(), numbers.end());
+    const uint64_t size = numbers.empty() ? 1 : numbers.back() + 1;
+
+    QByteArray out = "%PDF-1.3" + m_eol;
+    std::map<uint64_t, std::pair<uint64_t, uint64_t>> rows;  // number -> offset, generation
+    for (uint64_t number : numbers) {
+        KVPDFObjectPtr object;
+        try {
+            const KVPDFObjectPtr entry = objectWithNumber(number);
+            object = resolveObject(number, entry ? entry->generation() : 0);
+            // A null object and a free entry mean the same.
+            if (!object || object->objectType() == KVPDFObject::TypeUnknown || object->objectType() == KVPDFObject::TypeNull
+                || object->objectType() == KVPDFObject::TypeReference || isStructureStream(object))
+                continue;
+            const QByteArray text = object->indirectObject();
+            rows[number] = {uint64_t(out.size()), object->generation()};
+            out.append(text);
+        } catch (const FolivoException &failure) {
+            kvLog(QStringLiteral("Object %1 could not be read and is left out: %2")
+                      .arg(number)
+                      .arg(QString::fromStdString(failure.reason())));
+        }
+    }
+
+    const uint64_t xref = uint64_t(out.size());
+    out.append("xref" + m_eol + "0 " + decimal(size) + m_eol + "0000000000 65535 f \n");
+    char row[32];
+    for (uint64_t number = 1; number < size; ++number) {
+        auto it = rows.find(number);
+        if (it == rows.end()) {
+            out.append("0000000000 00000 f \n");
+            continue;
+        }
+        std::snprintf(row, sizeof row, "%010llu %05lu n \n", static_cast<unsigned long long>(it->second.first),
+                      static_cast<unsigned long>(it->second.second & 0xFFFF));
+        out.append(row);
+    }
+
+    // A fresh trailer: the newest section's dictionary may be a cross-reference stream's, whose
+    // W, Index and Filter describe a table that is not there.
+    auto trailer = std::make_shared<KVPDFObjectDictionary>();
+    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(size)));
+    trailer->setObject("Root", KVPDFObjectReference::referenceWithObject(m_rootObject));
+    const Dictionary oldTrailer = m_trailer ? m_trailer->trailerDictionary() : nullptr;
+    if (KVPDFObjectPtr info = oldTrailer ? oldTrailer->objectForKey("Info") : nullptr)
+        trailer->setObject("Info", info->copy());
+    if (m_docID)
+        trailer->setObject("ID", m_docID->copy());
+    out.append("trailer" + m_eol + trailer->directObject());
+    out.append(m_eol + "startxref" + m_eol + decimal(xref) + m_eol + "%%EOF" + m_eol);
+    m_encryptionStatus = savedStatus;
+    return out;
+}
+
+bool KVPDFDocument::refreshDocData()
+{
+    // The old objects may still be held (annotations, the layers above): keep them alive, and
+    // take them apart only with the document.
+    for (auto &entry : m_objects)
+        if (entry.second)
+            m_retiredObjects.objects.push_back(entry.second);
+    m_objects.clear();
+    m_generationCount = 1;
+    m_objectCount = 0;
+    m_trailer.reset();
+    m_rootObject.reset();
+    m_pagesObject.reset();
+    m_startxref = 0;
+    m_hasFields = false;
+    m_pastDecryption = true;
+
+    bool read = false;
+    try {
+        read = versionAndEOF() && workTrailer();
+        if (read) {
+            auto trailerDictionary = m_trailer->trailerDictionary();
+            // Rebuilt bytes are plain; only bytes still encrypted keep the read key.
+            if (!trailerDictionary->objectForKey("Encrypt"))
+                m_readKey.clear();
+            if (!trailerDictionary->objectForKey("Encrypt") || isDecrypting())
+                m_trailer->handleAllDeferredResolves();
+            if (!m_rootObject)
+                m_rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
+            read = m_rootObject != nullptr;
+        }
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
+        read = false;
+    }
+    if (!read)
+        return false;
+    if (auto version = kv_cast<KVPDFObjectName>(m_rootObject->resolvedObjectForKey("Version")))
+        if (!version->stringValue().isEmpty())
+            m_pdfVersion = version->stringValue();
+    m_hasFields = m_rootObject->objectForKey("AcroForm") != nullptr;
+    setPagesObject(kv_cast<KVPDFObjectDictionary>(m_rootObject->resolvedObjectForKey("Pages")));
+
+    // Pages are matched by object number: the page list may have been reordered since the
+    // bytes were made, so the i-th page need not be the i-th page of the tree.
+    const std::vector<Dictionary> leaves = pageDictionariesInTree();
+    std::map<std::pair<uint64_t, uint64_t>, size_t> byNumber;
+    for (size_t i = 0; i < leaves.size(); ++i)
+        if (leaves[i]->objectNumber() != 0)
+            byNumber.emplace(std::make_pair(leaves[i]->objectNumber(), leaves[i]->generation()), i);
+    std::vector<bool> taken(leaves.size(), false);
+    std::vector<KVPDFPage *> unmatched;
+    size_t ownPages = 0;
+    for (const auto &page : m_pages) {
+        if (!page || page->document() != this)
+            continue;  // a page brought in from another document keeps its own dictionary
+        ++ownPages;
+        const Dictionary &old = page->pageDictionary();
+        auto it = old ? byNumber.find({old->objectNumber(), old->generation()}) : byNumber.end();
+        if (it == byNumber.end() || taken[it->second]) {
+            unmatched.push_back(page.get());
+            continue;
+        }
+        taken[it->second] = true;
+        page->setPageDictionary(leaves[it->second]);
+        page->resetContent();
+    }
+    // Numbers change when the bytes were a complete rewrite; the order did not.
+    if (!unmatched.empty() && ownPages == leaves.size()) {
+        size_t next = 0;
+        for (KVPDFPage *page : unmatched) {
+            while (next < leaves.size() && taken[next])
+                ++next;
+            if (next == leaves.size())
+                break;
+            taken[next] = true;
+            page->setPageDictionary(leaves[next]);
+            page->resetContent();
+        }
+    } else if (!unmatched.empty()) {
+        kvLog(QStringLiteral("%1 pages were not found in the re-read page tree and keep their old dictionaries").arg(unmatched.size()));
+    }
+    return true;
+}
