@@ -118,6 +118,9 @@ void KVPDFObjectDictionary::adopt(const KVPDFObjectPtr &value)
 void KVPDFObjectDictionary::reindex()
 {
     m_index.clear();
+    if (m_entries.size() <= kLinearLookup)
+        return;
+    m_index.reserve(qsizetype(m_entries.size()));
     for (qsizetype i = 0; i < qsizetype(m_entries.size()); ++i)
         m_index.insert(m_entries[size_t(i)].first, i);
 }
@@ -125,6 +128,16 @@ void KVPDFObjectDictionary::reindex()
 qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
 {
     parse();
+    // Most dictionaries hold a handful of keys: a scan is faster and a hash index per
+    // dictionary would cost more memory than the entries themselves.
+    if (m_entries.size() <= kLinearLookup) {
+        for (size_t i = 0; i < m_entries.size(); ++i)
+            if (m_entries[i].first == key)
+                return qsizetype(i);
+        return -1;
+    }
+    if (m_index.isEmpty())
+        reindex();
     auto it = m_index.constFind(key.toByteArray());
     return it == m_index.constEnd() ? -1 : it.value();
 }
@@ -171,7 +184,8 @@ void KVPDFObjectDictionary::setObject(QByteArrayView key, const KVPDFObjectPtr &
         return;
     }
     m_entries.emplace_back(key.toByteArray(), object);
-    m_index.insert(m_entries.back().first, qsizetype(m_entries.size()) - 1);
+    if (!m_index.isEmpty())
+        m_index.insert(m_entries.back().first, qsizetype(m_entries.size()) - 1);
 }
 
 void KVPDFObjectDictionary::removeObjectForKey(QByteArrayView key)

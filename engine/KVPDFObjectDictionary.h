@@ -60,7 +60,8 @@ private:
     qsizetype indexOf(QByteArrayView key);
 
     std::vector<Entry> m_entries;
-    QHash<QByteArray, qsizetype> m_index;
+    static constexpr size_t kLinearLookup = 16;
+    QHash<QByteArray, qsizetype> m_index;  // built on demand for large dictionaries
     QByteArray m_objectData;
     uint64_t m_offset = 0;
     bool m_directOnly = false;

@@ -3,7 +3,10 @@
 #include "KVPDFExceptions.h"
 #include "KVPDFParser.h"
 
+#include <QSet>
 #include <QStringDecoder>
+
+#include <string>
 
 KVPDFObjectName::KVPDFObjectName(QByteArray bytes) : m_bytes(std::move(bytes)) { m_type = TypeName; }
 
@@ -17,6 +20,27 @@ std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameWithBytes(const QByteArray
     return std::make_shared<KVPDFObjectName>(bytes);
 }
 
+namespace {
+// A file repeats a few dozen names (Type, Length, Font...) thousands of times: keep one buffer
+// per name and share it, per thread, for short names and up to a bounded number of them.
+QByteArray internedName(const std::string &name)
+{
+    constexpr size_t kMaxLength = 32;
+    constexpr qsizetype kMaxNames = 8192;
+    thread_local QSet<QByteArray> pool;
+    if (name.size() > kMaxLength)
+        return QByteArray(name.data(), qsizetype(name.size()));
+    const QByteArray probe = QByteArray::fromRawData(name.data(), qsizetype(name.size()));
+    auto it = pool.constFind(probe);
+    if (it != pool.constEnd())
+        return *it;
+    QByteArray owned(name.data(), qsizetype(name.size()));
+    if (pool.size() < kMaxNames)
+        pool.insert(owned);
+    return owned;
+}
+}
+
 std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameAtOffset(uint64_t offset, const QByteArray &data)
 {
     const uint64_t size = uint64_t(data.size());
@@ -24,17 +48,17 @@ std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameAtOffset(uint64_t offset, 
         throw FolivoParseFailure("Name must start with '/'.");
     const auto *bytes = reinterpret_cast<const uint8_t *>(data.constData());
     uint64_t p = offset + 1;
-    QByteArray name;
+    std::string name;
     while (p < size && !kvIsWhite(bytes[p]) && !kvIsDelimiter(bytes[p])) {
         if (bytes[p] == '#' && p + 2 < size && kvHexValue(bytes[p + 1]) >= 0 && kvHexValue(bytes[p + 2]) >= 0) {
-            name.append(char(kvHexValue(bytes[p + 1]) * 16 + kvHexValue(bytes[p + 2])));
+            name.push_back(char(kvHexValue(bytes[p + 1]) * 16 + kvHexValue(bytes[p + 2])));
             p += 3;
             continue;
         }
-        name.append(char(bytes[p]));
+        name.push_back(char(bytes[p]));
         ++p;
     }
-    auto object = std::make_shared<KVPDFObjectName>(name);
+    auto object = std::make_shared<KVPDFObjectName>(internedName(name));
     object->m_rawLength = p - offset;
     return object;
 }

@@ -362,8 +362,10 @@ KVPDFObjectPtr KVPDFObjectStream::copy()
 {
     auto stream = std::make_shared<KVPDFObjectStream>();
     copyBaseInto(*stream);
-    stream->m_rawData = rawData();
-    stream->m_range = {0, uint64_t(stream->m_rawData.size())};
+    // Share the (decrypted) buffer and range rather than copying the bytes out of the file.
+    decryptIfNeeded();
+    stream->m_rawData = m_rawData;
+    stream->m_range = m_range;
     stream->m_decrypted = true;
     if (m_dictionary)
         stream->setDictionary(kv_cast<KVPDFObjectDictionary>(m_dictionary->copy()));
