@@ -156,27 +156,6 @@ KVPDFObjectPtr copyNode(const KVPDFObjectPtr &object, SubtreeCopy &state, std::v
     }
 }
 
-void decryptStringsBelow(const KVPDFObjectPtr &root)
-{
-    std::vector<KVPDFObjectPtr> pending{root};
-    std::vector<KVPDFObjectPtr> children;
-    while (!pending.empty()) {
-        KVPDFObjectPtr object = std::move(pending.back());
-        pending.pop_back();
-        if (auto string = kv_cast<KVPDFObjectString>(object)) {
-            string->stringData();
-            continue;
-        }
-        if (object->objectType() == KVPDFObject::TypeReference)
-            continue;
-        children.clear();
-        object->appendChildren(children, false);
-        for (const auto &child : children)
-            if (child)
-                pending.push_back(child);
-    }
-}
-
 struct ResourceCopy {
     std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> copies;
     // Targets whose copies are being walked: a reference to one of them is a cycle.
@@ -204,7 +183,7 @@ bool followReference(const std::shared_ptr<KVPDFObjectReference> &reference, KVP
         reference->setTarget(known->second);
         return true;
     }
-    decryptStringsBelow(target);
+    KVPDFObjectString::decryptStringsBelow(target);
     KVPDFObjectPtr copy = target->copy();
     state.copies[target.get()] = copy;
     reference->setTarget(copy);

@@ -82,29 +82,6 @@ std::vector<KVPDFObjectPtr> reachableResources(const std::vector<KVPDFObjectPtr>
     return found;
 }
 
-// Strings of an encrypted file decrypt lazily with the number of their numbered container. A
-// copy has no number, so its strings would stay cipher text: decrypt them before copying.
-void decryptStrings(const KVPDFObjectPtr &root)
-{
-    std::vector<KVPDFObjectPtr> pending{root};
-    std::vector<KVPDFObjectPtr> children;
-    while (!pending.empty()) {
-        KVPDFObjectPtr object = std::move(pending.back());
-        pending.pop_back();
-        if (auto string = kv_cast<KVPDFObjectString>(object)) {
-            string->stringData();
-            continue;
-        }
-        if (object->objectType() == KVPDFObject::TypeReference)
-            continue;
-        children.clear();
-        object->appendChildren(children, false);
-        for (const auto &child : children)
-            if (child)
-                pending.push_back(child);
-    }
-}
-
 // After translation every reference inside `root` must point at a member of the new document.
 // One that still points elsewhere (a generation the table had no slot for, an object left out,
 // a number that never existed) is pointed at the copy of its target when there is one, else
@@ -284,7 +261,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     };
 
     // The content stream's dictionary: the form's keys that concern its data.
-    decryptStrings(formDictionary);
+    KVPDFObjectString::decryptStringsBelow(formDictionary);
     std::vector<KVPDFObjectDictionary::Entry> contentEntries;
     for (const auto &[key, value] : formDictionary->value()) {
         if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&key = key](const char *k) { return key == k; }))
@@ -302,7 +279,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     }
     roots.push_back(contentDictionary);
     for (const KVPDFObjectPtr &original : reachableResources(roots, visited)) {
-        decryptStrings(original);
+        KVPDFObjectString::decryptStringsBelow(original);
         KVPDFObjectPtr copy = original->copy();
         copy->setDirect(false);
         enter(original, copy);
@@ -310,7 +287,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     }
     std::shared_ptr<KVPDFObjectDictionary> resourcesCopy;
     if (resources) {
-        decryptStrings(resources);
+        KVPDFObjectString::decryptStringsBelow(resources);
         resourcesCopy = kv_cast<KVPDFObjectDictionary>(resources->copy());
         enter(resources, resourcesCopy);
     } else {

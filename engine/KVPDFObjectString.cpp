@@ -215,6 +215,27 @@ void KVPDFObjectString::decryptIfNeeded()
     m_decrypted = true;
 }
 
+void KVPDFObjectString::decryptStringsBelow(const KVPDFObjectPtr &root)
+{
+    std::vector<KVPDFObjectPtr> pending{root};
+    std::vector<KVPDFObjectPtr> children;
+    while (!pending.empty()) {
+        KVPDFObjectPtr object = std::move(pending.back());
+        pending.pop_back();
+        if (!object)
+            continue;
+        if (auto string = kv_cast<KVPDFObjectString>(object)) {
+            string->decryptIfNeeded();
+            continue;
+        }
+        if (object->objectType() == TypeReference)
+            continue;
+        children.clear();
+        object->appendChildren(children, false);
+        pending.insert(pending.end(), children.begin(), children.end());
+    }
+}
+
 QByteArray KVPDFObjectString::stringData()
 {
     decryptIfNeeded();

@@ -37,6 +37,10 @@ public:
     // Decrypted text.
     QString stringValue();
     void setString(const QString &text);
+    // Strings of an encrypted file decrypt lazily with the number of their numbered container;
+    // a copy has no number, so its strings would stay cipher text. Decrypts every string in the
+    // direct objects below `root` (references are not followed) before such a copy is made.
+    static void decryptStringsBelow(const KVPDFObjectPtr &root);
     void setData(const QByteArray &bytes);
 
     QByteArray directObject() override;
