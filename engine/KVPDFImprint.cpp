@@ -54,30 +54,15 @@ bool isOutsideResources(const KVPDFObjectPtr &object)
     return type == "Page" || type == "Pages" || type == "Catalog" || type == "Annot";
 }
 
-// Like subobjects(), iteratively and in the same order, but without entering the objects above.
+// What subobjects() finds from each root in turn, without entering the objects above.
 std::vector<KVPDFObjectPtr> reachableResources(const std::vector<KVPDFObjectPtr> &roots, KVPDFVisitedSet &visited)
 {
     std::vector<KVPDFObjectPtr> found;
-    std::vector<KVPDFObjectPtr> pending(roots.rbegin(), roots.rend());
-    std::vector<KVPDFObjectPtr> children;
-    while (!pending.empty()) {
-        KVPDFObjectPtr object = std::move(pending.back());
-        pending.pop_back();
-        if (!object)
+    for (const KVPDFObjectPtr &root : roots) {
+        if (!root)
             continue;
-        if (object->objectType() == KVPDFObject::TypeReference) {
-            KVPDFObjectPtr target = object->resolvedObject();
-            if (!target || !visited.insert(target.get()).second || isOutsideResources(target))
-                continue;
-            found.push_back(target);
-            pending.push_back(target);
-            continue;
-        }
-        children.clear();
-        object->appendChildren(children, false);
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            if (*it && !visited.count(it->get()))
-                pending.push_back(*it);
+        std::vector<KVPDFObjectPtr> more = root->subobjects(visited, isOutsideResources);
+        found.insert(found.end(), more.begin(), more.end());
     }
     return found;
 }

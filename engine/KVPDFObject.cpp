@@ -139,7 +139,10 @@ QByteArray KVPDFObject::indirectObject()
 
 void KVPDFObject::appendChildren(std::vector<KVPDFObjectPtr> &, bool) {}
 
-std::vector<KVPDFObjectPtr> KVPDFObject::subobjects(KVPDFVisitedSet &visited)
+std::vector<KVPDFObjectPtr> KVPDFObject::subobjects(KVPDFVisitedSet &visited) { return subobjects(visited, {}); }
+
+std::vector<KVPDFObjectPtr> KVPDFObject::subobjects(KVPDFVisitedSet &visited,
+                                                    const std::function<bool(const KVPDFObjectPtr &)> &skip)
 {
     std::vector<KVPDFObjectPtr> found;
     std::vector<KVPDFObjectPtr> pending{shared_from_this()};
@@ -149,7 +152,7 @@ std::vector<KVPDFObjectPtr> KVPDFObject::subobjects(KVPDFVisitedSet &visited)
         pending.pop_back();
         if (object->objectType() == TypeReference) {
             KVPDFObjectPtr target = object->resolvedObject();
-            if (!target || !visited.insert(target.get()).second)
+            if (!target || !visited.insert(target.get()).second || (skip && skip(target)))
                 continue;
             found.push_back(target);
             pending.push_back(target);

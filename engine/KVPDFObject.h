@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -116,6 +117,8 @@ public:
     // Objects newly found reachable through references (each added to `visited`), in the order a
     // depth-first walk meets them. Walks iteratively: chains of any length are safe.
     virtual std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited);
+    // The same walk, not entering reference targets for which `skip` answers true.
+    std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited, const std::function<bool(const KVPDFObjectPtr &)> &skip);
     // Marks the object numbers reachable from here; references enter their targets in the
     // document's table. `marks` grows when a number lies beyond it.
     virtual void markSubobjects(KVPDFMarkArray &marks);

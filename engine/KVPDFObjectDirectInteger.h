@@ -34,6 +34,7 @@ public:
     uint64_t rawLength() const override;
 
     KVPDFObjectPtr copy() override;
+    using KVPDFObject::subobjects;
     std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &) override { return {}; }
     void markSubobjects(KVPDFMarkArray &) override {}
     void fixReferences(const KVPDFTranslationTable &) override {}

@@ -28,6 +28,7 @@ public:
 
     QByteArray directObject() override;
     KVPDFObjectPtr copy() override;
+    using KVPDFObject::subobjects;
     std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited) override;
     void markSubobjects(KVPDFMarkArray &marks) override;
     void fixReferences(const KVPDFTranslationTable &table) override;
