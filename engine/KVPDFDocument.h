@@ -203,6 +203,8 @@ public:
     const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_encryptDictionary; }
     // The first element of the ID in force, which every key depends on.
     QByteArray firstIDBytes() const;
+    // The first element of the ID the next save writes.
+    QByteArray writtenIDBytes() const;
 
     // ---- Writing (KVPDFDocument_write.cpp) -------------------------------------------------
     // Every save goes through currentDataWithImprints(withImprints, compression, writer). With

@@ -296,6 +296,14 @@ bool KVPDFDocument::workTrailer()
         kvLog(QStringLiteral("Document object count mismatch; reported: %1, actual: %2").arg(size).arg(highest + 1));
     if (highest + 1 > m_objectCount)
         m_objectCount = highest + 1;
+    // New objects are numbered from here; a hostile Size must not push them past what the table
+    // keeps.
+    if (m_objectCount > kMaxObjectNumber) {
+        kvLog(QStringLiteral("Object count %1 is beyond what the engine keeps").arg(m_objectCount));
+        m_objectCount = std::max<uint64_t>(uint64_t(m_objects.size()) + 1, 1);
+        for (const auto &entry : m_objects)
+            m_objectCount = std::max(m_objectCount, entry.first + 1);
+    }
     return true;
 }
 

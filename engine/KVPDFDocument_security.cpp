@@ -51,14 +51,19 @@ QByteArray KVPDFDocument::firstIDBytes() const
     auto ids = m_trailer && m_trailer->trailerDictionary()
         ? kv_cast<KVPDFObjectArray>(m_trailer->trailerDictionary()->resolvedObjectForKey("ID"))
         : nullptr;
-    // The file's own first element, as the keys were made with it.
-    if (!ids && m_docID)
-        ids = m_docID;
+    // The file's own first element, as its keys were made with it; a file without an ID made
+    // them with empty bytes.
     auto first = ids ? kv_cast<KVPDFObjectString>(ids->resolvedObjectAtIndex(0)) : nullptr;
     if (!first)
         return QByteArray();
     first->markDecrypted();
     return first->stringData();
+}
+
+QByteArray KVPDFDocument::writtenIDBytes() const
+{
+    auto first = m_docID ? kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0)) : nullptr;
+    return first ? first->stringData() : firstIDBytes();
 }
 
 int KVPDFDocument::checkSecurityHandler()
@@ -220,7 +225,8 @@ void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &
     else
         encryptMetadata = true;
 
-    KVPDFStandardSecurity security = securityFrom(*dictionary, firstIDBytes());
+    // New keys go with the ID the next save writes.
+    KVPDFStandardSecurity security = securityFrom(*dictionary, writtenIDBytes());
     security.permissions = p;
     security.encryptMetadata = encryptMetadata;
     const QByteArray user = KVPDFStandardSecurity::passwordBytes(userPassword);

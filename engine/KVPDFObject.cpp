@@ -4,6 +4,7 @@
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
+#include "KVPDFObjectReference.h"
 
 #include <algorithm>
 
@@ -193,8 +194,19 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
                 if (walked.insert(target.get()).second)
                     pending.push_back(target);
             } else if (!isMarked(number)) {
-                if (KVPDFDocument *document = object->document())
-                    document->setObject(target, number, object->generation());
+                if (KVPDFDocument *document = object->document()) {
+                    // A table entry replaced since this reference cached its target (a page
+                    // given a new dictionary) is the current object: never put the stale one back.
+                    KVPDFObjectPtr current = document->objectWithNumber(number);
+                    if (current && current != target && current->objectType() != TypeUnknown
+                        && !(current->objectType() == TypeReference && current->dataRange().location != 0)) {
+                        target = current;
+                        if (auto reference = std::dynamic_pointer_cast<KVPDFObjectReference>(object))
+                            reference->setTarget(current);
+                    } else {
+                        document->setObject(target, number, object->generation());
+                    }
+                }
                 mark(number);
                 pending.push_back(target);
             }

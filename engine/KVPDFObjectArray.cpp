@@ -19,14 +19,8 @@ std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offse
     array->m_directOnly = directOnly;
     array->m_inText = inText;
     array->m_parsed = false;
-    // Deferred: the provisional length runs to the end of the indirect object.
-    std::optional<uint64_t> provisional;
-    if (!directOnly && !inText && !contained)
-        provisional = kvProvisionalLength(data, offset, false);
-    if (provisional)
-        array->m_rawLength = *provisional;
-    else
-        array->parse();
+    (void)contained;
+    array->parse();
     return array;
 }
 

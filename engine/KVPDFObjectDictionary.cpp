@@ -23,15 +23,8 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset
     dictionary->m_offset = offset;
     dictionary->m_directOnly = directOnly;
     dictionary->m_parsed = false;
-    // Deferred: the provisional length runs to the "stream" keyword or the end of the object, so
-    // the parser can find a stream's data without parsing the dictionary.
-    std::optional<uint64_t> provisional;
-    if (!directOnly && !contained)
-        provisional = kvProvisionalLength(data, offset, true);
-    if (provisional)
-        dictionary->m_rawLength = *provisional;
-    else
-        dictionary->parse();
+    (void)contained;
+    dictionary->parse();
     return dictionary;
 }
 

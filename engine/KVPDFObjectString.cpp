@@ -251,8 +251,8 @@ QString KVPDFObjectString::stringValue()
 QByteArray KVPDFObjectString::directObject()
 {
     QByteArray bytes = stringData();
-    if (m_isText && m_encoding == EncodingUTF16)
-        bytes = kvBigEndianTextBytes(bytes);
+    // Text the program sets is stored big-endian already; bytes read from a file are written as
+    // they were read, since a binary string (an ID) may start with FF FE by chance.
     // The Encrypt dictionary's own strings (O, U) are never encrypted.
     if (m_document && m_document->isEncrypting() && !insideEncryptDictionary()) {
         uint64_t number = 0, generation = 0;
@@ -292,6 +292,8 @@ QByteArray KVPDFObjectString::directObject()
 
 void KVPDFObjectString::copyStringInto(KVPDFObjectString &target)
 {
+    // Decrypt while this string's object number is known: the copy will have another or none.
+    decryptIfNeeded();
     copyBaseInto(target);
     target.m_bytes = m_bytes;
     target.m_encoding = m_encoding;

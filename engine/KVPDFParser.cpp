@@ -142,30 +142,6 @@ bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keywor
         && std::memcmp(data.constData() + offset, keyword.data(), size_t(keyword.size())) == 0;
 }
 
-std::optional<uint64_t> kvProvisionalLength(const QByteArray &data, uint64_t offset, bool stopAtStream)
-{
-    constexpr uint64_t kWindow = 4 * 1024 * 1024;
-    const uint64_t size = uint64_t(data.size());
-    const char *begin = data.constData();
-    const char *start = begin + std::min(offset + 1, size);
-    const char *end = begin + std::min(size, offset + kWindow);
-    const char *stop = strstrtoend(start, "endobj", end);
-    if (!stop)
-        return std::nullopt;
-    if (stopAtStream) {
-        for (const char *s = strstrtoend(start, "stream", stop); s; s = strstrtoend(s + 1, "stream", stop)) {
-            // "endstream" is not the keyword we want, and the keyword is followed by white space.
-            if (s + 6 < begin + size && kvIsWhite(uint8_t(s[6])) && (s == start || s[-1] != 'd')) {
-                stop = s;
-                break;
-            }
-        }
-    }
-    while (stop > start && kvIsWhite(uint8_t(stop[-1])))
-        --stop;
-    return uint64_t(stop - begin) - offset;
-}
-
 namespace KVPDFParser {
 
 KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
@@ -246,7 +222,10 @@ KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QB
     }
     const bool fileBytes = document && document->isDocData(data);
     // Deferred parsing only pays off for top-level objects of the file itself.
-    const bool eager = contained || compressed;
+    // Arrays and dictionaries parse at once: finding where an unparsed one ends (to look for a
+    // "stream" keyword after it) by searching for keywords misreads "endobj" or "stream" inside
+    // a string. Objects stay lazy as a whole: an indirect object parses on first resolution.
+    const bool eager = true;
     KVPDFObjectPtr object;
     uint64_t length = 0;
     const char c = bytes[p];

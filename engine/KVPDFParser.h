@@ -42,12 +42,6 @@ uint64_t kvSkipWhite(const QByteArray &data, uint64_t offset);
 // True when `keyword` stands at `offset`.
 bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keyword);
 
-// The provisional length of a top-level array or dictionary at `offset` whose parsing is
-// deferred: up to the end of its indirect object ("endobj"), or for a dictionary up to a
-// following "stream" keyword, trailing white space left out. nullopt when neither lies within
-// a bounded window: the caller then parses at once, so files without "endobj" stay linear.
-std::optional<uint64_t> kvProvisionalLength(const QByteArray &data, uint64_t offset, bool stopAtStream);
-
 namespace KVPDFParser {
 // The object at `offset` of `data`. `document` may be null (free-standing data). See
 // KVPDFDocument::objectAtOffset for the flags.

@@ -631,7 +631,7 @@ bool KVPDFTrailer::enterByWalking()
         if (m_chain->lastHeader[number] != i || claimed == m_chain->claims.end() || claimed->second.rank != rank())
             continue;
         if (m_chain->objectTextContains(i, "/ObjStm", 64 * 1024)
-            && std::find(m_resolveLater.begin(), m_resolveLater.end(), number) == m_resolveLater.end())
+            && m_resolveLaterSet.insert(number).second)
             m_resolveLater.push_back(number);
     }
     ensureRoot();
@@ -734,7 +734,7 @@ void KVPDFTrailer::enterCompressed(uint64_t number, uint64_t stream, unsigned ra
     if (claimed != m_chain->claims.end() && claimed->second.rank > rank)
         m_document->removeObject(number);
     claim(number, rank, Claim::Compressed, stream);
-    if (std::find(m_resolveLater.begin(), m_resolveLater.end(), stream) == m_resolveLater.end())
+    if (m_resolveLaterSet.insert(stream).second)
         m_resolveLater.push_back(stream);
 }
 
@@ -742,6 +742,7 @@ void KVPDFTrailer::handleDeferredResolves()
 {
     std::vector<uint64_t> pending;
     pending.swap(m_resolveLater);
+    m_resolveLaterSet.clear();
     Chain *chain = m_chain.get();
     KVPDFDocument *document = m_document;
     for (const uint64_t streamNumber : pending) {

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 class KVPDFDocument;
@@ -140,6 +141,7 @@ private:
     KVPDFTrailer *m_next = nullptr;
     std::shared_ptr<KVPDFObjectStream> m_stream;  // the cross-reference stream of a stream section
     std::vector<uint64_t> m_resolveLater;         // object-stream numbers, in the order first met
+    std::unordered_set<uint64_t> m_resolveLaterSet;  // the same numbers, for constant-time lookups
     size_t m_index;                               // 0 for the newest section of the chain
     uint64_t m_offset = 0;
     uint64_t m_xrefStmOffset = 0;

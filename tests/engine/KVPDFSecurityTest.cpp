@@ -1,6 +1,7 @@
 // The Standard security handler against qpdf: file keys, password results, owner status and
 // permissions, on the encrypted corpus files and on files qpdf encrypts for the test.
 #include "KVPDFDocument.h"
+#include "KVPDFImprint.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectStream.h"
@@ -215,4 +216,24 @@ TEST(KVPDFSecurityTest, ProbeReportsTheKeyAndTheOpenResult)
     const ToolResult right = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("view")});
     EXPECT_TRUE(right.out.contains("\"result\":0"));
     EXPECT_TRUE(right.out.contains("\"pages\":30"));
+}
+
+TEST(KVPDFSecurityTest, PasswordsAddedToANewDocumentOpenItAfterSaving)
+{
+    // Documents made from the blank page get a fresh ID at open; the keys must follow that ID.
+    int result = -1;
+    auto document = KVPDFDocument::documentWithData(KVPDFBlankPage(), &result);
+    ASSERT_EQ(result, KVPDFOpenOK);
+    document->setUserPassword(QStringLiteral("user"), QStringLiteral("owner"), 0xFFFFFFFC);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("protected.pdf"));
+    ASSERT_TRUE(document->writeUpdatedDocument(path, {}));
+    for (const QString &password : {QStringLiteral("user"), QStringLiteral("owner")}) {
+        SCOPED_TRACE(password.toStdString());
+        const Opened opened = openWithPassword(readFile(path), password);
+        EXPECT_EQ(opened.result, KVPDFOpenNeedsPassword);
+        EXPECT_EQ(opened.validation, 0);
+        EXPECT_EQ(opened.document->pageCount(), 1u);
+        EXPECT_EQ(QString::fromLatin1(opened.document->fileKey().toHex()), qpdfKey(path, password));
+    }
 }
