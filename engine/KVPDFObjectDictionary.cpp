@@ -43,7 +43,11 @@ void KVPDFObjectDictionary::parse()
     KVPDFDepthGuard depth;
     if (!depth.ok())
         throw FolivoParseFailure("Folivo failed to parse an object");
-    const QByteArray &data = m_objectData;
+    // The source bytes are not needed once parsed; letting go of them also keeps a dictionary
+    // from holding a view into a buffer it does not own (object-stream members are parsed from
+    // bounded views of the decoded data).
+    const QByteArray data = std::move(m_objectData);
+    m_objectData.clear();
     const uint64_t size = uint64_t(data.size());
     if (!kvHasKeyword(data, m_offset, "<<"))
         throw FolivoParseFailure("Dictionary must start with '<<'.");

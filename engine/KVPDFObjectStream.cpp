@@ -15,6 +15,8 @@
 #include <QImage>
 #include <QImageReader>
 
+#include <algorithm>
+
 KVPDFObjectStream::KVPDFObjectStream()
 {
     m_type = TypeStream;
@@ -271,6 +273,11 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
     const char *begin = data.constData();
     const char *end = begin + data.size();
     const char *p = begin;
+    struct Member {
+        uint64_t number;
+        uint64_t offset;
+    };
+    std::vector<Member> members;
     for (int64_t i = 0; i < count && p < end; ++i) {
         while (p < end && kvIsWhite(uint8_t(*p)))
             ++p;
@@ -293,12 +300,26 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
             kvLog(QStringLiteral("Object stream %1: member %2 lies past the data").arg(objectNumber()).arg(uint64_t(number)));
             continue;
         }
-        const auto memberNumber = uint64_t(number);
+        members.push_back({uint64_t(number), uint64_t(where)});
+    }
+    // Each member ends where the next one starts: a member that never closes (a dictionary
+    // without ">>") must not be parsed to the end of the data once per member.
+    std::vector<uint64_t> starts;
+    starts.reserve(members.size());
+    for (const Member &member : members)
+        starts.push_back(member.offset);
+    std::sort(starts.begin(), starts.end());
+    for (const Member &member : members) {
+        auto next = std::upper_bound(starts.begin(), starts.end(), member.offset);
+        const uint64_t bound = next == starts.end() ? uint64_t(data.size()) : *next;
+        const QByteArray view = QByteArray::fromRawData(begin, qsizetype(bound));
+        const double where = double(member.offset);
+        const auto memberNumber = member.number;
         if (accept && !accept(memberNumber))
             continue;
         KVPDFObjectPtr object;
         try {
-            object = KVPDFParser::objectAtOffset(m_document, uint64_t(where), data, false, false, false, true);
+            object = KVPDFParser::objectAtOffset(m_document, uint64_t(where), view, false, false, false, true);
         } catch (const FolivoParseFailure &failure) {
             kvLog(QStringLiteral("Object stream %1: member %2: %3")
                       .arg(objectNumber())
@@ -322,6 +343,9 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
         if (m_document)
             m_document->setObject(object, memberNumber, 0);
     }
+    // The members are parsed and own their bytes; the decoded data is made again if asked for.
+    m_decodedData.clear();
+    m_hasDecoded = false;
 }
 
 KVPDFObjectPtr KVPDFObjectStream::resolvedObjectForKey(QByteArrayView key)
