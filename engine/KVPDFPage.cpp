@@ -1,5 +1,8 @@
 #include "KVPDFPage.h"
 
+#include "KVPDFAnnotation.h"
+#include "KVPDFImprint.h"
+
 #include "KVPDFDocument.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -249,6 +252,22 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
         page->m_pageDictionary = dictionary;
     }
     page->m_extraObjects = m_extraObjects;
+    // Content imprints and annotations are copied; links to a page of this document are left
+    // out, since the copy may land in another document or place.
+    for (const auto &imprint : m_imprints) {
+        if (!imprint)
+            continue;
+        if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint)) {
+            const auto &dictionary = annotation->annotDict();
+            if (dictionary && dictionary->nameForKey("Subtype") == "Link") {
+                auto action = kv_cast<KVPDFObjectDictionary>(dictionary->resolvedObjectForKey("A"));
+                if (dictionary->objectForKey("Dest") || (action && action->nameForKey("S") == "GoTo"))
+                    continue;
+            }
+        }
+        page->m_imprints.push_back(imprint->copy());
+    }
+    page->m_processedAnnotations = m_processedAnnotations;
     return page;
 }
 

@@ -1,5 +1,7 @@
 // The engine page: boxes, rotation and content streams.
+#include "KVPDFAnnotation.h"
 #include "KVPDFDocument.h"
+#include "KVPDFImprint.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
@@ -105,4 +107,23 @@ TEST(KVPDFPageTest, CopiesAndSetRotate)
     page->setRotate(-90);
     EXPECT_EQ(page->rotate(), 270);
     EXPECT_EQ(copy->rotate(), std::nullopt);
+}
+
+TEST(KVPDFPageTest, CopiesCarryImprintsButNotPageLinks)
+{
+    PdfBuilder b = PdfBuilder::withPages(2, "/MediaBox [0 0 200 200] /Annots [5 0 R 6 0 R 7 0 R]");
+    b.add(5, "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Dest [4 0 R /Fit] >>");
+    b.add(6, "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /A << /S /URI /URI (https://example.org) >> >>");
+    b.add(7, "<< /Type /Annot /Subtype /Square /Rect [20 20 60 60] >>");
+    auto document = open(b.build());
+    auto page = document->pageAtIndex(0);
+    page->addImprint(KVPDFImprint::imprintWithData(KVPDFBlankPage(), QPointF(5, 5)));
+    ASSERT_EQ(page->annotationImprints().size(), 3u);
+    auto copy = page->copy();
+    EXPECT_EQ(copy->contentImprints().size(), 1u);
+    std::vector<QByteArray> subtypes;
+    for (const auto &annotation : copy->annotationImprints())
+        subtypes.push_back(annotation->annotDict()->nameForKey("Subtype"));
+    // The link to a page is left out; the web link and the square stay.
+    EXPECT_EQ(subtypes, (std::vector<QByteArray>{"Link", "Square"}));
 }
