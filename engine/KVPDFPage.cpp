@@ -94,17 +94,7 @@ QRectF KVPDFPage::mediaBox()
     if (box.width() == 0 && box.height() == 0) {
         QSizeF paper = g_paperLandscape ? g_paperSize.transposed() : g_paperSize;
         box = QRectF(QPointF(0, 0), paper);
-        auto dictionary = m_pageDictionary ? kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy())
-                                           : std::make_shared<KVPDFObjectDictionary>();
-        if (m_pageDictionary) {
-            dictionary->setObjectNumber(m_pageDictionary->objectNumber());
-            dictionary->setGeneration(m_pageDictionary->generation());
-            dictionary->setDirect(m_pageDictionary->isDirect());
-        }
-        dictionary->setObject("MediaBox", makePDFRect(box));
-        setPageDictionary(dictionary);
-        if (m_document && dictionary->objectNumber())
-            m_document->setObject(dictionary, dictionary->objectNumber(), dictionary->generation());
+        replacePageDictionaryWith("MediaBox", makePDFRect(box));
     }
     m_cachedMediaBox = box;
     return box;
@@ -143,6 +133,13 @@ void KVPDFPage::setRotate(int angle)
     int normalised = angle % 360;
     if (normalised < 0)
         normalised += 360;
+    replacePageDictionaryWith("Rotate", KVPDFObjectInteger::integerWithLongLong(normalised));
+}
+
+void KVPDFPage::replacePageDictionaryWith(QByteArrayView key, const KVPDFObjectPtr &value)
+{
+    // A new dictionary object under the old number, entered in the table again, so the change
+    // is what every reference to the page sees.
     auto dictionary = m_pageDictionary ? kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy())
                                        : std::make_shared<KVPDFObjectDictionary>();
     if (m_pageDictionary) {
@@ -150,7 +147,7 @@ void KVPDFPage::setRotate(int angle)
         dictionary->setGeneration(m_pageDictionary->generation());
         dictionary->setDirect(m_pageDictionary->isDirect());
     }
-    dictionary->setObject("Rotate", KVPDFObjectInteger::integerWithLongLong(normalised));
+    dictionary->setObject(key, value);
     setPageDictionary(dictionary);
     if (m_document && dictionary->objectNumber())
         m_document->setObject(dictionary, dictionary->objectNumber(), dictionary->generation());

@@ -113,6 +113,8 @@ public:
 
 private:
     static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
+    // Installs a copy of the page dictionary with `key` set to `value`.
+    void replacePageDictionaryWith(QByteArrayView key, const KVPDFObjectPtr &value);
 
     KVPDFDocument *m_document = nullptr;
     std::shared_ptr<KVPDFDocument> m_ownedDocument;
