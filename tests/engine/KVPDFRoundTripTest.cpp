@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -264,13 +265,9 @@ TEST_F(KVPDFSaveSafetyTest, SavingWithPasswordsEncryptsAsQpdfReports)
 
 TEST_F(KVPDFSaveSafetyTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldFile)
 {
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
-    const QString folder = path(QStringLiteral("ro"));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString target = QDir(folder).filePath(QStringLiteral("old.pdf"));
-    ASSERT_TRUE(writeFile(target, "the old file"));
-    ::chmod(QFile::encodeName(target).constData(), 0666);
-    ::chmod(QFile::encodeName(folder).constData(), 0555);
+    const QString target = savechecks::readOnlyFolderWithOldFile(m_dir.path());
+    ASSERT_FALSE(target.isEmpty());
+    const QString folder = QFileInfo(target).path();
     const QString input = QDir(corpusDir()).filePath(QStringLiteral("qpdf/minimal-linearized.pdf"));
     // Root ignores permission bits: the probe runs as "nobody" then.
     QStringList command{QStringLiteral(FOLIVO_KVPROBE), QStringLiteral("save"), input, target};

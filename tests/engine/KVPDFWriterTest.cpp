@@ -16,6 +16,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -511,13 +512,9 @@ TEST_F(KVPDFWriterTest, MissingFolderFailsWithoutCreatingAnything)
 TEST_F(KVPDFWriterTest, ReadOnlyFolderFailsAndKeepsTheOldFile)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0755);
-    const QString folder = path(QStringLiteral("ro"));
-    ASSERT_TRUE(QDir().mkpath(folder));
-    const QString target = QDir(folder).filePath(QStringLiteral("old.pdf"));
-    ASSERT_TRUE(writeFile(target, "the old file"));
-    ::chmod(QFile::encodeName(target).constData(), 0666);
-    ::chmod(QFile::encodeName(folder).constData(), 0555);
+    const QString target = savechecks::readOnlyFolderWithOldFile(m_dir.path());
+    ASSERT_FALSE(target.isEmpty());
+    const QString folder = QFileInfo(target).path();
     const QByteArray data = threePages().build();
     EXPECT_EXIT(
         {

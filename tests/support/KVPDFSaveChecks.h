@@ -13,6 +13,11 @@
 #include <map>
 #include <vector>
 
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+
 namespace savechecks {
 
 inline QByteArray readFile(const QString &path)
@@ -28,6 +33,23 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // qpdf --check: 0 clean, 2 errors, 3 warnings.
+// A folder "ro" below `parent` holding a writable "old.pdf" with known bytes, the folder itself
+// made read-only. Answers the file's path, or empty when it could not be set up. Root ignores
+// permission bits, so callers check the failure as an unprivileged user.
+inline QString readOnlyFolderWithOldFile(const QString &parent)
+{
+    ::chmod(QFile::encodeName(parent).constData(), 0755);
+    const QString folder = QDir(parent).filePath(QStringLiteral("ro"));
+    if (!QDir().mkpath(folder))
+        return QString();
+    const QString target = QDir(folder).filePath(QStringLiteral("old.pdf"));
+    if (!writeFile(target, "the old file"))
+        return QString();
+    ::chmod(QFile::encodeName(target).constData(), 0666);
+    ::chmod(QFile::encodeName(folder).constData(), 0555);
+    return target;
+}
+
 inline ToolResult qpdfCheck(const QString &path, const QString &password = QString())
 {
     QStringList arguments{QStringLiteral("--check")};
