@@ -276,7 +276,8 @@ std::shared_ptr<KVPDFAnnotation> KVPDFAnnotation::annotationWithDictionary(
     return std::make_shared<KVPDFAnnotation>(dictionary, page);
 }
 
-KVPDFAnnotation::KVPDFAnnotation(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page) : m_page(page)
+KVPDFAnnotation::KVPDFAnnotation(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page)
+    : m_page(page ? page->weak_from_this() : std::weak_ptr<KVPDFPage>())
 {
     std::shared_ptr<KVPDFObjectDictionary> annotDict = dictionary;
     if (dictionary && dictionary->objectNumber() != 0 && dictionary->document()) {
@@ -457,10 +458,21 @@ void KVPDFAnnotation::copyAnnotationInto(KVPDFAnnotation &target) const
         dictionary->setObjectNumber(0);
         dictionary->setGeneration(0);
         target.m_annotDict = dictionary;
+        // The copy may outlive every other owner of that document.
+        if (KVPDFDocument *document = dictionary->document())
+            target.m_heldDocument = document->weak_from_this().lock();
     }
     target.m_page = m_page;
     target.m_oldDict = m_oldDict;
     target.m_originalObjectNumber = m_originalObjectNumber;
+}
+
+std::shared_ptr<KVPDFDocument> KVPDFAnnotation::attachToPage(KVPDFPage &page)
+{
+    m_page = page.weak_from_this();
+    if (!m_heldDocument || m_heldDocument.get() != page.document())
+        return nullptr;
+    return std::move(m_heldDocument);
 }
 
 std::shared_ptr<KVPDFImprint> KVPDFAnnotation::copy() const
@@ -470,59 +482,50 @@ std::shared_ptr<KVPDFImprint> KVPDFAnnotation::copy() const
     return annotation;
 }
 
-std::shared_ptr<KVPDFObjectArray> KVPDFAnnotation::arrayFromColor(const QColor &color)
+std::shared_ptr<KVPDFObjectArray> KVPDFAnnotation::arrayFromColor(const KVColor &color)
 {
     std::vector<KVPDFObjectPtr> components;
-    if (!color.isValid())
-        return KVPDFObjectArray::arrayWithArray({});
-    if (color.spec() == QColor::Cmyk) {
-        for (float value : {color.cyanF(), color.magentaF(), color.yellowF(), color.blackF()})
-            components.push_back(KVPDFObjectReal::realWithFloat(value));
-    } else {
-        const QColor rgb = color.toRgb();
-        for (float value : {rgb.redF(), rgb.greenF(), rgb.blueF()})
-            components.push_back(KVPDFObjectReal::realWithFloat(value));
-    }
+    for (float value : color.components())
+        components.push_back(KVPDFObjectReal::realWithFloat(value));
     return KVPDFObjectArray::arrayWithArray(std::move(components));
 }
 
-std::optional<QColor> KVPDFAnnotation::colorFromArray(const KVPDFObjectPtr &object)
+std::optional<KVColor> KVPDFAnnotation::colorFromArray(const KVPDFObjectPtr &object)
 {
     auto array = kv_cast<KVPDFObjectArray>(resolved(object));
     if (!array)
         return std::nullopt;
-    const size_t count = array->count();
     auto component = [&array](size_t i) { return float(unit(finiteNumber(array->resolvedObjectAtIndex(i)))); };
-    switch (count) {
+    switch (array->count()) {
     case 0:
     case 2:
         return std::nullopt;
     case 1:
-        return QColor::fromRgbF(component(0), component(0), component(0));
+        return KVColor::gray(component(0));
     case 3:
-        return QColor::fromRgbF(component(0), component(1), component(2));
+        return KVColor::rgb(component(0), component(1), component(2));
     default:
-        return QColor::fromCmykF(component(0), component(1), component(2), component(3));
+        return KVColor::cmyk(component(0), component(1), component(2), component(3));
     }
 }
 
-QByteArray KVPDFAnnotation::stringFromColor(const QColor &color, bool stroke)
+QByteArray KVPDFAnnotation::stringFromColor(const KVColor &color, bool stroke)
 {
-    auto array = arrayFromColor(color);
     QByteArray out;
-    for (const auto &value : array->value()) {
-        out.append(numberText(double(value->realValue())));
+    for (float value : color.components()) {
+        out.append(numberText(double(value)));
         out.append(' ');
     }
-    switch (array->count()) {
-    case 1: return out + (stroke ? "G" : "g");
-    case 3: return out + (stroke ? "RG" : "rg");
-    case 4: return out + (stroke ? "K" : "k");
-    default: return QByteArray();
+    switch (color.space()) {
+    case KVColor::Space::Gray: return out + (stroke ? "G" : "g");
+    case KVColor::Space::RGB: return out + (stroke ? "RG" : "rg");
+    case KVColor::Space::CMYK: return out + (stroke ? "K" : "k");
+    case KVColor::Space::Invalid: break;
     }
+    return QByteArray();
 }
 
-QByteArray KVPDFAnnotation::stringFromColor(const std::optional<QColor> &stroke, const std::optional<QColor> &fill)
+QByteArray KVPDFAnnotation::stringFromColor(const std::optional<KVColor> &stroke, const std::optional<KVColor> &fill)
 {
     QByteArray out = stroke ? stringFromColor(*stroke, true) : QByteArray();
     if (fill)

@@ -8,18 +8,24 @@
 // appearance stream.
 //
 // Ownership: owns its dictionary, the old dictionary the writer keeps, a replacement appearance
-// and the cached appearance data. The page is a raw back link: the page owns the annotation
-// and outlives it as long as nobody keeps the annotation beyond its page.
+// and the cached appearance data. The page is a weak back link (page() is null once the page
+// is gone, and for a page not held by std::shared_ptr). The dictionary points at its document
+// raw, so the document must outlive the annotation: an annotation read from a page relies on
+// its page's document. A copy holds its source document (when that is shared-owned) until it
+// is put on a page whose document() is that document; the page then keeps it alive for the
+// copy (through the document's page list, or a page copy's own hold), and holding it too would
+// make a cycle (document -> page -> annotation -> document). An annotation taken off its page
+// is kept safe only by whoever keeps that document.
 // Threads: one at a time, like the page.
 //
 // Bad input: a missing or non-numeric Rect gives an empty rectangle; a Rect whose corners are
 // given in another order is put in order (lower-left, positive size), so a crafted Rect cannot
 // give negative sizes to the layers above. Missing F reads as 0. An appearance that is not a
 // stream is logged and treated as none.
+#include "KVColor.h"
 #include "KVPDFImprint.h"
 #include "KVPDFObject.h"
 
-#include <QColor>
 #include <QRectF>
 #include <QTransform>
 
@@ -27,6 +33,7 @@
 #include <optional>
 #include <vector>
 
+class KVPDFDocument;
 class KVPDFObjectArray;
 class KVPDFPage;
 
@@ -79,6 +86,7 @@ public:
 
     // A numbered dictionary is taken from its document's table again (so the annotation and the
     // table share one object); a direct one is used as it is. Location and size come from Rect.
+    // `page` is linked weakly, so only a page held by std::shared_ptr is remembered.
     KVPDFAnnotation(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page);
     ~KVPDFAnnotation() override;
 
@@ -88,8 +96,9 @@ public:
     // Set the imprint field, then write Rect from rect().
     void setLocation(QPointF location) override;
     void setSize(QSizeF size) override;
-    // The imprint copy, then a copy of the dictionary as a new object (number 0, no document),
-    // the same page and old dictionary; no appearance or cached data.
+    // The imprint copy, then a copy of the dictionary as a new object (number 0; its
+    // references still resolve through the source document, which the copy holds), the same
+    // page and old dictionary; no appearance or cached data.
     std::shared_ptr<KVPDFImprint> copy() const override;
 
     const std::shared_ptr<KVPDFObjectDictionary> &annotDict() const { return m_annotDict; }
@@ -98,8 +107,15 @@ public:
     void setOldDict(const std::shared_ptr<KVPDFObjectDictionary> &dictionary) { m_oldDict = dictionary; }
     const std::shared_ptr<KVPDFObjectDictionary> &appearance() const { return m_appearance; }
     void setAppearance(const std::shared_ptr<KVPDFObjectDictionary> &appearance) { m_appearance = appearance; }
-    KVPDFPage *page() const { return m_page; }
-    void setPage(KVPDFPage *page) { m_page = page; }
+    std::shared_ptr<KVPDFPage> page() const { return m_page.lock(); }
+    // Only the link: putting the annotation on a page goes through attachToPage().
+    void setPage(std::weak_ptr<KVPDFPage> page) { m_page = std::move(page); }
+    // The document this annotation holds alive (a copy's source document), or nullptr.
+    const std::shared_ptr<KVPDFDocument> &heldDocument() const { return m_heldDocument; }
+    // Called by the page the annotation is put on: links it to the page and, when that page
+    // belongs to the held document, stops holding it. Answers the document let go of, for
+    // the caller to drop once it is done (it may be the last owner of the page's document).
+    [[nodiscard]] std::shared_ptr<KVPDFDocument> attachToPage(KVPDFPage &page);
     // The dictionary's object number when it was read (0 for a direct or new dictionary).
     uint64_t originalObjectNumber() const { return m_originalObjectNumber; }
     QByteArray subtype() const;
@@ -129,15 +145,17 @@ public:
     // The objects the annotation dictionary reaches (subobjects of the dictionary).
     virtual std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited);
 
-    // Colours. A CMYK colour gives [c m y k], every other colour [r g b] (converted to RGB).
-    static std::shared_ptr<KVPDFObjectArray> arrayFromColor(const QColor &color);
-    // 1 number: gray; 3: RGB; 4 or more: CMYK from the first four; otherwise none.
-    static std::optional<QColor> colorFromArray(const KVPDFObjectPtr &array);
+    // Colours. Gray gives [w], RGB [r g b], CMYK [c m y k]; a QColor of any other model
+    // arrives as RGB (see KVColor). An invalid colour gives an empty array.
+    static std::shared_ptr<KVPDFObjectArray> arrayFromColor(const KVColor &color);
+    // 1 number: gray; 3: RGB; 4 or more: CMYK from the first four; otherwise (no array, 0 or 2
+    // numbers) none. Numbers are clamped into 0..1; alpha is 1.
+    static std::optional<KVColor> colorFromArray(const KVPDFObjectPtr &array);
     // The colour operator for the colour's array: "G"/"g", "RG"/"rg" or "K"/"k" after the
     // components in array order; empty for an invalid colour.
-    static QByteArray stringFromColor(const QColor &color, bool stroke);
+    static QByteArray stringFromColor(const KVColor &color, bool stroke);
     // The stroke operator, then " " and the fill operator when there is a fill colour.
-    static QByteArray stringFromColor(const std::optional<QColor> &stroke, const std::optional<QColor> &fill);
+    static QByteArray stringFromColor(const std::optional<KVColor> &stroke, const std::optional<KVColor> &fill);
 
     // [x y x+w y+h] as reals.
     static std::shared_ptr<KVPDFObjectArray> arrayForRect(const QRectF &rect);
@@ -179,7 +197,8 @@ protected:
 private:
     void writeRect();
 
-    KVPDFPage *m_page = nullptr;
+    std::weak_ptr<KVPDFPage> m_page;
+    std::shared_ptr<KVPDFDocument> m_heldDocument;
     std::shared_ptr<KVPDFObjectDictionary> m_annotDict;
     std::shared_ptr<KVPDFObjectDictionary> m_oldDict;
     std::shared_ptr<KVPDFObjectDictionary> m_appearance;

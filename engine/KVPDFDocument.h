@@ -4,7 +4,10 @@
 // the writer build on this shell.
 //
 // Ownership: owns its bytes and every object in its table. Objects point back at it raw, so it
-// must outlive them. Threads: one thread at a time.
+// must outlive them. Always held by std::shared_ptr (documentWithData): page and annotation
+// copies, which may outlive every other owner, hold their source document through
+// weak_from_this() until they are put back into it (see KVPDFPage.h).
+// Threads: one thread at a time.
 #include "KVPDFObject.h"
 
 #include <QByteArray>
@@ -47,7 +50,7 @@ using KVPDFRedrawConsent = std::function<bool()>;
 // objects) the file's objects stay as they are numbered in the file, decrypted on demand.
 enum class KVPDFOpenMode { Editing, AsStored };
 
-class KVPDFDocument {
+class KVPDFDocument : public std::enable_shared_from_this<KVPDFDocument> {
 public:
     enum EncryptionStatus : int {
         EncryptionNone = 0,
@@ -99,6 +102,7 @@ public:
     const std::vector<std::shared_ptr<KVPDFPage>> &pages() const { return m_pages; }
     size_t pageCount() const { return m_pages.size(); }
     std::shared_ptr<KVPDFPage> pageAtIndex(size_t index) const;
+    // A page that holds this document lets go of it here (KVPDFPage::releaseHeldDocument).
     void insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index);
     void removePageAtIndex(size_t index);
     void setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages);

@@ -410,9 +410,12 @@ std::shared_ptr<KVPDFPage> KVPDFDocument::pageAtIndex(size_t index) const
     return index < m_pages.size() ? m_pages[index] : nullptr;
 }
 
+// The page-list setters keep what the pages let go of until they return: it may be the last
+// owner of this very document.
 void KVPDFDocument::insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index)
 {
     m_pages.insert(m_pages.begin() + qsizetype(std::min(index, m_pages.size())), page);
+    std::shared_ptr<KVPDFDocument> released = page ? page->releaseHeldDocument(this) : nullptr;
 }
 
 void KVPDFDocument::removePageAtIndex(size_t index)
@@ -421,7 +424,14 @@ void KVPDFDocument::removePageAtIndex(size_t index)
         m_pages.erase(m_pages.begin() + qsizetype(index));
 }
 
-void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages) { m_pages = std::move(pages); }
+void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages)
+{
+    m_pages = std::move(pages);
+    std::vector<std::shared_ptr<KVPDFDocument>> released;
+    for (const auto &page : m_pages)
+        if (std::shared_ptr<KVPDFDocument> document = page ? page->releaseHeldDocument(this) : nullptr)
+            released.push_back(std::move(document));
+}
 
 std::shared_ptr<KVPDFPage> KVPDFDocument::pageForReference(const KVPDFObjectPtr &object) const
 {

@@ -15,10 +15,23 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 namespace {
-QSizeF g_paperSize(612, 792);
-bool g_paperLandscape = false;
+struct Paper {
+    QSizeF size{612, 792};
+    bool landscape = false;
+};
+
+// Set from the settings thread while documents open elsewhere; read and written as one pair.
+std::mutex g_paperLock;
+Paper g_paper;
+
+Paper defaultPaper()
+{
+    std::lock_guard<std::mutex> guard(g_paperLock);
+    return g_paper;
+}
 }
 
 KVPDFPage::KVPDFPage() = default;
@@ -40,8 +53,15 @@ std::shared_ptr<KVPDFPage> KVPDFPage::pageWithData(const QByteArray &data, uint6
     int result = 0;
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(data, &result);
     auto page = pageWithDocument(document.get(), number, dictionary);
-    page->m_ownedDocument = document;
+    page->m_heldDocument = document;
     return page;
+}
+
+std::shared_ptr<KVPDFDocument> KVPDFPage::releaseHeldDocument(const KVPDFDocument *document)
+{
+    if (!m_heldDocument || m_heldDocument.get() != document)
+        return nullptr;
+    return std::move(m_heldDocument);
 }
 
 void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
@@ -54,8 +74,8 @@ void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &
 
 void KVPDFPage::setDefaultPaperSize(QSizeF size, bool landscape)
 {
-    g_paperSize = size;
-    g_paperLandscape = landscape;
+    std::lock_guard<std::mutex> guard(g_paperLock);
+    g_paper = {size, landscape};
 }
 
 QRectF KVPDFPage::getPDFRectFromArray(const KVPDFObjectPtr &object)
@@ -92,8 +112,8 @@ QRectF KVPDFPage::mediaBox()
     if (m_pageDictionary)
         box = getPDFRectFromArray(m_pageDictionary->objectFromAncestorsForKey("MediaBox"));
     if (box.width() == 0 && box.height() == 0) {
-        QSizeF paper = g_paperLandscape ? g_paperSize.transposed() : g_paperSize;
-        box = QRectF(QPointF(0, 0), paper);
+        const Paper paper = defaultPaper();
+        box = QRectF(QPointF(0, 0), paper.landscape ? paper.size.transposed() : paper.size);
         replacePageDictionaryWith("MediaBox", makePDFRect(box));
     }
     m_cachedMediaBox = box;
@@ -240,7 +260,10 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
 {
     auto page = std::make_shared<KVPDFPage>();
     page->m_document = m_document;
-    page->m_ownedDocument = m_ownedDocument;
+    // The copy may outlive whoever owns the document now; its objects still resolve through it.
+    page->m_heldDocument = m_heldDocument;
+    if (!page->m_heldDocument && m_document)
+        page->m_heldDocument = m_document->weak_from_this().lock();
     page->m_pageNumber = m_pageNumber;
     if (m_pageDictionary) {
         auto dictionary = kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy());
@@ -263,6 +286,9 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
             }
         }
         page->m_imprints.push_back(imprint->copy());
+        // The page copy holds the document, so what an annotation copy lets go of here is
+        // never its last owner.
+        (void)page->adopt(page->m_imprints.back());
     }
     page->m_processedAnnotations = m_processedAnnotations;
     return page;

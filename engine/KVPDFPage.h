@@ -1,8 +1,17 @@
 #pragma once
 // The engine's view of one page: its dictionary, boxes, rotation and content streams. Made by
-// the document's page-tree walk; refers back to its document without owning it (unless the
-// page was made from data, in which case it owns the document it made).
-// Threads: one thread at a time.
+// the document's page-tree walk.
+//
+// Ownership: always held by std::shared_ptr (annotations link back to it weakly). The page
+// refers to its document raw, and its objects do too. A page read by the walk relies on the
+// document that lists it. A page made from data holds the document it made, and a copy holds
+// its source document (when that is shared-owned), so either can outlive whoever else owned
+// it. Put into the very document it holds (KVPDFDocument::insertPage, setPagesFromArray), a
+// page lets go of it, since the document then owns the page and the pair would keep each
+// other alive; from then on it relies on the document that lists it, like a page of the walk.
+// The imprint setters treat the annotations put on the page the same way (see
+// KVPDFAnnotation::attachToPage).
+// Threads: one thread at a time. setDefaultPaperSize may be called from any thread.
 #include "KVPDFObject.h"
 
 #include <QRectF>
@@ -19,7 +28,7 @@ class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
 
-class KVPDFPage {
+class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
     KVPDFPage();
     virtual ~KVPDFPage();
@@ -32,6 +41,12 @@ public:
 
     KVPDFDocument *document() const { return m_document; }
     void setDocument(KVPDFDocument *document) { m_document = document; }
+    // The document the page holds alive (see the top of this file), or nullptr.
+    const std::shared_ptr<KVPDFDocument> &heldDocument() const { return m_heldDocument; }
+    // Stops holding `document` when it is the held one, answering it for the caller to drop
+    // once it is done (it may be the last owner of `document`); else nullptr. For the
+    // document's page-list setters.
+    [[nodiscard]] std::shared_ptr<KVPDFDocument> releaseHeldDocument(const KVPDFDocument *document);
     uint64_t pageNumberInDocument() const { return m_pageNumber; }
     void setPageNumberInDocument(uint64_t number) { m_pageNumber = number; }
     const std::shared_ptr<KVPDFObjectDictionary> &pageDictionary() const { return m_pageDictionary; }
@@ -52,7 +67,8 @@ public:
     // Media box intersected with the crop box; width and height swapped for 90 and 270.
     QRectF croppedMediaBox();
 
-    // Paper size for pages without a MediaBox (points).
+    // Paper size for pages without a MediaBox (points). Process-wide; a page reads size and
+    // orientation as one pair.
     static void setDefaultPaperSize(QSizeF size, bool landscape);
 
     // The page's content streams in order, with live imprint streams left out. With more than
@@ -76,6 +92,9 @@ public:
     {
         return m_document == other.m_document && m_pageNumber == other.m_pageNumber;
     }
+    // The same document (held, see above) and number, a copy of the dictionary under the same
+    // number, the same extra objects, and copies of the imprints, put on the copy; links to a
+    // page of this document are left out.
     std::shared_ptr<KVPDFPage> copy() const;
 
     // Index of the first (location, length) range holding `position`, else 0.
@@ -103,7 +122,8 @@ public:
     std::vector<std::shared_ptr<KVPDFAnnotation>> annotationImprints();
     std::vector<std::shared_ptr<KVPDFAnnotation>> widgets();
     std::vector<std::shared_ptr<KVPDFAnnotation>> links();
-    void setImprints(std::vector<std::shared_ptr<KVPDFImprint>> imprints) { m_imprints = std::move(imprints); }
+    // The setters put annotations on this page (KVPDFAnnotation::attachToPage).
+    void setImprints(std::vector<std::shared_ptr<KVPDFImprint>> imprints);
     void addImprint(const std::shared_ptr<KVPDFImprint> &imprint);
     // An index past the end appends.
     void insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size_t index);
@@ -116,8 +136,12 @@ private:
     // Installs a copy of the page dictionary with `key` set to `value`.
     void replacePageDictionaryWith(QByteArrayView key, const KVPDFObjectPtr &value);
 
+    // Puts an annotation on this page (KVPDFAnnotation::attachToPage); answers the document it
+    // let go of. Content imprints are left as they are.
+    [[nodiscard]] std::shared_ptr<KVPDFDocument> adopt(const std::shared_ptr<KVPDFImprint> &imprint);
+
     KVPDFDocument *m_document = nullptr;
-    std::shared_ptr<KVPDFDocument> m_ownedDocument;
+    std::shared_ptr<KVPDFDocument> m_heldDocument;
     uint64_t m_pageNumber = 0;
     std::shared_ptr<KVPDFObjectDictionary> m_pageDictionary;
     std::vector<KVPDFObjectPtr> m_extraObjects;

@@ -178,10 +178,31 @@ std::vector<std::shared_ptr<KVPDFAnnotation>> KVPDFPage::links()
     return found;
 }
 
+std::shared_ptr<KVPDFDocument> KVPDFPage::adopt(const std::shared_ptr<KVPDFImprint> &imprint)
+{
+    if (imprint && imprint->imprintType() == KVPDFImprint::ImprintAnnotation)
+        if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint))
+            return annotation->attachToPage(*this);
+    return nullptr;
+}
+
+// Each setter keeps what the annotations let go of until it returns: that may be the last
+// owner of this page's document, and so of this page.
+void KVPDFPage::setImprints(std::vector<std::shared_ptr<KVPDFImprint>> imprints)
+{
+    m_imprints = std::move(imprints);
+    std::vector<std::shared_ptr<KVPDFDocument>> released;
+    for (const auto &imprint : m_imprints)
+        if (std::shared_ptr<KVPDFDocument> document = adopt(imprint))
+            released.push_back(std::move(document));
+}
+
 void KVPDFPage::addImprint(const std::shared_ptr<KVPDFImprint> &imprint)
 {
-    if (imprint)
-        m_imprints.push_back(imprint);
+    if (!imprint)
+        return;
+    m_imprints.push_back(imprint);
+    std::shared_ptr<KVPDFDocument> released = adopt(imprint);
 }
 
 void KVPDFPage::insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size_t index)
@@ -189,6 +210,7 @@ void KVPDFPage::insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size
     if (!imprint)
         return;
     m_imprints.insert(m_imprints.begin() + qsizetype(std::min(index, m_imprints.size())), imprint);
+    std::shared_ptr<KVPDFDocument> released = adopt(imprint);
 }
 
 void KVPDFPage::removeImprintAtIndex(size_t index)

@@ -1,6 +1,6 @@
 // The annotation base: rectangle, flags, colours, deep copies, the page's annotation list and
-// the factory table, appearance streams rebuilt as one-page PDFs, and agreement with peer tools
-// over the corpus.
+// the factory table, appearance streams rebuilt as one-page PDFs, copies that outlive their
+// document, and agreement with peer tools over the corpus.
 #include "KVPDFAnnotation.h"
 #include "KVPDFDocument.h"
 #include "KVPDFLog.h"
@@ -8,7 +8,9 @@
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectNull.h"
 #include "KVPDFObjectStream.h"
+#include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
+#include "support/KVPDFSaveChecks.h"
 #include "support/PdfBuilder.h"
 #include "support/PopplerImagerPool.h"
 #include "support/TestSupport.h"
@@ -29,6 +31,16 @@
 
 // The probe's annotation report (tools/KVProbeAnnots.cpp).
 QJsonObject kvprobeAnnotsJson(const QString &path, const QStringList &options, int *exitCode);
+
+// Failures show the colour's space and components rather than its bytes.
+static void PrintTo(const KVColor &color, std::ostream *out)
+{
+    static const char *const spaces[] = {"invalid", "gray", "rgb", "cmyk"};
+    *out << spaces[int(color.space())] << '(';
+    for (float value : color.components())
+        *out << ' ' << value;
+    *out << " ) alpha " << color.alpha();
+}
 
 namespace {
 using Dict = std::shared_ptr<KVPDFObjectDictionary>;
@@ -163,50 +175,64 @@ TEST(KVPDFAnnotationBaseTest, FlagsChangeOnlyTheirBitAndWriteOnlyWhenTheyChange)
 
 TEST(KVPDFAnnotationBaseTest, ColoursBecomeArraysAndOperatorsAndBack)
 {
-    // Fifths: exact in the colour's 16-bit channels.
-    const QColor cmyk = QColor::fromCmykF(0.2f, 0.4f, 0.6f, 0.8f);
-    auto array = KVPDFAnnotation::arrayFromColor(cmyk);
-    const std::vector<double> components = numbers(array);
-    ASSERT_EQ(components.size(), 4u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_NEAR(components[i], 0.2 * double(i + 1), 1e-6) << "cyan, magenta, yellow, black";
-    EXPECT_EQ(KVPDFAnnotation::stringFromColor(cmyk, true), QByteArray("0.200000 0.400000 0.600000 0.800000 K"));
-    EXPECT_EQ(KVPDFAnnotation::stringFromColor(cmyk, false), QByteArray("0.200000 0.400000 0.600000 0.800000 k"));
-    const std::optional<QColor> back = KVPDFAnnotation::colorFromArray(array);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(back->spec(), QColor::Cmyk);
-    EXPECT_EQ(*back, cmyk);
-
-    EXPECT_EQ(KVPDFAnnotation::stringFromColor(QColor(255, 0, 0), true), QByteArray("1.000000 0.000000 0.000000 RG"));
-    // Any other model is written as RGB.
-    EXPECT_EQ(numbers(KVPDFAnnotation::arrayFromColor(QColor::fromHsvF(0, 1, 1))), (std::vector<double>{1, 0, 0}));
-    EXPECT_EQ(KVPDFAnnotation::stringFromColor(std::nullopt, QColor(0, 0, 255)), QByteArray(" 0.000000 0.000000 1.000000 rg"));
-    EXPECT_EQ(KVPDFAnnotation::stringFromColor(QColor(0, 0, 0), QColor(255, 255, 255)),
-              QByteArray("0.000000 0.000000 0.000000 RG 1.000000 1.000000 1.000000 rg"));
-    EXPECT_EQ(KVPDFAnnotation::stringFromColor(QColor(), true), QByteArray());
-
+    // Each colour's array, both operators, and (where the array reads back) the same colour.
+    // Fifths: exact in a QColor's 16-bit channels.
     struct Case {
         const char *name;
-        QByteArray array;
-        std::optional<QColor> expected;
+        KVColor color;
+        std::vector<double> array;
+        QByteArray stroke;
+        QByteArray fill;
     };
     const Case cases[] = {
-        {"empty", "[]", std::nullopt},
-        {"gray", "[0.5]", QColor::fromRgbF(0.5, 0.5, 0.5)},
-        {"two numbers", "[0 1]", std::nullopt},
-        {"rgb", "[1 0 0]", QColor(255, 0, 0)},
-        {"cmyk", "[0 0 0 1]", QColor::fromCmykF(0, 0, 0, 1)},
-        {"out of range is clamped", "[2 -1 0.5]", QColor::fromRgbF(1, 0, 0.5)},
+        {"gray", KVColor::gray(0.5f), {0.5}, "0.500000 G", "0.500000 g"},
+        {"cmyk", QColor::fromCmykF(0.2f, 0.4f, 0.6f, 0.8f), {0.2, 0.4, 0.6, 0.8},
+         "0.200000 0.400000 0.600000 0.800000 K", "0.200000 0.400000 0.600000 0.800000 k"},
+        {"rgb", QColor(255, 0, 0), {1, 0, 0}, "1.000000 0.000000 0.000000 RG", "1.000000 0.000000 0.000000 rg"},
+        {"hsv is written as rgb", QColor::fromHsvF(0, 1, 1), {1, 0, 0}, "1.000000 0.000000 0.000000 RG",
+         "1.000000 0.000000 0.000000 rg"},
+        {"invalid", QColor(), {}, "", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
+        auto array = KVPDFAnnotation::arrayFromColor(c.color);
+        const std::vector<double> components = numbers(array);
+        ASSERT_EQ(components.size(), c.array.size());
+        for (size_t i = 0; i < components.size(); ++i)
+            EXPECT_NEAR(components[i], c.array[i], 1e-6) << i;
+        EXPECT_EQ(KVPDFAnnotation::stringFromColor(c.color, true), c.stroke);
+        EXPECT_EQ(KVPDFAnnotation::stringFromColor(c.color, false), c.fill);
+        const std::optional<KVColor> back = KVPDFAnnotation::colorFromArray(array);
+        EXPECT_EQ(back.has_value(), c.color.isValid());
+        if (back) {
+            EXPECT_EQ(*back, c.color) << "read back in the same space";
+        }
+    }
+    EXPECT_EQ(KVPDFAnnotation::stringFromColor(std::nullopt, QColor(0, 0, 255)), QByteArray(" 0.000000 0.000000 1.000000 rg"));
+    EXPECT_EQ(KVPDFAnnotation::stringFromColor(KVColor::gray(0), QColor(255, 255, 255)),
+              QByteArray("0.000000 G 1.000000 1.000000 1.000000 rg"));
+
+    struct ArrayCase {
+        const char *name;
+        QByteArray array;
+        std::optional<KVColor> expected;
+    };
+    const ArrayCase arrays[] = {
+        {"empty", "[]", std::nullopt},
+        {"gray", "[0.5]", KVColor::gray(0.5f)},
+        {"two numbers", "[0 1]", std::nullopt},
+        {"rgb", "[1 0 0]", KVColor::rgb(1, 0, 0)},
+        {"cmyk", "[0 0 0 1]", KVColor::cmyk(0, 0, 0, 1)},
+        {"cmyk from the first four", "[0.25 0 0 1 0.5]", KVColor::cmyk(0.25f, 0, 0, 1)},
+        {"out of range is clamped", "[2 -1 0.5]", KVColor::rgb(1, 0, 0.5f)},
+        {"gray out of range is clamped", "[-3]", KVColor::gray(0)},
+        {"not an array", "0.5", std::nullopt},
+    };
+    for (const ArrayCase &c : arrays) {
+        SCOPED_TRACE(c.name);
         auto document = pageWithAnnots("[10 0 R]", {{10, "<< /Subtype /Square /C " + c.array + " >>"}});
         auto annotation = document->pageAtIndex(0)->annotationImprints().at(0);
-        const auto color = KVPDFAnnotation::colorFromArray(annotation->annotDict()->objectForKey("C"));
-        ASSERT_EQ(color.has_value(), c.expected.has_value());
-        if (color) {
-            EXPECT_EQ(color->rgba(), c.expected->rgba());
-        }
+        EXPECT_EQ(KVPDFAnnotation::colorFromArray(annotation->annotDict()->objectForKey("C")), c.expected);
     }
     EXPECT_FALSE(KVPDFAnnotation::colorFromArray(nullptr));
 }
@@ -351,7 +377,7 @@ TEST(KVPDFAnnotationBaseTest, PageReadsEveryAnnotationOnceAfterItsContentImprint
     for (size_t i = 0; i < subtypes.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(annotations[i]->subtype(), subtypes[i]);
-        EXPECT_EQ(annotations[i]->page(), page.get());
+        EXPECT_EQ(annotations[i]->page(), page);
         EXPECT_EQ(annotations[i]->annotationType(), KVPDFAnnotation::AnnotationBase);
     }
     EXPECT_EQ(annotations[0]->originalObjectNumber(), 10u);
@@ -468,6 +494,150 @@ TEST_F(KVPDFAnnotationTest, AppearanceBecomesAOnePagePDFOfItsBox)
     std::vector<std::pair<QByteArray, KVPDFObjectPtr>> entries = annotations[0]->annotDict()->value();
     annotations[0]->resetAppearance(entries);
     EXPECT_TRUE(std::none_of(entries.begin(), entries.end(), [](const auto &e) { return e.first == "AP"; }));
+}
+
+namespace {
+// A square whose appearance (red, through an ExtGState among its resources) and pop-up are
+// objects of its document, so a copy only works while that document lives.
+const std::map<int, QByteArray> kSquareWithPopup{
+    {10, "<< /Type /Annot /Subtype /Square /Rect [100 100 140 120] /F 4 /Popup 11 0 R /AP << /N 20 0 R >> >>"},
+    {11, "<< /Type /Annot /Subtype /Popup /Rect [150 100 250 150] /Contents (the note) >>"},
+    {20, stream("/Type /XObject /Subtype /Form /BBox [0 0 40 20] /Resources << /ExtGState << /A 21 0 R >> >>",
+                "/A gs 1 0 0 rg 0 0 40 20 re f")},
+    {21, "<< /Type /ExtGState /CA 1 >>"},
+};
+
+std::shared_ptr<KVPDFAnnotation> copyOf(const std::shared_ptr<KVPDFAnnotation> &annotation)
+{
+    return std::dynamic_pointer_cast<KVPDFAnnotation>(annotation->copy());
+}
+
+QByteArray popupText(const KVPDFAnnotation &annotation)
+{
+    auto popup = kv_cast<KVPDFObjectDictionary>(annotation.annotDict()->resolvedObjectForKey("Popup"));
+    auto text = kv_cast<KVPDFObjectString>(popup ? popup->resolvedObjectForKey("Contents") : nullptr);
+    return text ? text->stringData() : QByteArray();
+}
+}
+
+TEST_F(KVPDFAnnotationTest, CopyOutlivesItsDocumentAndPage)
+{
+    auto document = pageWithAnnots("[10 0 R]", kSquareWithPopup);
+    std::weak_ptr<KVPDFDocument> watchDocument = document;
+    std::weak_ptr<KVPDFPage> watchPage;
+    std::shared_ptr<KVPDFAnnotation> copy;
+    {
+        auto page = document->pageAtIndex(0);
+        watchPage = page;
+        copy = copyOf(page->annotationImprints().at(0));
+        ASSERT_TRUE(copy);
+        EXPECT_EQ(copy->heldDocument(), document);
+        EXPECT_EQ(copy->page(), page) << "on the source page until put on another";
+        document->removePageAtIndex(0);
+    }
+    document.reset();
+    EXPECT_TRUE(watchPage.expired());
+    EXPECT_EQ(copy->page(), nullptr) << "the page link is weak";
+    ASSERT_FALSE(watchDocument.expired()) << "the copy holds its source document";
+
+    EXPECT_EQ(popupText(*copy), QByteArray("the note"));
+    const QByteArray data = copy->pdfDataForAppearance("N");
+    ASSERT_FALSE(data.isEmpty());
+    const QImage image = renderWithPool(data, 72, QSizeF(40, 20));
+    ASSERT_FALSE(image.isNull());
+    EXPECT_EQ(image.pixelColor(20, 10), QColor(255, 0, 0));
+
+    copy.reset();
+    EXPECT_TRUE(watchDocument.expired());
+}
+
+// A copy put on a page of its own document lets go of it (the document owns the page, the page
+// the copy); on a page of another document it keeps holding it. Either way nothing is left
+// once everybody else lets go.
+TEST(KVPDFAnnotationBaseTest, CopiesPutOnAPageHoldTheirDocumentOnlyWhenItIsAnother)
+{
+    using Place = std::function<void(KVPDFPage &target, const std::shared_ptr<KVPDFAnnotation> &copy)>;
+    struct Case {
+        const char *name;
+        bool otherDocument;
+        size_t pageIndex;
+        Place place;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"added to its own page", false, 0, [](KVPDFPage &t, const auto &copy) { t.addImprint(copy); }, false},
+        {"inserted on another page", false, 1, [](KVPDFPage &t, const auto &copy) { t.insertImprint(copy, 0); }, false},
+        {"in a new imprint list", false, 1,
+         [](KVPDFPage &t, const auto &copy) { t.setImprints({KVPDFImprint::imprintWithData(KVPDFBlankPage(), {}), copy}); },
+         false},
+        {"added to a page of another document", true, 0, [](KVPDFPage &t, const auto &copy) { t.addImprint(copy); }, true},
+        {"inserted on a page of another document", true, 0, [](KVPDFPage &t, const auto &copy) { t.insertImprint(copy, 5); },
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder b = PdfBuilder::withPages(2, "/MediaBox [0 0 300 300]");
+        b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Annots [10 0 R] >>");
+        for (const auto &[number, text] : kSquareWithPopup)
+            b.add(number, text);
+        auto source = open(b.build());
+        auto other = open(PdfBuilder::withPages(1).build());
+        std::weak_ptr<KVPDFDocument> watchSource = source, watchOther = other;
+        std::weak_ptr<KVPDFAnnotation> watchCopy;
+        {
+            auto copy = copyOf(source->pageAtIndex(0)->annotationImprints().at(0));
+            watchCopy = copy;
+            auto target = (c.otherDocument ? other : source)->pageAtIndex(c.pageIndex);
+            c.place(*target, copy);
+            EXPECT_EQ(copy->page(), target);
+            EXPECT_EQ(copy->heldDocument() != nullptr, c.holds);
+            EXPECT_EQ(popupText(*copy), QByteArray("the note"));
+        }
+        source.reset();
+        EXPECT_EQ(watchSource.expired(), !c.holds) << "held only through the other document's page";
+        other.reset();
+        EXPECT_TRUE(watchSource.expired()) << "no cycle keeps the source";
+        EXPECT_TRUE(watchOther.expired());
+        EXPECT_TRUE(watchCopy.expired());
+    }
+}
+
+// The copy on another document's page is written with its appearance and pop-up even though
+// its source document is gone by then.
+TEST_F(KVPDFAnnotationTest, CopyOnAnotherDocumentIsSavedAfterItsSourceIsGone)
+{
+    auto target = open(PdfBuilder::withPages(1, "/MediaBox [0 0 300 300]").build());
+    std::weak_ptr<KVPDFDocument> watchSource;
+    {
+        auto source = pageWithAnnots("[10 0 R]", kSquareWithPopup);
+        watchSource = source;
+        auto page = target->pageAtIndex(0);
+        page->processAnnotations();
+        page->addImprint(copyOf(source->pageAtIndex(0)->annotationImprints().at(0)));
+    }
+    ASSERT_FALSE(watchSource.expired());
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString saved = dir.filePath(QStringLiteral("saved.pdf"));
+    ASSERT_TRUE(savechecks::writeFile(saved, target->currentDataWithImprints(true)));
+    const ToolResult check = savechecks::qpdfCheck(saved);
+    EXPECT_EQ(check.exitCode, 0) << check.out.toStdString() << check.err.toStdString();
+
+    auto reread = open(savechecks::readFile(saved));
+    ASSERT_TRUE(reread);
+    const auto written = reread->pageAtIndex(0)->annotationImprints();
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0]->subtype(), QByteArray("Square"));
+    EXPECT_EQ(written[0]->dictionaryRect(), QRectF(100, 100, 40, 20));
+    EXPECT_EQ(popupText(*written[0]), QByteArray("the note"));
+    const std::vector<QImage> pages = savechecks::renderGray(saved, dir.filePath(QStringLiteral("render")));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_LT(qGray(pages[0].pixel(120, 299 - 110)), 128) << "the appearance is drawn";
+    EXPECT_EQ(qGray(pages[0].pixel(60, 299 - 110)), 255);
+
+    target.reset();
+    EXPECT_TRUE(watchSource.expired());
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// The engine page: boxes, rotation and content streams.
+// The engine page: boxes, rotation, content streams, copies and the default paper size.
 #include "KVPDFAnnotation.h"
 #include "KVPDFDocument.h"
 #include "KVPDFImprint.h"
@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
 namespace {
 std::shared_ptr<KVPDFDocument> open(const QByteArray &bytes)
 {
@@ -17,6 +21,17 @@ std::shared_ptr<KVPDFDocument> open(const QByteArray &bytes)
     auto document = KVPDFDocument::documentWithData(bytes, &result);
     EXPECT_EQ(result, KVPDFOpenOK);
     return document;
+}
+
+// A page whose content, annotation and appearance are objects of the document, so a copy of
+// it only works while that document lives.
+std::shared_ptr<KVPDFDocument> pageWithContentAndSquare()
+{
+    PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 200 100] /Contents 5 0 R /Annots [10 0 R]");
+    b.add(5, "<< /Length 23 >>\nstream\n0 0 1 rg 0 0 10 10 re f\nendstream");
+    b.add(10, "<< /Type /Annot /Subtype /Square /Rect [20 20 60 40] /AP << /N 11 0 R >> >>");
+    b.add(11, "<< /Type /XObject /Subtype /Form /BBox [0 0 40 20] /Length 14 >>\nstream\n0 0 40 20 re f\nendstream");
+    return open(b.build());
 }
 }
 
@@ -126,4 +141,108 @@ TEST(KVPDFPageTest, CopiesCarryImprintsButNotPageLinks)
         subtypes.push_back(annotation->annotDict()->nameForKey("Subtype"));
     // The link to a page is left out; the web link and the square stay.
     EXPECT_EQ(subtypes, (std::vector<QByteArray>{"Link", "Square"}));
+}
+
+TEST(KVPDFPageTest, CopyOutlivesItsDocument)
+{
+    auto document = pageWithContentAndSquare();
+    std::weak_ptr<KVPDFDocument> watch = document;
+    auto copy = document->pageAtIndex(0)->copy();
+    EXPECT_EQ(copy->heldDocument(), document);
+    document.reset();
+    ASSERT_FALSE(watch.expired()) << "the copy holds its document";
+
+    EXPECT_EQ(copy->mediaBox(), QRectF(0, 0, 200, 100));
+    const auto streams = copy->contentStreams();
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0]->decodedData(), QByteArray("0 0 1 rg 0 0 10 10 re f"));
+    const auto annotations = copy->annotationImprints();
+    ASSERT_EQ(annotations.size(), 1u);
+    EXPECT_EQ(annotations[0]->page(), copy) << "the annotation copies are on the page copy";
+    EXPECT_EQ(annotations[0]->heldDocument(), nullptr) << "the page copy holds the document for them";
+    const QByteArray appearance = annotations[0]->pdfDataForAppearance("N");
+    ASSERT_FALSE(appearance.isEmpty());
+    auto drawn = open(appearance);
+    ASSERT_EQ(drawn->pageCount(), 1u);
+    EXPECT_EQ(drawn->pageAtIndex(0)->mediaBox(), QRectF(0, 0, 40, 20));
+
+    copy.reset();
+    EXPECT_TRUE(watch.expired());
+}
+
+// A page copy put into its own document lets go of it (the document owns the copy); put into
+// another it keeps holding its source. Either way nothing is left once everybody lets go.
+TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldTheirSourceOnlyWhenItIsAnother)
+{
+    using Put = std::function<void(KVPDFDocument &target, const std::shared_ptr<KVPDFPage> &copy)>;
+    struct Case {
+        const char *name;
+        bool otherDocument;
+        Put put;
+        bool holds;
+    };
+    const Case cases[] = {
+        {"inserted into its own document", false, [](KVPDFDocument &t, const auto &copy) { t.insertPage(copy, 1); }, false},
+        {"in its own document's new page list", false,
+         [](KVPDFDocument &t, const auto &copy) { t.setPagesFromArray({copy, t.pageAtIndex(0)}); }, false},
+        {"inserted into another document", true, [](KVPDFDocument &t, const auto &copy) { t.insertPage(copy, 0); }, true},
+        {"in another document's new page list", true, [](KVPDFDocument &t, const auto &copy) { t.setPagesFromArray({copy}); },
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto source = pageWithContentAndSquare();
+        auto other = open(PdfBuilder::withPages(1).build());
+        std::weak_ptr<KVPDFDocument> watchSource = source, watchOther = other;
+        std::weak_ptr<KVPDFPage> watchCopy;
+        std::weak_ptr<KVPDFAnnotation> watchAnnotation;
+        {
+            auto copy = source->pageAtIndex(0)->copy();
+            watchCopy = copy;
+            watchAnnotation = copy->annotationImprints().at(0);
+            c.put(c.otherDocument ? *other : *source, copy);
+            EXPECT_EQ(copy->heldDocument() != nullptr, c.holds);
+            EXPECT_EQ(copy->contentStreams().at(0)->decodedData(), QByteArray("0 0 1 rg 0 0 10 10 re f"));
+        }
+        source.reset();
+        EXPECT_EQ(watchSource.expired(), !c.holds) << "held only through the other document";
+        other.reset();
+        EXPECT_TRUE(watchSource.expired()) << "no cycle keeps the source";
+        EXPECT_TRUE(watchOther.expired());
+        EXPECT_TRUE(watchCopy.expired());
+        EXPECT_TRUE(watchAnnotation.expired());
+    }
+}
+
+// Pages of documents opened on other threads read the default size and orientation as one
+// pair while it changes: a box made of one setting's size and the other's orientation is a
+// torn read.
+TEST(KVPDFPageTest, DefaultPaperSizeIsReadAsOnePair)
+{
+    const QSizeF portrait(100, 200), other(300, 400);
+    // (100 x 200, portrait) and (300 x 400, landscape) give these; a mix gives 200 x 100 or 300 x 400.
+    const QSizeF allowed[] = {QSizeF(100, 200), QSizeF(400, 300)};
+    KVPDFPage::setDefaultPaperSize(portrait, false);
+    std::atomic<bool> done = false;
+    std::thread writer([&] {
+        for (int i = 0; !done; ++i)
+            KVPDFPage::setDefaultPaperSize(i % 2 ? other : portrait, i % 2 == 1);
+    });
+    auto readBoxes = [&] {
+        int torn = 0;
+        for (int i = 0; i < 5000; ++i) {
+            auto page = KVPDFPage::pageWithDocument(nullptr, 0, std::make_shared<KVPDFObjectDictionary>());
+            const QSizeF size = page->mediaBox().size();
+            torn += size != allowed[0] && size != allowed[1];
+        }
+        return torn;
+    };
+    int torn[2] = {};
+    std::thread reader([&] { torn[0] = readBoxes(); });
+    torn[1] = readBoxes();
+    reader.join();
+    done = true;
+    writer.join();
+    KVPDFPage::setDefaultPaperSize(QSizeF(612, 792), false);
+    EXPECT_EQ(torn[0] + torn[1], 0);
 }
