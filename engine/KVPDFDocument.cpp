@@ -46,23 +46,22 @@ KVPDFObjectPtr KVPDFDocument::objectWithNumber(uint64_t number, uint64_t) const
     return it == m_objects.end() ? nullptr : it->second;
 }
 
-KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation, bool contained)
+namespace {
+bool isUnread(const KVPDFObjectPtr &entry)
 {
-    KVPDFObjectPtr entry = objectWithNumber(number, generation);
-    if (!entry)
-        return nullptr;
     const auto type = entry->objectType();
-    const bool lazy = type == KVPDFObject::TypeUnknown
-        || (type == KVPDFObject::TypeReference && entry->dataRange().location != 0);
-    if (!lazy)
-        return entry;
+    return type == KVPDFObject::TypeUnknown || (type == KVPDFObject::TypeReference && entry->dataRange().location != 0);
+}
+}
+
+KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained)
+{
     KVPDFResolveGuard guard(this, number);
     if (!guard.ok()) {
         kvLog(QStringLiteral("Object %1 %2 refers to itself while being read").arg(number).arg(generation));
         return nullptr;
     }
     const uint64_t position = entry->dataRange().location;
-    const uint64_t entryGeneration = entry->generation();
     const QByteArray data = m_docData;
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
     if (!object)
@@ -76,9 +75,34 @@ KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation
     if (object->flags() & KVPDFObject::FlagDirectInteger)
         object = object->copy();
     object->setDirect(false);
+    return object;
+}
+
+KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation, bool contained)
+{
+    KVPDFObjectPtr entry = objectWithNumber(number, generation);
+    if (!entry || !isUnread(entry))
+        return entry;
+    const uint64_t entryGeneration = entry->generation();
+    KVPDFObjectPtr object = parseEntry(entry, number, generation, contained);
+    if (!object)
+        return nullptr;
     // The entry may have been replaced while parsing (a nested resolution of the same number
     // cannot happen: the guard stops it), so store unconditionally.
     setObject(object, number, entryGeneration);
+    return object;
+}
+
+KVPDFObjectPtr KVPDFDocument::readObjectOnce(uint64_t number, uint64_t generation)
+{
+    KVPDFObjectPtr entry = objectWithNumber(number, generation);
+    if (!entry || !isUnread(entry))
+        return entry;
+    KVPDFObjectPtr object = parseEntry(entry, number, generation, false);
+    if (object) {
+        object->setObjectNumber(number);
+        object->setGeneration(entry->generation());
+    }
     return object;
 }
 

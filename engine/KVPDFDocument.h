@@ -149,6 +149,10 @@ public:
     // itself in the table, so every reference to the number shares one instance. nullptr when
     // the number is absent, unparsable in a recoverable way, or part of a resolution cycle.
     KVPDFObjectPtr resolveObject(uint64_t number, uint64_t generation, bool contained = false);
+    // For a writer that copies what it reads and lets it go: an object the table has not read
+    // yet is parsed without entering the table (stamped with its number and generation), so a
+    // save does not leave the whole file parsed in memory. Otherwise as resolveObject.
+    KVPDFObjectPtr readObjectOnce(uint64_t number, uint64_t generation);
     void removeObject(uint64_t number) { m_objects.erase(number); }
     const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_objects; }
     uint64_t generationCount() const { return m_generationCount; }
@@ -216,7 +220,9 @@ public:
     // list, the catalogue and Info reach, numbered 1..N in the order met (the page-tree root 1,
     // the catalogue 2, written last), one classic cross-reference table, and a trailer with
     // Root, FolivoVersion, Size, Info, Encrypt (when encrypting) and ID. Each object is written
-    // as soon as it is final and its copy let go, so a save holds little beyond the document.
+    // as soon as it is final and its copy let go; what the program had not read is read for the
+    // write alone and not kept, and each page's objects are written with it. A save thus holds
+    // little beyond the file's bytes and what the program itself has read.
     // The page tree is rebuilt flat from pages(), so insertions, deletions
     // and reordering take effect; what a page inherited from the old tree moves into the page.
     // Without imprints it writes the working copy: the current bytes and an incremental update
@@ -304,6 +310,8 @@ protected:
     int openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     int openOnce();
     void setUpDocumentID();
+    // Parses the object an unread table entry stands for; nullptr on a cycle or no object.
+    KVPDFObjectPtr parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained);
     // The security step of the open road. Without a security handler an encrypted file can
     // only report that it needs a password.
     virtual int setupSecurity();

@@ -228,10 +228,18 @@ PageResources ownResources(const KVPDFObjectPtr &value)
     return own;
 }
 
+// A look at a value during a save: what the program has not read stays unread afterwards.
+KVPDFObjectPtr lookAt(const KVPDFObjectPtr &value)
+{
+    if (auto reference = kv_cast<KVPDFObjectReference>(value))
+        return reference->targetWithoutCaching();
+    return value;
+}
+
 bool namesStoredImprints(const KVPDFObjectPtr &resourcesValue)
 {
-    auto resources = kv_cast<KVPDFObjectDictionary>(resourcesValue ? resourcesValue->resolvedObject() : nullptr);
-    auto xobjects = resources ? kv_cast<KVPDFObjectDictionary>(resources->resolvedObjectForKey("XObject")) : nullptr;
+    auto resources = kv_cast<KVPDFObjectDictionary>(lookAt(resourcesValue));
+    auto xobjects = resources ? kv_cast<KVPDFObjectDictionary>(lookAt(resources->objectForKey("XObject"))) : nullptr;
     if (!xobjects)
         return false;
     for (const QByteArray &name : xobjects->keys())

@@ -331,11 +331,10 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
             kvLog(QStringLiteral("A page without a page dictionary is left out"));
             continue;
         }
-        Dictionary dictionary = document.page(*page, state.withImprints, state);
-        if (!dictionary) {
-            kvLog(QStringLiteral("Page %1 could not be written").arg(pages.size() + 1));
-            return false;
-        }
+        // Every page has its number before any is built, so links between pages find them. A
+        // page is built only when its turn comes: what it adds to the write is then written
+        // with it, rather than all pages' additions being copied at the first page.
+        auto dictionary = std::make_shared<KVPDFObjectDictionary>();
         state.pageList.push_back(dictionary);
         state.markWritten(dictionary);
         state.assignNumber(dictionary);
@@ -371,6 +370,15 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     for (size_t i = 0; i < count; ++i) {
         document.postNotification(QString::fromLatin1(KVPDFDocument::SaveProgressNotification),
                                   {{QStringLiteral("Percentage"), double(i) / double(count)}});
+        Dictionary built = document.page(*pages[i], state.withImprints, state);
+        if (!built) {
+            kvLog(QStringLiteral("Page %1 could not be written").arg(i + 1));
+            return false;
+        }
+        // What the build made refers to it (an annotation's P): it stands for the numbered page.
+        state.pageList[i]->setValue(built->value());
+        state.translate(built, state.pageList[i]);
+        built->releaseGraph();
         translator.translateWithin(state.pageList[i]);
         emitter.writeObject(state.pageList[i], state.pageList[i]->objectNumber(), true);
         for (const KVPDFObjectPtr &extra : pages[i]->extraObjects())

@@ -69,6 +69,13 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(con
     return reference;
 }
 
+KVPDFObjectPtr KVPDFObjectReference::targetWithoutCaching()
+{
+    if (m_target || !m_document || m_dataRange.location != 0)
+        return resolvedObject();
+    return m_document->readObjectOnce(m_objectNumber, m_generation);
+}
+
 KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
 {
     if (m_target)

@@ -21,6 +21,10 @@ public:
     void forgetTarget() { m_target.reset(); }
 
     KVPDFObjectPtr resolvedObject() override;
+    // The cached target, else the target read for the caller alone and not kept (neither here
+    // nor in the table; see KVPDFDocument::readObjectOnce): for a look that should not leave
+    // the object parsed in memory.
+    KVPDFObjectPtr targetWithoutCaching();
     KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
     bool isEqual(const KVPDFObject &other) const override;
     int64_t longLongValue() const override;

@@ -68,10 +68,21 @@ KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &referenc
     // program has since replaced in the table (a page whose rotation changed).
     const uint64_t number = cached ? cached->objectNumber() : reference.objectNumber();
     KVPDFDocument *source = cached ? cached->document() : reference.document();
+    // The full rewrite reads what the program has not read itself only to copy it, and lets it
+    // go: a number already copied is not read again.
+    const bool readOnce = m_state.fullRewrite && number != 0 && source;
+    if (readOnce)
+        if (KVPDFObjectPtr known = m_state.translation(source, number))
+            return known;
     KVPDFObjectPtr original;
+    bool transient = false;
     try {
-        if (number != 0 && source)
+        if (readOnce) {
+            original = source->readObjectOnce(number, cached ? cached->generation() : reference.generation());
+            transient = original && source->objectWithNumber(number) != original;
+        } else if (number != 0 && source) {
             original = source->resolveObject(number, cached ? cached->generation() : reference.generation());
+        }
         if (!original)
             original = cached ? cached : reference.resolvedObject();
         // An indirect object whose value is itself a reference stands for that reference's target.
@@ -88,10 +99,12 @@ KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &referenc
         kvLog(QStringLiteral("Reference to missing object %1 written as null").arg(number));
         return nullptr;
     }
-    return replacementFor(original);
+    return replacementFor(original, transient);
 }
 
-KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &original)
+KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &original) { return replacementFor(original, false); }
+
+KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &original, bool transient)
 {
     if (!original)
         return nullptr;
@@ -120,7 +133,7 @@ KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &or
         KVPDFObjectPtr copy = original->copy();
         if (!m_state.fullRewrite && original->document() == &m_document && number != 0)
             m_keptNumbers[copy.get()] = number;
-        m_state.translate(original, copy);
+        m_state.translate(original, copy, transient);
         m_state.addObject(copy);
         return copy;
     } catch (const FolivoException &failure) {

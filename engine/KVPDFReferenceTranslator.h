@@ -48,6 +48,8 @@ public:
     const std::unordered_map<const KVPDFObject *, uint64_t> &keptNumbers() const { return m_keptNumbers; }
 
 private:
+    // transient: `original` was read for this write alone (see KVPDFDocument::readObjectOnce).
+    KVPDFObjectPtr replacementFor(const KVPDFObjectPtr &original, bool transient);
     bool staysInFile(const KVPDFObject &original) const;
 
     KVPDFDocument &m_document;

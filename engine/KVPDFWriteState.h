@@ -85,11 +85,14 @@ struct KVPDFWriteState {
 
     // Enters `replacement` for the original (document, number), and for the original itself
     // (kept alive for the write, so its address cannot be reused by another object).
-    void translate(const KVPDFObjectPtr &original, const KVPDFObjectPtr &replacement)
+    // byNumberOnly: an original read for this write alone, which nothing else holds; it is
+    // found again by number and let go once copied.
+    void translate(const KVPDFObjectPtr &original, const KVPDFObjectPtr &replacement, bool byNumberOnly = false)
     {
         if (!original)
             return;
-        byIdentity[original.get()] = {original, replacement};
+        if (!byNumberOnly)
+            byIdentity[original.get()] = {original, replacement};
         if (original->objectNumber() == 0)
             return;
         auto &generations = translations[original->document()];
@@ -106,13 +109,17 @@ struct KVPDFWriteState {
     {
         if (auto it = byIdentity.find(&original); it != byIdentity.end())
             return it->second.second;
-        if (original.objectNumber() == 0)
+        return translation(original.document(), original.objectNumber());
+    }
+    KVPDFObjectPtr translation(const KVPDFDocument *document, uint64_t number) const
+    {
+        if (number == 0)
             return nullptr;
-        auto byDocument = translations.find(original.document());
+        auto byDocument = translations.find(document);
         if (byDocument == translations.end())
             return nullptr;
         for (const auto &numbers : byDocument->second)
-            if (auto it = numbers.find(original.objectNumber()); it != numbers.end())
+            if (auto it = numbers.find(number); it != numbers.end())
                 return it->second;
         return nullptr;
     }

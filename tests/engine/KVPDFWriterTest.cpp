@@ -623,3 +623,49 @@ TEST_F(KVPDFWriterTest, EncryptedFilesStayEncryptedAndTheWorkingCopyIsPlain)
         EXPECT_EQ(QString::fromUtf8(runTool(QStringLiteral("pdftotext"), {working, QStringLiteral("-")}).out), text);
     }
 }
+
+TEST_F(KVPDFWriterTest, ASaveLeavesWhatTheProgramHasNotReadUnreadAndWritesWhatItChanged)
+{
+    // Three pages, each with a font whose widths are an object of their own.
+    PdfBuilder b = PdfBuilder::withPages(0);
+    QByteArray kids;
+    for (int i = 0; i < 3; ++i) {
+        const int page = 10 + 10 * i;
+        kids += QByteArray::number(page) + " 0 R ";
+        b.add(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Resources << /Font << /F1 "
+                        + QByteArray::number(page + 1) + " 0 R >> >> >>");
+        b.add(page + 1, "<< /Type /Font /Subtype /Type1 /BaseFont /Font" + QByteArray::number(i)
+                            + " /FirstChar 32 /LastChar 33 /Widths " + QByteArray::number(page + 2) + " 0 R >>");
+        b.add(page + 2, "[ 250 " + QByteArray::number(300 + i) + " ]");
+    }
+    b.add(2, "<< /Type /Pages /Kids [" + kids + "] /Count 3 >>");
+    auto document = openData(b.build());
+    ASSERT_TRUE(document);
+
+    auto unread = [&](uint64_t number) {
+        const KVPDFObjectPtr entry = document->objectWithNumber(number);
+        return entry
+            && (entry->objectType() == KVPDFObject::TypeUnknown
+                || (entry->objectType() == KVPDFObject::TypeReference && entry->dataRange().location != 0));
+    };
+    for (uint64_t number : {11, 12, 21, 22, 31, 32})
+        ASSERT_TRUE(unread(number)) << number;
+    // The program reads and changes the second page's font; the others it never looks at.
+    auto font = kv_cast<KVPDFObjectDictionary>(document->resolveObject(21, 0));
+    ASSERT_TRUE(font);
+    font->setObject("BaseFont", KVPDFObjectName::nameWithBytes("Changed"));
+
+    const QByteArray saved = document->currentDataWithImprints(true);
+    ASSERT_FALSE(saved.isEmpty());
+    for (uint64_t number : {11, 12, 22, 31, 32})
+        EXPECT_TRUE(unread(number)) << "object " << number << " stayed parsed after the save";
+    const QByteArray plain = withoutStreamData(saved);
+    for (const char *text : {"/BaseFont /Font0", "/BaseFont /Changed", "/BaseFont /Font2", "250 300", "250 301", "250 302"})
+        EXPECT_TRUE(plain.contains(text)) << text;
+    EXPECT_FALSE(plain.contains("/Font1"));
+    EXPECT_TRUE(document->currentDataWithImprints(true) == saved) << "a second save gives other bytes";
+
+    const QString path = m_dir.filePath(QStringLiteral("unread.pdf"));
+    ASSERT_TRUE(writeFile(path, saved));
+    expectCleanCheck(path);
+}
