@@ -19,7 +19,9 @@ KVPDFStandardSecurity securityFrom(KVPDFObjectDictionary &encrypt, const QByteAr
 {
     KVPDFStandardSecurity security;
     security.revision = int(encrypt.integerForKey("R", 2));
-    security.lengthBits = int(encrypt.integerForKey("Length", 0));
+    // Length is optional with crypt filters (V 4), whose methods use 128-bit keys; without
+    // them the default is 40 bits.
+    security.lengthBits = int(encrypt.integerForKey("Length", encrypt.integerForKey("V", 0) == 4 ? 128 : 0));
     security.permissions = int32_t(encrypt.integerForKey("P", 0));
     if (auto o = kv_cast<KVPDFObjectString>(encrypt.resolvedObjectForKey("O")))
         security.ownerValue = o->stringData();
