@@ -150,6 +150,9 @@ int KVPDFDocument::validatePassword(const QString &password)
         return awaitingPassword() ? 1 : 0;
     if (!m_fileKey.isEmpty() && m_isOwner)
         return 0;
+    // A handler the open refused stays refused, whatever a password would compute under it.
+    if (m_fileKey.isEmpty() && checkSecurityHandler() != KVPDFOpenOK)
+        return 1;
     const KVPDFStandardSecurity security = securityFrom(*m_encryptDictionary, firstIDBytes());
     QByteArray key;
     bool owner = false;

@@ -160,6 +160,17 @@ TEST(KVPDFSecurityTest, WrongPasswordChangesNothingAndAes256IsUnsupported)
     auto unsupported = KVPDFDocument::documentWithData(r6, &result);
     EXPECT_EQ(result, KVPDFOpenUnsupportedSecurity);
     EXPECT_TRUE(unsupported->warnings().join(QLatin1Char('\n')).contains(QStringLiteral("does not support")));
+    EXPECT_EQ(unsupported->validatePassword(QStringLiteral("view")), 1);
+
+    // A revision the handler does not know, over values an older revision would accept: a
+    // password must not open what the handler refused.
+    QByteArray r7 = bytes;
+    ASSERT_EQ(r7.count("/R 3"), 1);
+    r7.replace("/R 3", "/R 7");
+    auto unknown = KVPDFDocument::documentWithData(r7, &result);
+    EXPECT_EQ(result, KVPDFOpenUnsupportedSecurity);
+    EXPECT_EQ(unknown->validatePassword(QStringLiteral("view")), 1);
+    EXPECT_EQ(unknown->pageCount(), 0u);
 }
 
 TEST(KVPDFSecurityTest, EmptyOwnerPasswordNeverUnlocksAProtectedFile)
