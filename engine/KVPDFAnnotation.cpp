@@ -475,6 +475,12 @@ std::shared_ptr<KVPDFDocument> KVPDFAnnotation::attachToPage(KVPDFPage &page)
     return std::move(m_heldDocument);
 }
 
+void KVPDFAnnotation::detachFromPage()
+{
+    if (!m_heldDocument && m_annotDict && m_annotDict->document())
+        m_heldDocument = m_annotDict->document()->weak_from_this().lock();
+}
+
 std::shared_ptr<KVPDFImprint> KVPDFAnnotation::copy() const
 {
     std::shared_ptr<KVPDFAnnotation> annotation(new KVPDFAnnotation());

@@ -15,7 +15,7 @@
 // is put on a page whose document() is that document; the page then keeps it alive for the
 // copy (through the document's page list, or a page copy's own hold), and holding it too would
 // make a cycle (document -> page -> annotation -> document). An annotation taken off its page
-// is kept safe only by whoever keeps that document.
+// holds its dictionary's document from then on.
 // Threads: one at a time, like the page.
 //
 // Bad input: a missing or non-numeric Rect gives an empty rectangle; a Rect whose corners are
@@ -116,6 +116,9 @@ public:
     // belongs to the held document, stops holding it. Answers the document let go of, for
     // the caller to drop once it is done (it may be the last owner of the page's document).
     [[nodiscard]] std::shared_ptr<KVPDFDocument> attachToPage(KVPDFPage &page);
+    // Called by the page the annotation is taken off: from then on the annotation holds its
+    // dictionary's document itself.
+    void detachFromPage();
     // The dictionary's object number when it was read (0 for a direct or new dictionary).
     uint64_t originalObjectNumber() const { return m_originalObjectNumber; }
     QByteArray subtype() const;

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
 #include <limits>
 #include <mutex>
 #include <unordered_set>
@@ -420,12 +421,19 @@ void KVPDFDocument::insertPage(const std::shared_ptr<KVPDFPage> &page, size_t in
 
 void KVPDFDocument::removePageAtIndex(size_t index)
 {
-    if (index < m_pages.size())
-        m_pages.erase(m_pages.begin() + qsizetype(index));
+    if (index >= m_pages.size())
+        return;
+    // Whoever still has the page now relies on the page for this document.
+    if (m_pages[index])
+        m_pages[index]->holdDocument();
+    m_pages.erase(m_pages.begin() + qsizetype(index));
 }
 
 void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages)
 {
+    for (const auto &old : m_pages)
+        if (old && std::find(pages.begin(), pages.end(), old) == pages.end())
+            old->holdDocument();
     m_pages = std::move(pages);
     std::vector<std::shared_ptr<KVPDFDocument>> released;
     for (const auto &page : m_pages)

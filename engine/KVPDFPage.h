@@ -9,8 +9,9 @@
 // it. Put into the very document it holds (KVPDFDocument::insertPage, setPagesFromArray), a
 // page lets go of it, since the document then owns the page and the pair would keep each
 // other alive; from then on it relies on the document that lists it, like a page of the walk.
-// The imprint setters treat the annotations put on the page the same way (see
-// KVPDFAnnotation::attachToPage).
+// Taken out of the list again (removePageAtIndex, setPagesFromArray), it holds it once more.
+// The imprint setters treat the annotations put on and taken off the page the same way (see
+// KVPDFAnnotation::attachToPage and detachFromPage).
 // Threads: one thread at a time. setDefaultPaperSize may be called from any thread.
 #include "KVPDFObject.h"
 
@@ -47,6 +48,9 @@ public:
     // once it is done (it may be the last owner of `document`); else nullptr. For the
     // document's page-list setters.
     [[nodiscard]] std::shared_ptr<KVPDFDocument> releaseHeldDocument(const KVPDFDocument *document);
+    // Starts holding the page's document (when it is shared-owned): for a page taken out of
+    // its document's list, which may outlive every other owner of that document.
+    void holdDocument();
     uint64_t pageNumberInDocument() const { return m_pageNumber; }
     void setPageNumberInDocument(uint64_t number) { m_pageNumber = number; }
     const std::shared_ptr<KVPDFObjectDictionary> &pageDictionary() const { return m_pageDictionary; }

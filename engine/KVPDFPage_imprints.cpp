@@ -188,8 +188,25 @@ std::shared_ptr<KVPDFDocument> KVPDFPage::adopt(const std::shared_ptr<KVPDFImpri
 
 // Each setter keeps what the annotations let go of until it returns: that may be the last
 // owner of this page's document, and so of this page.
+void KVPDFPage::holdDocument()
+{
+    if (!m_heldDocument && m_document)
+        m_heldDocument = m_document->weak_from_this().lock();
+}
+
+namespace {
+void detach(const std::shared_ptr<KVPDFImprint> &imprint)
+{
+    if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint))
+        annotation->detachFromPage();
+}
+}
+
 void KVPDFPage::setImprints(std::vector<std::shared_ptr<KVPDFImprint>> imprints)
 {
+    for (const auto &old : m_imprints)
+        if (std::find(imprints.begin(), imprints.end(), old) == imprints.end())
+            detach(old);
     m_imprints = std::move(imprints);
     std::vector<std::shared_ptr<KVPDFDocument>> released;
     for (const auto &imprint : m_imprints)
@@ -215,11 +232,16 @@ void KVPDFPage::insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size
 
 void KVPDFPage::removeImprintAtIndex(size_t index)
 {
-    if (index < m_imprints.size())
-        m_imprints.erase(m_imprints.begin() + qsizetype(index));
+    if (index >= m_imprints.size())
+        return;
+    detach(m_imprints[index]);
+    m_imprints.erase(m_imprints.begin() + qsizetype(index));
 }
 
 void KVPDFPage::removeImprint(const std::shared_ptr<KVPDFImprint> &imprint)
 {
+    if (std::find(m_imprints.begin(), m_imprints.end(), imprint) == m_imprints.end())
+        return;
+    detach(imprint);
     std::erase(m_imprints, imprint);
 }

@@ -214,6 +214,67 @@ TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldTheirSourceOnlyWhenItIsAnother)
     }
 }
 
+// A page or annotation taken out of its document may be all that is left of it: from then on
+// it holds the document itself. Put back, it lets go again, so nothing is left once everybody
+// lets go.
+TEST(KVPDFPageTest, PagesAndAnnotationsTakenOutHoldTheirDocument)
+{
+    using Take = std::function<std::shared_ptr<KVPDFPage>(KVPDFDocument &document)>;
+    using TakeAnnotation = std::function<void(KVPDFPage &page, const std::shared_ptr<KVPDFImprint> &annotation)>;
+    struct PageCase {
+        const char *name;
+        Take take;
+        bool putBack;
+    };
+    const PageCase pageCases[] = {
+        {"removed by index", [](KVPDFDocument &d) { auto p = d.pageAtIndex(0); d.removePageAtIndex(0); return p; }, false},
+        {"left out of a new page list",
+         [](KVPDFDocument &d) { auto p = d.pageAtIndex(0); d.setPagesFromArray({}); return p; }, false},
+        {"removed and inserted again",
+         [](KVPDFDocument &d) { auto p = d.pageAtIndex(0); d.removePageAtIndex(0); d.insertPage(p, 0); return p; }, true},
+    };
+    for (const PageCase &c : pageCases) {
+        SCOPED_TRACE(c.name);
+        auto document = pageWithContentAndSquare();
+        std::weak_ptr<KVPDFDocument> watch = document;
+        std::shared_ptr<KVPDFPage> page = c.take(*document);
+        EXPECT_EQ(page->heldDocument() != nullptr, !c.putBack);
+        document.reset();
+        EXPECT_EQ(watch.expired(), c.putBack);
+        if (!c.putBack) {
+            EXPECT_EQ(page->contentStreams().at(0)->decodedData(), QByteArray("0 0 1 rg 0 0 10 10 re f"));
+            EXPECT_FALSE(page->annotationImprints().at(0)->pdfDataForAppearance("N").isEmpty());
+        }
+        page.reset();
+        EXPECT_TRUE(watch.expired());
+    }
+
+    struct AnnotationCase {
+        const char *name;
+        TakeAnnotation take;
+    };
+    const AnnotationCase annotationCases[] = {
+        {"removed by index", [](KVPDFPage &p, const auto &) { p.removeImprintAtIndex(p.imprints().size() - 1); }},
+        {"removed", [](KVPDFPage &p, const auto &a) { p.removeImprint(a); }},
+        {"left out of a new list", [](KVPDFPage &p, const auto &) { p.setImprints({}); }},
+    };
+    for (const AnnotationCase &c : annotationCases) {
+        SCOPED_TRACE(c.name);
+        auto document = pageWithContentAndSquare();
+        std::weak_ptr<KVPDFDocument> watch = document;
+        auto page = document->pageAtIndex(0);
+        std::shared_ptr<KVPDFAnnotation> annotation = page->annotationImprints().at(0);
+        c.take(*page, annotation);
+        EXPECT_TRUE(page->annotationImprints().empty());
+        page.reset();
+        document.reset();
+        ASSERT_FALSE(watch.expired()) << "the annotation holds its document";
+        EXPECT_FALSE(annotation->pdfDataForAppearance("N").isEmpty());
+        annotation.reset();
+        EXPECT_TRUE(watch.expired());
+    }
+}
+
 // Pages of documents opened on other threads read the default size and orientation as one
 // pair while it changes: a box made of one setting's size and the other's orientation is a
 // torn read.
