@@ -9,6 +9,7 @@
 // weak_from_this() until they are put back into it (see KVPDFPage.h).
 // Threads: one thread at a time.
 #include "KVPDFObject.h"
+#include "KVPDFParser.h"
 
 #include <QByteArray>
 #include <QSizeF>
@@ -131,6 +132,9 @@ public:
     {
         return !m_docData.isEmpty() && data.constData() == m_docData.constData();
     }
+
+    // Where the stream reader looks for "endstream" when a Length misses it.
+    KVPDFKeywordFinder &endstreamFinder() { return m_endstreamFinder; }
 
     // The line end found after the header: "\n", "\r" or "\r\n".
     const QByteArray &EOL() const { return m_eol; }
@@ -317,6 +321,7 @@ protected:
     virtual int setupSecurity();
 
     QByteArray m_docData;
+    KVPDFKeywordFinder m_endstreamFinder{"endstream"};
     QByteArray m_eol = QByteArrayLiteral("\n");
     std::unordered_map<uint64_t, KVPDFObjectPtr> m_objects;
     // Table entries replaced while the document lives; released with it, since callers may still

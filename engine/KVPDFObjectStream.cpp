@@ -16,6 +16,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <cstring>
 
 KVPDFObjectStream::KVPDFObjectStream()
 {
@@ -57,9 +58,10 @@ std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t of
     }
     if (!fits) {
         kvLog(QStringLiteral("endstream expected but not found"));
-        const char *found = strstrtoend(bytes + start, "endstream", bytes + size);
-        if (found) {
-            uint64_t end = uint64_t(found - bytes);
+        // Without a document there are no file bytes to search.
+        const uint64_t found = document ? document->endstreamFinder().find(data, start) : KVPDFKeywordFinder::kNotFound;
+        if (found != KVPDFKeywordFinder::kNotFound) {
+            uint64_t end = found;
             // The line end before the keyword belongs to the syntax, not the data.
             if (end > start && bytes[end - 1] == '\n')
                 --end;
@@ -170,24 +172,140 @@ void KVPDFObjectStream::updateRawData(const QByteArray &data)
 }
 
 namespace {
-QByteArray decodeJPEG(const QByteArray &jpeg)
+// The component count of a JPEG's frame header (SOFn), or 0 when none is found before the scan.
+int jpegComponents(const QByteArray &jpeg)
+{
+    const auto *b = reinterpret_cast<const uint8_t *>(jpeg.constData());
+    const qsizetype size = jpeg.size();
+    if (size < 4 || b[0] != 0xFF || b[1] != 0xD8)
+        return 0;
+    qsizetype p = 2;
+    while (p + 4 <= size) {
+        if (b[p] != 0xFF)
+            return 0;
+        const uint8_t marker = b[p + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++p;
+            continue;
+        }
+        p += 2;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))  // no length follows
+            continue;
+        if (marker == 0xD9 || marker == 0xDA)
+            return 0;
+        const qsizetype length = (qsizetype(b[p]) << 8) | b[p + 1];
+        if (length < 2 || length > size - p)
+            return 0;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame)
+            return length >= 8 ? b[p + 7] : 0;
+        p += length;
+    }
+    return 0;
+}
+
+// Components per pixel of an image's ColorSpace, or 0 when it does not say (absent, a name the
+// page resources would have to resolve, or a family that is not an image colour space).
+int colorSpaceComponents(const KVPDFObjectPtr &colorSpace)
+{
+    QByteArray family;
+    auto array = kv_cast<KVPDFObjectArray>(colorSpace);
+    if (auto name = kv_cast<KVPDFObjectName>(array && array->count() ? array->resolvedObjectAtIndex(0) : colorSpace))
+        family = name->bytes();
+    if (family == "DeviceGray" || family == "G" || family == "CalGray" || family == "Indexed" || family == "I"
+        || family == "Separation")
+        return 1;
+    if (family == "DeviceRGB" || family == "RGB" || family == "CalRGB" || family == "Lab")
+        return 3;
+    if (family == "DeviceCMYK" || family == "CMYK")
+        return 4;
+    if (!array || array->count() < 2)
+        return 0;
+    if (family == "ICCBased") {
+        auto profile = kv_cast<KVPDFObjectStream>(array->resolvedObjectAtIndex(1));
+        const int64_t n = profile && profile->dictionary() ? profile->dictionary()->integerForKey("N", 0) : 0;
+        return n >= 1 && n <= 4 ? int(n) : 0;
+    }
+    if (family == "DeviceN") {
+        auto names = kv_cast<KVPDFObjectArray>(array->resolvedObjectAtIndex(1));
+        return names ? int(std::min<size_t>(names->count(), 32)) : 0;
+    }
+    return 0;
+}
+
+// Logs an image dictionary that disagrees with the JPEG it holds. Only a diagnosis: the data
+// stays what the JPEG holds, and a dictionary that cannot be read says nothing.
+void checkImageShape(KVPDFObjectDictionary &dictionary, int jpegWidth, int jpegHeight, int components)
+{
+    try {
+        const int64_t width = dictionary.integerForKey("Width", -1);
+        const int64_t height = dictionary.integerForKey("Height", -1);
+        const int64_t bits = dictionary.integerForKey("BitsPerComponent", 8);
+        const int implied = colorSpaceComponents(dictionary.resolvedObjectForKey("ColorSpace"));
+        if ((width < 0 || width == jpegWidth) && (height < 0 || height == jpegHeight)
+            && (!implied || implied == components) && bits == 8)
+            return;
+        kvLog(QStringLiteral("DCTDecode: the JPEG is %1 x %2 with %3 components of 8 bits; the image dictionary "
+                             "says %4 x %5 with %6 of %7 bits")
+                  .arg(jpegWidth)
+                  .arg(jpegHeight)
+                  .arg(components)
+                  .arg(width)
+                  .arg(height)
+                  .arg(implied ? QString::number(implied) : QStringLiteral("?"))
+                  .arg(bits));
+    } catch (const FolivoException &) {
+    }
+}
+
+// The samples a JPEG holds, row after row, as many bytes per pixel as it has components: 1
+// (gray), 3 (RGB) or 4 (CMYK), each as stored, as libjpeg-based readers give them. QImage
+// answers 4-component JPEGs only as RGB, taking the stored samples as inverted CMYK (R = C * K
+// / 255), the way CMYK JPEGs with an APP14 marker store them; the samples are recovered from
+// that with K at the largest of R, G and B: exactly when one of C, M, Y is at full value,
+// otherwise as samples that give the same colour. `dictionary` (the image's) is checked
+// against what the JPEG holds.
+QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
 {
     QBuffer buffer;
     buffer.setData(jpeg);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "jpeg");
+    // Image data is what the JPEG stores; an orientation tag is for photo viewers.
+    reader.setAutoTransform(false);
     QImage image = reader.read();
     if (image.isNull()) {
         kvLog(QStringLiteral("DCTDecode: %1").arg(reader.errorString()));
         return QByteArray();
     }
-    const bool gray = image.isGrayscale();
-    image = image.convertToFormat(gray ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    const qsizetype rowBytes = qsizetype(image.width()) * (gray ? 1 : 3);
-    QByteArray pixels;
-    pixels.reserve(rowBytes * image.height());
-    for (int y = 0; y < image.height(); ++y)
-        pixels.append(reinterpret_cast<const char *>(image.constScanLine(y)), rowBytes);
+    int components = jpegComponents(jpeg);
+    if (components != 1 && components != 3 && components != 4)
+        components = image.format() == QImage::Format_Grayscale8 ? 1 : 3;
+
+    if (dictionary)
+        checkImageShape(*dictionary, image.width(), image.height(), components);
+
+    image = image.convertToFormat(components == 1 ? QImage::Format_Grayscale8
+                                  : components == 3 ? QImage::Format_RGB888
+                                                    : QImage::Format_RGB32);
+    const qsizetype rowBytes = qsizetype(image.width()) * components;
+    QByteArray pixels(rowBytes * image.height(), Qt::Uninitialized);
+    auto *out = reinterpret_cast<uint8_t *>(pixels.data());
+    for (int y = 0; y < image.height(); ++y) {
+        if (components != 4) {
+            std::memcpy(out, image.constScanLine(y), size_t(rowBytes));
+            out += rowBytes;
+            continue;
+        }
+        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int rgb[3] = {qRed(row[x]), qGreen(row[x]), qBlue(row[x])};
+            const int k = std::max({rgb[0], rgb[1], rgb[2]});
+            for (int value : rgb)
+                *out++ = uint8_t(k ? (value * 255 + k / 2) / k : 255);
+            *out++ = uint8_t(k);
+        }
+    }
     return pixels;
 }
 }
@@ -236,7 +354,7 @@ QByteArray KVPDFObjectStream::decode()
         }
         const QByteArray &filterName = name->bytes();
         if (filterName == "DCTDecode" || filterName == "DCT") {
-            data = decodeJPEG(data);
+            data = decodeJPEG(data, m_dictionary);
             if (data.isEmpty())
                 m_decodeComplete = false;
             break;

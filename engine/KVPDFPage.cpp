@@ -4,6 +4,7 @@
 #include "KVPDFImprint.h"
 
 #include "KVPDFDocument.h"
+#include "KVPDFFilters.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectBoolean.h"
@@ -32,6 +33,10 @@ Paper defaultPaper()
     std::lock_guard<std::mutex> guard(g_paperLock);
     return g_paper;
 }
+
+// Each part is capped by its filters, but a Contents array may list one huge stream thousands
+// of times; the joined stream gets the same cap as a single decoded one.
+constexpr qsizetype kMaxJoinedContentSize = KVPDFMaxDecodedSize;
 }
 
 KVPDFPage::KVPDFPage() = default;
@@ -218,7 +223,17 @@ std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
     for (const auto &stream : streams) {
         if (stream->dictionary() && stream->dictionary()->objectForKey("FolivoMarker"))
             continue;
-        joined.append(stream->decodedData());
+        const QByteArray part = stream->decodedData();
+        // Checked before appending, so the join never grows past the cap, however often one
+        // stream is listed.
+        if (part.size() >= kMaxJoinedContentSize - joined.size()) {
+            kvLog(QStringLiteral("Page at index %1: joined content would exceed %2 bytes; kept the first %3 bytes")
+                      .arg(m_pageNumber)
+                      .arg(kMaxJoinedContentSize)
+                      .arg(joined.size()));
+            break;
+        }
+        joined.append(part);
         // Content streams join as if separated by white space, so "Q" and "q" never fuse.
         joined.append('\n');
     }

@@ -77,7 +77,8 @@ public:
 
     // The page's content streams in order, with live imprint streams left out. With more than
     // one stream, the joined stream (a line end between parts, so "Q" and "q" never fuse) is
-    // kept as potentialNewStream and is the list's only element.
+    // kept as potentialNewStream and is the list's only element. The join stops (with a log
+    // line) before the part that would take it past 256 MiB, the cap of one decoded stream.
     std::vector<std::shared_ptr<KVPDFObjectStream>> contentStreams();
     const std::shared_ptr<KVPDFObjectStream> &potentialNewStream() const { return m_potentialNewStream; }
     // Makes the joined stream the page's only content: a new stream object, so streams shared

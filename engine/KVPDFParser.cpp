@@ -16,8 +16,10 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 
 namespace {
 constexpr uint8_t W = KVPDFCharWhite;
@@ -108,6 +110,38 @@ const char *strstrtoend(const char *text, QByteArrayView needle, const char *end
         return nullptr;
     const void *found = memmem(text, size_t(end - text), needle.data(), size_t(needle.size()));
     return static_cast<const char *>(found);
+}
+
+uint64_t KVPDFKeywordFinder::find(const QByteArray &data, uint64_t from)
+{
+    const uint64_t size = uint64_t(data.size());
+    if (from >= size)
+        return kNotFound;
+    if (data.constData() != m_data.constData() || data.size() != m_data.size()) {
+        m_data = data;
+        m_spans.clear();
+    }
+    auto next = m_spans.upper_bound(from);
+    if (next != m_spans.begin()) {
+        const auto known = std::prev(next);
+        if (from <= known->second)
+            return known->second < size ? known->second : kNotFound;
+    }
+    // Only the bytes up to the next known span are new; an occurrence may still start in the
+    // last keyword-length bytes before it.
+    const uint64_t limit = next == m_spans.end() ? size : next->first;
+    const uint64_t stop = std::min(size, limit + uint64_t(m_keyword.size()) - 1);
+    const char *bytes = data.constData();
+    const char *hit = strstrtoend(bytes + from, m_keyword, bytes + stop);
+    uint64_t found = size;
+    if (hit) {
+        found = uint64_t(hit - bytes);
+    } else if (next != m_spans.end()) {
+        found = next->second;
+        m_spans.erase(next);
+    }
+    m_spans.emplace(from, found);
+    return found < size ? found : kNotFound;
 }
 
 uint64_t kvSkipWhite(const QByteArray &data, uint64_t offset)

@@ -8,6 +8,7 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 
 class KVPDFDocument;
@@ -35,6 +36,27 @@ float KVPDFObjectStrToFloat(const char *text, const char *end, const char **stop
 
 // First occurrence of `needle` in [text, end), or nullptr. An empty needle answers `text`.
 const char *strstrtoend(const char *text, QByteArrayView needle, const char *end);
+
+// First occurrence of one keyword at or after an offset of a buffer, remembering what each
+// search found: a later search that starts inside an already searched span answers from it, so
+// however many searches, in whatever order, every byte of the buffer is read about once.
+// Without it, recovering the length of many streams in a file that lacks (or has only one
+// far-away) "endstream" read the rest of the file once per stream.
+class KVPDFKeywordFinder {
+public:
+    static constexpr uint64_t kNotFound = UINT64_MAX;
+
+    explicit KVPDFKeywordFinder(QByteArrayView keyword) : m_keyword(keyword.toByteArray()) {}
+    // The offset of the first occurrence that starts at or after `from`, or kNotFound. What was
+    // learnt about another buffer is dropped; the buffer is held, so its address identifies it.
+    uint64_t find(const QByteArray &data, uint64_t from);
+
+private:
+    QByteArray m_keyword;
+    QByteArray m_data;
+    // Disjoint spans: start -> the first occurrence at or after it (the data size for none).
+    std::map<uint64_t, uint64_t> m_spans;
+};
 
 // Position after the white space and comments at `offset` (bounded by the data).
 uint64_t kvSkipWhiteAndComments(const QByteArray &data, uint64_t offset);

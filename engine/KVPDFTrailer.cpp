@@ -99,6 +99,11 @@ struct KVPDFTrailer::Chain {
     // The object text after header i, up to its "stream" keyword, the next header or `limit`
     // bytes, holds `needle`.
     bool objectTextContains(size_t i, QByteArrayView needle, uint64_t limit) const;
+    // The value after header i, read from its own text alone (up to the next header). A value
+    // that never closes ("<<" without ">>", and no "endobj") would otherwise read on through
+    // every later object, once per candidate the walk looks at: quadratic on hostile files.
+    // Stream data is still read from the whole file. Raises FolivoParseFailure.
+    KVPDFObjectPtr readCandidate(size_t i) const;
     // A trailer Root must name a dictionary; the entry is parsed aside, not entered.
     bool holdsDictionary(uint64_t number) const;
 };
@@ -160,6 +165,15 @@ bool KVPDFTrailer::Chain::objectTextContains(size_t i, QByteArrayView needle, ui
     if (const char *keyword = strstrtoend(bytes + start, "stream", bytes + stop))
         stop = uint64_t(keyword - bytes);
     return strstrtoend(bytes + start, needle, bytes + stop) != nullptr;
+}
+
+KVPDFObjectPtr KVPDFTrailer::Chain::readCandidate(size_t i) const
+{
+    const QByteArray &data = document->docData();
+    const uint64_t stop = i + 1 < headers.size() ? headers[i + 1].headerPosition : uint64_t(data.size());
+    // A view at the same address still counts as the file's bytes (KVPDFDocument::isDocData).
+    const QByteArray text = QByteArray::fromRawData(data.constData(), qsizetype(stop));
+    return KVPDFParser::objectAtOffset(document, headers[i].valuePosition, text, false, false, false, false);
 }
 
 bool KVPDFTrailer::Chain::holdsDictionary(uint64_t number) const
@@ -468,8 +482,7 @@ void KVPDFTrailer::readWalkTrailer()
         if (!m_chain->objectTextContains(i, "/XRef", 64 * 1024))
             continue;
         try {
-            auto stream = kv_cast<KVPDFObjectStream>(
-                KVPDFParser::objectAtOffset(m_document, headers[i].valuePosition, data, false, false, false, false));
+            auto stream = kv_cast<KVPDFObjectStream>(m_chain->readCandidate(i));
             if (!stream || !stream->dictionary() || stream->dictionary()->nameForKey("Type") != "XRef")
                 continue;
             m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(stream->dictionary()->copy());
@@ -630,9 +643,19 @@ bool KVPDFTrailer::enterByWalking()
         auto claimed = m_chain->claims.find(number);
         if (m_chain->lastHeader[number] != i || claimed == m_chain->claims.end() || claimed->second.rank != rank())
             continue;
-        if (m_chain->objectTextContains(i, "/ObjStm", 64 * 1024)
-            && m_resolveLaterSet.insert(number).second)
-            m_resolveLater.push_back(number);
+        if (!m_chain->objectTextContains(i, "/ObjStm", 64 * 1024) || m_resolveLaterSet.count(number))
+            continue;
+        // Expanding resolves the object through the table, which reads a value that never
+        // closes to the end of the file; look-alikes must not get that far.
+        try {
+            auto stream = kv_cast<KVPDFObjectStream>(m_chain->readCandidate(i));
+            if (!stream || !stream->dictionary() || stream->dictionary()->nameForKey("Type") != "ObjStm")
+                continue;
+        } catch (const FolivoException &) {
+            continue;
+        }
+        m_resolveLaterSet.insert(number);
+        m_resolveLater.push_back(number);
     }
     ensureRoot();
     return true;
@@ -653,7 +676,6 @@ void KVPDFTrailer::ensureRoot()
     }
     // A repaired file gets its catalogue from the last object that says it is one.
     const auto &headers = m_chain->walk();
-    const QByteArray &data = m_document->docData();
     for (size_t i = headers.size(); i-- > 0;) {
         const auto &header = headers[i];
         auto claimed = m_chain->claims.find(header.number);
@@ -662,8 +684,7 @@ void KVPDFTrailer::ensureRoot()
         if (!m_chain->objectTextContains(i, "/Catalog", 1024 * 1024))
             continue;
         try {
-            auto dictionary = kv_cast<KVPDFObjectDictionary>(
-                KVPDFParser::objectAtOffset(m_document, header.valuePosition, data, false, false, false, false));
+            auto dictionary = kv_cast<KVPDFObjectDictionary>(m_chain->readCandidate(i));
             if (!dictionary || dictionary->nameForKey("Type") != "Catalog")
                 continue;
         } catch (const FolivoParseFailure &) {

@@ -4,6 +4,7 @@
 // the data kept as described.
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFFilters.h"
 #include "KVPDFLog.h"
 #include "KVPDFObject.h"
 #include "KVPDFObjectArray.h"
@@ -11,6 +12,7 @@
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
+#include "KVPDFPage.h"
 #include "KVPDFParser.h"
 
 #include <QByteArray>
@@ -367,6 +369,179 @@ TEST(KVPDFHostileInputTest, LengthsThatReferToEachOtherEndTheLoop)
     ASSERT_TRUE(six);
     EXPECT_EQ(five->decodedData(), "abc");
     EXPECT_EQ(six->decodedData(), "xy");
+}
+
+// The stream whose dictionary starts at `offset` of the document's bytes.
+std::shared_ptr<KVPDFObjectStream> streamAt(KVPDFDocument &document, uint64_t offset)
+{
+    return kv_cast<KVPDFObjectStream>(
+        KVPDFParser::objectAtOffset(&document, offset, document.docData(), false, false, false, false));
+}
+
+// A Length that misses "endstream" makes the reader search for the keyword. In a file with many
+// such streams and no "endstream" after them (or one far behind), each search used to read the
+// rest of the file: these 20 MB took minutes.
+TEST(KVPDFHostileInputTest, LengthRecoveryOverManyStreamsReadsTheFileOnce)
+{
+    constexpr int count = 20000;
+    const QByteArray streamData = "q Q\n" + QByteArray(1000, '%');
+    const struct {
+        const char *name;
+        QByteArray tail;
+    } cases[] = {
+        {"no endstream anywhere", ""},
+        {"one endstream at the end of the file", "\nendstream\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray data = "%PDF-1.4\n";
+        data.reserve(count * (streamData.size() + 40));
+        std::vector<uint64_t> offsets;
+        offsets.reserve(count);
+        for (int i = 1; i <= count; ++i) {
+            data += QByteArray::number(i) + " 0 obj\n";
+            offsets.push_back(uint64_t(data.size()));
+            data += "<< /Length 99999999 >>\nstream\n" + streamData;
+        }
+        data += c.tail;
+        const uint64_t end = c.tail.isEmpty() ? uint64_t(data.size()) : uint64_t(data.lastIndexOf("\nendstream"));
+        // Last to first as well: a search that starts before the spans already read must not
+        // read them again.
+        for (bool backwards : {false, true}) {
+            KVPDFLogCapture log;
+            KVPDFDocument document;
+            document.setDocData(data);
+            for (int i = 0; i < count; ++i) {
+                const uint64_t offset = offsets[size_t(backwards ? count - 1 - i : i)];
+                auto stream = streamAt(document, offset);
+                ASSERT_TRUE(stream);
+                const uint64_t dataStart = offset + sizeof("<< /Length 99999999 >>\nstream\n") - 1;
+                ASSERT_EQ(stream->range().location, dataStart);
+                ASSERT_EQ(stream->range().location + stream->range().length, end);
+            }
+        }
+    }
+}
+
+// The search that remembers its spans answers every query as a plain search does, whatever the
+// order of the queries, wherever occurrences (and cut ones) fall against the spans searched,
+// and when the buffer changes under it.
+TEST(KVPDFHostileInputTest, KeywordFinderAnswersAsAPlainSearch)
+{
+    quint64 state = 88172645463325252ull;
+    auto random = [&state](quint64 below) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return below ? state % below : 0;
+    };
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        QByteArray data(qsizetype(random(300)), 'e');
+        for (quint64 i = random(6); i-- > 0 && data.size() >= 9;) {
+            const QByteArray piece = QByteArray("endstream").left(qsizetype(random(3) ? 9 : 1 + random(8)));
+            data.replace(qsizetype(random(quint64(data.size() - piece.size() + 1))), piece.size(), piece);
+        }
+        QByteArray other = data;
+        other.replace(0, std::min<qsizetype>(other.size(), 9), "endstream");
+        KVPDFKeywordFinder finder("endstream");
+        for (int query = 0; query < 80; ++query) {
+            const QByteArray &buffer = query % 11 == 10 ? other : data;
+            const uint64_t from = random(quint64(buffer.size()) + 2);
+            const qsizetype expected = from < uint64_t(buffer.size()) ? buffer.indexOf("endstream", qsizetype(from)) : -1;
+            ASSERT_EQ(finder.find(buffer, from), expected < 0 ? KVPDFKeywordFinder::kNotFound : uint64_t(expected))
+                << "from " << from << " in " << buffer.toStdString();
+        }
+    }
+}
+
+// Lengths recovered through the shared search are those a search of its own finds, in whatever
+// order the streams are read, and new file bytes are searched afresh.
+TEST(KVPDFHostileInputTest, LengthRecoveryFindsTheSameEndInAnyOrder)
+{
+    const QByteArray damaged = "%PDF-1.4\n"
+                               "1 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n"
+                               "2 0 obj\n<< /Length 50 >>\nstream\ntwo\r\nendstream\nendobj\n"
+                               "3 0 obj\n<< /Length 1 >>\nstream\nthree, cut\n"
+                               "4 0 obj\n<< >>\nstream\nfour\rendstream\n"
+                               "5 0 obj\n<< /Length 2 >>\nstream\nendstream\n"
+                               "6 0 obj\n<< /Length 999 >>\nstream\nsix runs to the end\n"
+                               "7 0 obj\n<< /Length 4 >>\nstream\nlast\n";
+    std::vector<uint64_t> offsets;
+    for (qsizetype at = damaged.indexOf(" obj\n"); at >= 0; at = damaged.indexOf(" obj\n", at + 1))
+        offsets.push_back(uint64_t(at + 5));
+    KVPDFLogCapture log;
+    // Each stream read in a document of its own: nothing shared between the searches.
+    std::vector<KVPDFRange> alone;
+    for (uint64_t offset : offsets) {
+        KVPDFDocument document;
+        document.setDocData(damaged);
+        auto stream = streamAt(document, offset);
+        ASSERT_TRUE(stream);
+        alone.push_back(stream->range());
+    }
+    EXPECT_EQ(QByteArray(damaged.constData() + alone[3].location, qsizetype(alone[3].length)), "four");
+    EXPECT_EQ(QByteArray(damaged.constData() + alone[2].location, qsizetype(alone[2].length)),
+              "three, cut\n4 0 obj\n<< >>\nstream\nfour");
+
+    const std::vector<std::vector<size_t>> orders = {
+        {0, 1, 2, 3, 4, 5, 6}, {6, 5, 4, 3, 2, 1, 0}, {3, 5, 2, 6, 0, 4, 1}, {2, 2, 6, 3, 6, 1, 2}};
+    for (const auto &order : orders) {
+        KVPDFDocument document;
+        document.setDocData(damaged);
+        for (size_t index : order) {
+            SCOPED_TRACE(testing::Message() << "object " << index + 1);
+            auto stream = streamAt(document, offsets[index]);
+            ASSERT_TRUE(stream);
+            EXPECT_EQ(stream->range().location, alone[index].location);
+            EXPECT_EQ(stream->range().length, alone[index].length);
+        }
+    }
+
+    // Bytes of the same size with the keyword elsewhere: what was found in the old bytes is no
+    // answer for the new ones.
+    KVPDFDocument document;
+    document.setDocData(damaged);
+    ASSERT_TRUE(streamAt(document, offsets[2]));
+    QByteArray changed = damaged;
+    changed.replace(changed.indexOf("four\rendstream"), 14, "four\rENDSTREAM");
+    document.setDocData(changed);
+    auto stream = streamAt(document, offsets[2]);
+    ASSERT_TRUE(stream);
+    EXPECT_EQ(stream->range().location + stream->range().length, uint64_t(changed.indexOf("\nendstream", offsets[4])));
+}
+
+// A page's Contents may list one stream any number of times. Each part is capped by its filters;
+// the joined stream gets the same cap and stops before the part that would pass it, keeping the
+// parts before. A few megabytes of run-length data decode to the largest part a filter gives.
+TEST(KVPDFHostileInputTest, JoinedPageContentStopsAtTheCapOfOneDecodedStream)
+{
+    // Runs of 128 spaces, one run more than the cap holds: the part is cut at the cap.
+    const QByteArray runs = QByteArray("\x81 ", 2).repeated(int(KVPDFMaxDecodedSize / 128 + 1));
+    QByteArray data = "%PDF-1.4\n";
+    const qsizetype five = data.size() + 8;
+    data += "5 0 obj\n<< /Length 3 >>\nstream\nq Q\nendstream\nendobj\n";
+    const qsizetype six = data.size() + 8;
+    data += "6 0 obj\n<< /Filter /RunLengthDecode /Length " + QByteArray::number(runs.size()) + " >>\nstream\n" + runs
+        + "\nendstream\nendobj\n";
+    const qsizetype three = data.size() + 8;
+    data += "3 0 obj\n<< /Type /Page /Contents [5 0 R 6 0 R 6 0 R 6 0 R 5 0 R] >>\nendobj\n";
+
+    KVPDFLogCapture log;
+    KVPDFDocument document;
+    document.setDocData(data);
+    for (auto [number, offset] : {std::pair{3, three}, std::pair{5, five}, std::pair{6, six}})
+        document.setObject(KVPDFObject::placeholder(&document, uint64_t(number), 0, uint64_t(offset)), uint64_t(number), 0);
+    auto dictionary = kv_cast<KVPDFObjectDictionary>(document.resolveObject(3, 0));
+    ASSERT_TRUE(dictionary);
+    auto page = KVPDFPage::pageWithDocument(&document, 0, dictionary);
+    const auto streams = page->contentStreams();
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0], page->potentialNewStream());
+    const QByteArray joined = streams[0]->decodedData();
+    ASSERT_LE(joined.size(), KVPDFMaxDecodedSize);
+    EXPECT_EQ(joined, "q Q\n");
+    EXPECT_TRUE(log.contains("joined content would exceed"));
 }
 
 // A dictionary followed by "stream" in data that is not the file (a content stream, an object

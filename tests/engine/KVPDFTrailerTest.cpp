@@ -587,6 +587,40 @@ TEST(KVPDFTrailerTest, WalkTakesTheTrailerOfTheLastCrossReferenceStream)
     }
 }
 
+// Without cross-reference data the walk looks among the objects for a cross-reference stream,
+// object streams and the catalogue, parsing each object whose text names one. With no "endobj"
+// anywhere and values that never close, each such object was read on through every later one:
+// these look-alikes took minutes.
+TEST(KVPDFTrailerTest, WalkReadsEachCandidateOnlyUpToTheNextHeader)
+{
+    constexpr int count = 20000;
+    struct Case {
+        const char *name;
+        QByteArray lookAlike;  // mentions the name the walk looks for, but is not that object
+    };
+    const std::vector<Case> cases = {
+        {"catalogue look-alikes", "<< /Type /Catalogue /Pages /Catalog"},
+        {"cross-reference stream look-alikes", "<< /Type /XRefs /W [1 2 1] /Size 9"},
+        {"object stream look-alikes", "<< /Type /ObjStms /N 1 /First 4"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        // The real catalogue comes first and closes; nothing has "endobj".
+        QByteArray data = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog /Marker (real) >>\n";
+        for (int i = 2; i <= count + 1; ++i)
+            data += num(uint64_t(i)) + " 0 obj\n" + c.lookAlike + "\n";
+        KVPDFLogCapture capture;
+        Opened opened(data);
+        ASSERT_TRUE(opened.trailer);
+        EXPECT_FALSE(opened.trailer->hasXref());
+        ASSERT_TRUE(opened.setUp());
+        EXPECT_EQ(opened.trailer->maxObjectNumber(), uint64_t(count + 1));
+        EXPECT_EQ(opened.rootNumber(), 1u);
+        EXPECT_EQ(opened.value(1), "<< /Type /Catalog /Marker (real)>>");
+        EXPECT_EQ(opened.trailer->trailerDictionary()->objectForKey("W"), nullptr);
+    }
+}
+
 TEST(KVPDFTrailerTest, FreedNumberStaysFreedWhateverTheSetupOrder)
 {
     PdfWriter w;
