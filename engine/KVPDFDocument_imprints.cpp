@@ -150,14 +150,10 @@ ImprintContent imprintContent(const Dictionary &page)
     }
     // Several streams draw as one when joined with white space; stored deflated.
     auto array = kv_cast<KVPDFObjectArray>(contents);
-    QByteArray joined;
-    for (size_t i = 0; array && i < array->count(); ++i) {
-        if (Stream stream = streamOf(array->objectAtIndex(i))) {
-            joined.append(stream->decodedData());
-            joined.append('\n');
-        }
-    }
-    Stream deflated = KVPDFObjectStream::streamByDeflatingData(joined);
+    std::vector<Stream> parts;
+    for (size_t i = 0; array && i < array->count(); ++i)
+        parts.push_back(streamOf(array->objectAtIndex(i)));
+    Stream deflated = KVPDFObjectStream::streamByDeflatingData(KVPDFPage::joinedContent(parts, QStringLiteral("An imprint")));
     content.data = deflated->rawData();
     content.filterEntries.emplace_back("Filter", KVPDFObjectName::nameWithBytes("FlateDecode"));
     return content;

@@ -199,6 +199,29 @@ bool KVPDFPage::isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &st
     return !(flattened && flattened->boolValue());
 }
 
+QByteArray KVPDFPage::joinedContent(const std::vector<std::shared_ptr<KVPDFObjectStream>> &parts, const QString &owner)
+{
+    QByteArray joined;
+    for (const auto &stream : parts) {
+        if (!stream)
+            continue;
+        const QByteArray part = stream->decodedData();
+        // Checked before appending, so the join never grows past the cap, however often one
+        // stream is listed.
+        if (part.size() >= kMaxJoinedContentSize - joined.size()) {
+            kvLog(QStringLiteral("%1: joined content would exceed %2 bytes; kept the first %3 bytes")
+                      .arg(owner)
+                      .arg(kMaxJoinedContentSize)
+                      .arg(joined.size()));
+            break;
+        }
+        joined.append(part);
+        // Content streams join as if separated by white space, so "Q" and "q" never fuse.
+        joined.append('\n');
+    }
+    return joined;
+}
+
 std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
 {
     std::vector<std::shared_ptr<KVPDFObjectStream>> streams;
@@ -219,24 +242,11 @@ std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
     }
     if (streams.size() <= 1)
         return streams;
-    QByteArray joined;
-    for (const auto &stream : streams) {
-        if (stream->dictionary() && stream->dictionary()->objectForKey("FolivoMarker"))
-            continue;
-        const QByteArray part = stream->decodedData();
-        // Checked before appending, so the join never grows past the cap, however often one
-        // stream is listed.
-        if (part.size() >= kMaxJoinedContentSize - joined.size()) {
-            kvLog(QStringLiteral("Page at index %1: joined content would exceed %2 bytes; kept the first %3 bytes")
-                      .arg(m_pageNumber)
-                      .arg(kMaxJoinedContentSize)
-                      .arg(joined.size()));
-            break;
-        }
-        joined.append(part);
-        // Content streams join as if separated by white space, so "Q" and "q" never fuse.
-        joined.append('\n');
-    }
+    std::vector<std::shared_ptr<KVPDFObjectStream>> parts;
+    for (const auto &stream : streams)
+        if (!stream->dictionary() || !stream->dictionary()->objectForKey("FolivoMarker"))
+            parts.push_back(stream);
+    const QByteArray joined = joinedContent(parts, QStringLiteral("Page at index %1").arg(m_pageNumber));
     m_potentialNewStream = KVPDFObjectStream::streamByDeflatingData(joined);
     m_potentialNewStream->setDocument(m_document);
     return {m_potentialNewStream};

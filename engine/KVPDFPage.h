@@ -80,6 +80,9 @@ public:
     // kept as potentialNewStream and is the list's only element. The join stops (with a log
     // line) before the part that would take it past 256 MiB, the cap of one decoded stream.
     std::vector<std::shared_ptr<KVPDFObjectStream>> contentStreams();
+    // The decoded parts, each followed by a line end, up to that cap; `owner` names them in the
+    // log line.
+    static QByteArray joinedContent(const std::vector<std::shared_ptr<KVPDFObjectStream>> &parts, const QString &owner);
     const std::shared_ptr<KVPDFObjectStream> &potentialNewStream() const { return m_potentialNewStream; }
     // Makes the joined stream the page's only content: a new stream object, so streams shared
     // with other pages are never emptied.
