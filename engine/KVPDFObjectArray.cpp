@@ -57,6 +57,12 @@ void KVPDFObjectArray::parse()
             ++p;
             break;
         }
+        // An unclosed array ends with its object rather than taking in the objects after it.
+        const char c = data[qsizetype(p)];
+        if ((c == 'e' && kvHasKeyword(data, p, "endobj")) || (c >= '0' && c <= '9' && kvIsObjectHeader(data, p))) {
+            kvLog(QStringLiteral("Array without closing bracket"));
+            break;
+        }
         uint64_t end = p;
         KVPDFObjectPtr element = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true,
                                                              !m_directOnly && indexed, false, &end);

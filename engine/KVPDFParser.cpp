@@ -176,6 +176,33 @@ bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keywor
         && std::memcmp(data.constData() + offset, keyword.data(), size_t(keyword.size())) == 0;
 }
 
+bool kvIsObjectHeader(const QByteArray &data, uint64_t offset)
+{
+    const uint64_t size = uint64_t(data.size());
+    auto digits = [&](uint64_t p) {
+        while (p < size && data[qsizetype(p)] >= '0' && data[qsizetype(p)] <= '9')
+            ++p;
+        return p;
+    };
+    auto white = [&](uint64_t p) {
+        while (p < size && kvIsWhite(uint8_t(data[qsizetype(p)])))
+            ++p;
+        return p;
+    };
+    uint64_t p = digits(offset);
+    if (p == offset || p >= size || !kvIsWhite(uint8_t(data[qsizetype(p)])))
+        return false;
+    const uint64_t generation = white(p);
+    p = digits(generation);
+    if (p == generation)
+        return false;
+    p = white(p);
+    if (!kvHasKeyword(data, p, "obj"))
+        return false;
+    p += 3;
+    return p >= size || !kvIsRegular(uint8_t(data[qsizetype(p)]));
+}
+
 namespace KVPDFParser {
 
 KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,

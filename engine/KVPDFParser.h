@@ -63,6 +63,9 @@ uint64_t kvSkipWhiteAndComments(const QByteArray &data, uint64_t offset);
 uint64_t kvSkipWhite(const QByteArray &data, uint64_t offset);
 // True when `keyword` stands at `offset`.
 bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keyword);
+// True when an indirect object's "N G obj" header starts at `offset`: an unclosed array or
+// dictionary ends there rather than taking in the objects after it.
+bool kvIsObjectHeader(const QByteArray &data, uint64_t offset);
 
 namespace KVPDFParser {
 // The object at `offset` of `data`. `document` may be null (free-standing data). See

@@ -354,6 +354,53 @@ TEST(KVPDFHostileInputTest, LengthThatRefersToItsOwnObjectEndsTheLoop)
     }
 }
 
+// Objects left open (no ">>", "]" or "endobj") end where the next object's header begins:
+// each keeps only what it holds, and reading them all stays linear in the file.
+TEST(KVPDFHostileInputTest, UnclosedObjectsEndAtTheNextObjectHeader)
+{
+    struct Case {
+        const char *name;
+        QByteArray body;  // the text of each object after its header
+        size_t count;     // keys or elements each must read
+    };
+    const Case cases[] = {
+        {"dictionaries", "<< /Type /Page /Rotate 90\n", 2},
+        {"dictionaries whose last key lacks its value", "<< /Type /Page /Parent\n", 1},
+        {"arrays", "[ 1 2 /Three\n", 3},
+        {"arrays ended by endobj", "[ 1 2 /Three\nendobj\n", 3},
+        {"arrays of references", "[ 4 0 R 5 0 R\n", 2},
+    };
+    constexpr int objects = 20000;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes;
+        std::vector<uint64_t> offsets;
+        for (int i = 1; i <= objects; ++i) {
+            bytes += QByteArray::number(i) + " 0 obj\n";
+            offsets.push_back(uint64_t(bytes.size()));
+            bytes += c.body;
+        }
+        KVPDFLogCapture log;
+        KVPDFDocument document;
+        document.setDocData(bytes);
+        for (int i = 1; i <= objects; ++i)
+            document.setObject(KVPDFObject::placeholder(&document, uint64_t(i), 0, offsets[size_t(i - 1)]), uint64_t(i), 0);
+        for (int i : {1, objects / 2, objects}) {
+            KVPDFObjectPtr object;
+            ASSERT_NO_THROW(object = document.resolveObject(uint64_t(i), 0)) << i;
+            ASSERT_TRUE(object) << i;
+            size_t count = 0;
+            if (auto dictionary = kv_cast<KVPDFObjectDictionary>(object))
+                count = dictionary->count();
+            else if (auto array = kv_cast<KVPDFObjectArray>(object))
+                count = array->count();
+            EXPECT_EQ(count, c.count) << "object " << i;
+        }
+        for (int i = 1; i <= objects; ++i)
+            ASSERT_TRUE(document.resolveObject(uint64_t(i), 0)) << i;
+    }
+}
+
 TEST(KVPDFHostileInputTest, LengthsThatReferToEachOtherEndTheLoop)
 {
     const QByteArray bytes = "5 0 obj\n<< /Length 6 0 R >>\nstream\nabc\nendstream\nendobj\n"
