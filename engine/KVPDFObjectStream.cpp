@@ -3,6 +3,7 @@
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFFilters.h"
+#include "KVPDFJPEG.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
@@ -11,9 +12,6 @@
 #include "KVPDFObjectNull.h"
 #include "KVPDFParser.h"
 
-#include <QBuffer>
-#include <QImage>
-#include <QImageReader>
 
 #include <algorithm>
 #include <cstring>
@@ -172,38 +170,6 @@ void KVPDFObjectStream::updateRawData(const QByteArray &data)
 }
 
 namespace {
-// The component count of a JPEG's frame header (SOFn), or 0 when none is found before the scan.
-int jpegComponents(const QByteArray &jpeg)
-{
-    const auto *b = reinterpret_cast<const uint8_t *>(jpeg.constData());
-    const qsizetype size = jpeg.size();
-    if (size < 4 || b[0] != 0xFF || b[1] != 0xD8)
-        return 0;
-    qsizetype p = 2;
-    while (p + 4 <= size) {
-        if (b[p] != 0xFF)
-            return 0;
-        const uint8_t marker = b[p + 1];
-        if (marker == 0xFF) {  // fill byte
-            ++p;
-            continue;
-        }
-        p += 2;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))  // no length follows
-            continue;
-        if (marker == 0xD9 || marker == 0xDA)
-            return 0;
-        const qsizetype length = (qsizetype(b[p]) << 8) | b[p + 1];
-        if (length < 2 || length > size - p)
-            return 0;
-        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame)
-            return length >= 8 ? b[p + 7] : 0;
-        p += length;
-    }
-    return 0;
-}
-
 // Components per pixel of an image's ColorSpace, or 0 when it does not say (absent, a name the
 // page resources would have to resolve, or a family that is not an image colour space).
 int colorSpaceComponents(const KVPDFObjectPtr &colorSpace)
@@ -258,55 +224,17 @@ void checkImageShape(KVPDFObjectDictionary &dictionary, int jpegWidth, int jpegH
     }
 }
 
-// The samples a JPEG holds, row after row, as many bytes per pixel as it has components: 1
-// (gray), 3 (RGB) or 4 (CMYK), each as stored, as libjpeg-based readers give them. QImage
-// answers 4-component JPEGs only as RGB, taking the stored samples as inverted CMYK (R = C * K
-// / 255), the way CMYK JPEGs with an APP14 marker store them; the samples are recovered from
-// that with K at the largest of R, G and B: exactly when one of C, M, Y is at full value,
-// otherwise as samples that give the same colour. `dictionary` (the image's) is checked
-// against what the JPEG holds.
+// The samples the JPEG holds; `dictionary` (the image's) is checked against them.
 QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
 {
-    QBuffer buffer;
-    buffer.setData(jpeg);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
-    // Image data is what the JPEG stores; an orientation tag is for photo viewers.
-    reader.setAutoTransform(false);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        kvLog(QStringLiteral("DCTDecode: %1").arg(reader.errorString()));
+    KVPDFJPEGImage image = KVPDFDecodeJPEG(jpeg);
+    if (!image.complete) {
+        kvLog(QStringLiteral("DCTDecode: %1").arg(image.error));
         return QByteArray();
     }
-    int components = jpegComponents(jpeg);
-    if (components != 1 && components != 3 && components != 4)
-        components = image.format() == QImage::Format_Grayscale8 ? 1 : 3;
-
     if (dictionary)
-        checkImageShape(*dictionary, image.width(), image.height(), components);
-
-    image = image.convertToFormat(components == 1 ? QImage::Format_Grayscale8
-                                  : components == 3 ? QImage::Format_RGB888
-                                                    : QImage::Format_RGB32);
-    const qsizetype rowBytes = qsizetype(image.width()) * components;
-    QByteArray pixels(rowBytes * image.height(), Qt::Uninitialized);
-    auto *out = reinterpret_cast<uint8_t *>(pixels.data());
-    for (int y = 0; y < image.height(); ++y) {
-        if (components != 4) {
-            std::memcpy(out, image.constScanLine(y), size_t(rowBytes));
-            out += rowBytes;
-            continue;
-        }
-        const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x) {
-            const int rgb[3] = {qRed(row[x]), qGreen(row[x]), qBlue(row[x])};
-            const int k = std::max({rgb[0], rgb[1], rgb[2]});
-            for (int value : rgb)
-                *out++ = uint8_t(k ? (value * 255 + k / 2) / k : 255);
-            *out++ = uint8_t(k);
-        }
-    }
-    return pixels;
+        checkImageShape(*dictionary, image.width, image.height, image.components);
+    return std::move(image.samples);
 }
 }
 

@@ -1,11 +1,16 @@
 #include "KVPDFFilters.h"
 
+#include "KVPDFDocument.h"
+
 #include "KVPDFLog.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFParser.h"
+#include "support/TestSupport.h"
 
 #include <QBuffer>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 
 #include <gtest/gtest.h>
@@ -1052,4 +1057,43 @@ TEST(KVPDFFiltersTest, DCTDecodeOfDataThatIsNoJPEGIsIncomplete)
         EXPECT_FALSE(stream->decodeComplete());
         EXPECT_TRUE(log.contains("DCTDecode"));
     }
+}
+
+// Every JPEG image of the corpus decodes to the bytes qpdf gives at its fullest decode level:
+// gray, RGB and (Adobe) CMYK samples as stored.
+TEST(KVPDFFiltersTest, DCTDecodeOfCorpusImagesEqualsQpdf)
+{
+    if (!QDir(corpusDir()).exists())
+        GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
+    int compared = 0;
+    for (const char *name : {"pdfjs/cmykjpeg.pdf", "pdfjs/alphatrans.pdf", "qpdf/encrypted-with-images.pdf"}) {
+        SCOPED_TRACE(name);
+        const QString path = QDir(corpusDir()).filePath(QString::fromLatin1(name));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        int result = -1;
+        auto document = KVPDFDocument::documentWithData(file.readAll(), &result, {}, KVPDFOpenMode::AsStored);
+        ASSERT_EQ(result, KVPDFOpenOK);
+        std::vector<uint64_t> numbers;
+        for (const auto &entry : document->objects())
+            numbers.push_back(entry.first);
+        for (uint64_t number : numbers) {
+            auto stream = kv_cast<KVPDFObjectStream>(document->resolveObject(number, 0));
+            if (!stream || !stream->dictionary())
+                continue;
+            auto filter = stream->dictionary()->resolvedObjectForKey("Filter");
+            if (!filter || !filter->directObject().contains("DCTDecode"))
+                continue;
+            const ToolResult qpdf = runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-object=%1").arg(number),
+                                                                     QStringLiteral("--filtered-stream-data"),
+                                                                     QStringLiteral("--decode-level=all"), path});
+            ASSERT_EQ(qpdf.exitCode, 0) << qpdf.err.toStdString();
+            const QByteArray ours = stream->decodedData();
+            EXPECT_TRUE(stream->decodeComplete()) << number;
+            EXPECT_EQ(ours.size(), qpdf.out.size()) << number;
+            EXPECT_TRUE(ours == qpdf.out) << "object " << number << " decodes to other bytes";
+            ++compared;
+        }
+    }
+    EXPECT_EQ(compared, 4) << "the corpus images were not all found";
 }
