@@ -3,12 +3,9 @@
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectNull.h"
-#include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 #include "KVPDFParser.h"
 #include "KVPDFTrailer.h"
-
-#include <algorithm>
 
 KVPDFDocument::KVPDFDocument() = default;
 
@@ -64,13 +61,9 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
         kvLog(QStringLiteral("Object %1 %2 refers to itself while being read").arg(number).arg(generation));
         return nullptr;
     }
-    KVPDFObjectPtr object;
-    if (auto member = dynamic_cast<KVPDFCompressedMember *>(entry.get())) {
-        object = member->parseMember();
-    } else {
-        const QByteArray data = m_docData;
-        object = objectAtOffset(entry->dataRange().location, data, false, contained, false, false);
-    }
+    const uint64_t position = entry->dataRange().location;
+    const QByteArray data = m_docData;
+    KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
     if (!object)
         return nullptr;
     if (object->objectType() == KVPDFObject::TypeReference) {
@@ -98,29 +91,6 @@ KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation
     // cannot happen: the guard stops it), so store unconditionally.
     setObject(object, number, entryGeneration);
     return object;
-}
-
-void KVPDFDocument::keepDecodedObjectStream(const std::shared_ptr<KVPDFObjectStream> &stream)
-{
-    if (!stream)
-        return;
-    auto found = std::find(m_decodedObjectStreams.begin(), m_decodedObjectStreams.end(), stream);
-    if (found != m_decodedObjectStreams.end())
-        m_decodedObjectStreams.erase(found);
-    m_decodedObjectStreams.push_back(stream);
-    // Counted from the newest back: each stream is decoded once, whatever order its members are
-    // read in, as long as the streams in use fit.
-    qsizetype kept = 0;
-    size_t keep = 0;
-    for (auto it = m_decodedObjectStreams.rbegin(); it != m_decodedObjectStreams.rend(); ++it, ++keep) {
-        kept += (*it)->decodedSize();
-        if (keep > 0 && kept > kDecodedObjectStreamBytes)
-            break;
-    }
-    const size_t drop = m_decodedObjectStreams.size() - keep;
-    for (size_t i = 0; i < drop; ++i)
-        m_decodedObjectStreams[i]->releaseDecodedData();
-    m_decodedObjectStreams.erase(m_decodedObjectStreams.begin(), m_decodedObjectStreams.begin() + qsizetype(drop));
 }
 
 KVPDFObjectPtr KVPDFDocument::readObjectOnce(uint64_t number, uint64_t generation)

@@ -26,7 +26,6 @@
 
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
-class KVPDFObjectStream;
 class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter;        // Writing
@@ -158,11 +157,6 @@ public:
     // yet is parsed without entering the table (stamped with its number and generation), so a
     // save does not leave the whole file parsed in memory. Otherwise as resolveObject.
     KVPDFObjectPtr readObjectOnce(uint64_t number, uint64_t generation);
-    // Keeps the decoded data of `stream` (an object stream whose members are being read) among
-    // the most recently used, up to kDecodedObjectStreamBytes in all (the newest is always
-    // kept); those pushed out let go of their decoded data.
-    void keepDecodedObjectStream(const std::shared_ptr<KVPDFObjectStream> &stream);
-    static constexpr qsizetype kDecodedObjectStreamBytes = qsizetype(16) * 1024 * 1024;
     void removeObject(uint64_t number) { m_objects.erase(number); }
     const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_objects; }
     uint64_t generationCount() const { return m_generationCount; }
@@ -333,7 +327,6 @@ protected:
     // Table entries replaced while the document lives; released with it, since callers may still
     // hold them and they may be part of reference cycles.
     std::vector<KVPDFObjectPtr> m_retired;
-    std::vector<std::shared_ptr<KVPDFObjectStream>> m_decodedObjectStreams;  // most recent last
     uint64_t m_generationCount = 1;
     uint64_t m_objectCount = 0;
 

@@ -86,7 +86,6 @@ void KVPDFDocument::reset()
         object->releaseGraph();
     m_retired.clear();
     m_retiredObjects.release();
-    m_decodedObjectStreams.clear();
     m_nameCount = 0;
     m_fileKey.clear();
     m_generationCount = 1;

@@ -355,73 +355,43 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
     for (const Member &member : members)
         starts.push_back(member.offset);
     std::sort(starts.begin(), starts.end());
-    auto self = std::static_pointer_cast<KVPDFObjectStream>(shared_from_this());
     for (const Member &member : members) {
-        if (accept && !accept(member.number))
-            continue;
         auto next = std::upper_bound(starts.begin(), starts.end(), member.offset);
         const uint64_t bound = next == starts.end() ? uint64_t(data.size()) : *next;
+        const QByteArray view = QByteArray::fromRawData(begin, qsizetype(bound));
+        const double where = double(member.offset);
+        const auto memberNumber = member.number;
+        if (accept && !accept(memberNumber))
+            continue;
+        KVPDFObjectPtr object;
+        try {
+            object = KVPDFParser::objectAtOffset(m_document, uint64_t(where), view, false, false, false, true);
+        } catch (const FolivoParseFailure &failure) {
+            kvLog(QStringLiteral("Object stream %1: member %2: %3")
+                      .arg(objectNumber())
+                      .arg(memberNumber)
+                      .arg(QString::fromStdString(failure.reason())));
+            continue;
+        }
+        if (!object)
+            continue;
+        if (object->objectType() == TypeReference) {
+            // Entered under the member's number, the reference would take that number as its
+            // target and refer to itself.
+            kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null")
+                      .arg(objectNumber())
+                      .arg(memberNumber));
+            object = KVPDFObjectNull::nullObject();
+        }
+        if (object->flags() & FlagDirectInteger)
+            object = object->copy();
+        object->setFlags(object->flags() | FlagCompressed);
         if (m_document)
-            m_document->setObject(std::make_shared<KVPDFCompressedMember>(self, member.number, member.offset, bound),
-                                  member.number, 0);
+            m_document->setObject(object, memberNumber, 0);
     }
-    // Members are read when first resolved; until then the decoded data is kept only among the
-    // document's last few object streams used.
-    if (m_document)
-        m_document->keepDecodedObjectStream(self);
-    else
-        releaseDecodedData();
-}
-
-void KVPDFObjectStream::releaseDecodedData()
-{
+    // The members are parsed and own their bytes; the decoded data is made again if asked for.
     m_decodedData.clear();
     m_hasDecoded = false;
-}
-
-KVPDFCompressedMember::KVPDFCompressedMember(const std::shared_ptr<KVPDFObjectStream> &container, uint64_t number,
-                                             uint64_t offset, uint64_t bound)
-    : m_container(container), m_offset(offset), m_bound(bound)
-{
-    m_document = container->document();
-    m_objectNumber = number;
-    m_direct = false;
-}
-
-KVPDFObjectPtr KVPDFCompressedMember::parseMember()
-{
-    const QByteArray data = m_container->decodedData();
-    if (m_document)
-        m_document->keepDecodedObjectStream(m_container);
-    if (m_offset >= uint64_t(data.size()))
-        return nullptr;
-    // Bounded by the next member, so a member that never closes ends there. Members own what
-    // they parse: the view may go with the decoded data.
-    const QByteArray view = QByteArray::fromRawData(data.constData(), qsizetype(std::min<uint64_t>(m_bound, data.size())));
-    KVPDFObjectPtr object;
-    try {
-        object = KVPDFParser::objectAtOffset(m_document, m_offset, view, false, false, false, true);
-    } catch (const FolivoParseFailure &failure) {
-        kvLog(QStringLiteral("Object stream %1: member %2: %3")
-                  .arg(m_container->objectNumber())
-                  .arg(m_objectNumber)
-                  .arg(QString::fromStdString(failure.reason())));
-        return nullptr;
-    }
-    if (!object)
-        return nullptr;
-    if (object->objectType() == TypeReference) {
-        // Entered under the member's number, the reference would take that number as its
-        // target and refer to itself.
-        kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null")
-                  .arg(m_container->objectNumber())
-                  .arg(m_objectNumber));
-        object = KVPDFObjectNull::nullObject();
-    }
-    if (object->flags() & FlagDirectInteger)
-        object = object->copy();
-    object->setFlags(object->flags() | FlagCompressed);
-    return object;
 }
 
 KVPDFObjectPtr KVPDFObjectStream::resolvedObjectForKey(QByteArrayView key)

@@ -40,15 +40,10 @@ public:
     // New stored bytes with the dictionary's Length updated to match.
     void updateRawData(const QByteArray &data);
 
-    // Expands an object stream into the document's table: each member enters as a
-    // KVPDFCompressedMember, parsed when first resolved. `accept` (optional) decides per object
+    // Expands an object stream into the document's table. `accept` (optional) decides per object
     // number whether the member may enter the table (a newer entry elsewhere wins).
     // FolivoParseFailure when the stream decodes to nothing.
     void handleCompressedObjects(const std::function<bool(uint64_t)> &accept = {});
-    // Lets go of the decoded bytes; they are decoded again when asked for.
-    void releaseDecodedData();
-    // Bytes of decoded data held now (0 when none is).
-    qsizetype decodedSize() const { return m_hasDecoded ? m_decodedData.size() : 0; }
 
     KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
     void setDocument(KVPDFDocument *document) override;
@@ -71,24 +66,4 @@ private:
     bool m_hasDecoded = false;
     bool m_decodeComplete = true;
     bool m_decrypted = true;
-};
-
-// A member of an object stream the program has not read yet: the table entry standing for it
-// (of unknown type, like the placeholder of an object of the file) until the document parses
-// it. Members are read from the stream's decoded data, which the document keeps for the last
-// few streams used (KVPDFDocument::keepDecodedObjectStream), so a file's object streams are
-// not all held parsed, nor all held decoded.
-class KVPDFCompressedMember : public KVPDFObject {
-public:
-    // The member's text lies from `offset` up to `bound` (the next member) in the decoded data.
-    KVPDFCompressedMember(const std::shared_ptr<KVPDFObjectStream> &container, uint64_t number, uint64_t offset,
-                          uint64_t bound);
-    // The member, parsed afresh on each call; nullptr when nothing parses there. Raises
-    // FolivoParseFailure on bad syntax.
-    KVPDFObjectPtr parseMember();
-
-private:
-    std::shared_ptr<KVPDFObjectStream> m_container;
-    uint64_t m_offset;
-    uint64_t m_bound;
 };
