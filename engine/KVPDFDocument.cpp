@@ -47,7 +47,7 @@ KVPDFObjectPtr KVPDFDocument::objectWithNumber(uint64_t number, uint64_t) const
 }
 
 namespace {
-bool isUnread(const KVPDFObjectPtr &entry)
+bool isUnreadEntry(const KVPDFObjectPtr &entry)
 {
     const auto type = entry->objectType();
     return type == KVPDFObject::TypeUnknown || (type == KVPDFObject::TypeReference && entry->dataRange().location != 0);
@@ -81,7 +81,7 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
 KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation, bool contained)
 {
     KVPDFObjectPtr entry = objectWithNumber(number, generation);
-    if (!entry || !isUnread(entry))
+    if (!entry || !isUnreadEntry(entry))
         return entry;
     const uint64_t entryGeneration = entry->generation();
     KVPDFObjectPtr object = parseEntry(entry, number, generation, contained);
@@ -93,10 +93,16 @@ KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation
     return object;
 }
 
+bool KVPDFDocument::isUnread(uint64_t number) const
+{
+    const KVPDFObjectPtr entry = objectWithNumber(number);
+    return entry && isUnreadEntry(entry);
+}
+
 KVPDFObjectPtr KVPDFDocument::readObjectOnce(uint64_t number, uint64_t generation)
 {
     KVPDFObjectPtr entry = objectWithNumber(number, generation);
-    if (!entry || !isUnread(entry))
+    if (!entry || !isUnreadEntry(entry))
         return entry;
     KVPDFObjectPtr object = parseEntry(entry, number, generation, false);
     if (object) {

@@ -26,6 +26,7 @@
 
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
+class KVPDFAnnotation;
 class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter;        // Writing
@@ -157,6 +158,8 @@ public:
     // yet is parsed without entering the table (stamped with its number and generation), so a
     // save does not leave the whole file parsed in memory. Otherwise as resolveObject.
     KVPDFObjectPtr readObjectOnce(uint64_t number, uint64_t generation);
+    // True when the table holds `number` but has not parsed it yet.
+    bool isUnread(uint64_t number) const;
     void removeObject(uint64_t number) { m_objects.erase(number); }
     const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_objects; }
     uint64_t generationCount() const { return m_generationCount; }
@@ -275,6 +278,11 @@ public:
     virtual KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
     // Annots of the written page `dictionary`, from the page's annotation imprints.
     void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
+    // What the written copy of an annotation's dictionary takes from the annotation: its new
+    // appearance, and P = the written page. Also for copies made before their page is built
+    // (reached from an earlier page, such as the widgets of a field on several pages).
+    static void finishAnnotationCopy(const KVPDFAnnotation &annotation, const std::shared_ptr<KVPDFObjectDictionary> &copy,
+                                     const std::shared_ptr<KVPDFObjectDictionary> &page);
     // The next imprint form name, "FolivoFlattened<n>" or "FolivoImprint<n>", n from the
     // document's name counter, which it advances.
     QByteArray createName(bool flattened);

@@ -232,16 +232,36 @@ KVPDFObjectPtr lookAt(const KVPDFObjectPtr &value)
     return value;
 }
 
-bool namesStoredImprints(const KVPDFObjectPtr &resourcesValue)
+bool namesStoredImprints(const KVPDFObjectPtr &resourcesValue, KVPDFWriteState &state)
 {
-    auto resources = kv_cast<KVPDFObjectDictionary>(lookAt(resourcesValue));
-    auto xobjects = resources ? kv_cast<KVPDFObjectDictionary>(lookAt(resources->objectForKey("XObject"))) : nullptr;
-    if (!xobjects)
-        return false;
-    for (const QByteArray &name : xobjects->keys())
-        if (name.startsWith("FolivoImprint"))
-            return true;
-    return false;
+    // Resources shared by many pages are looked at once per write, by the object that says it.
+    auto answerFor = [&state](const KVPDFObjectPtr &value, const std::function<bool()> &look) {
+        auto reference = kv_cast<KVPDFObjectReference>(value);
+        if (!reference || reference->objectNumber() == 0)
+            return look();
+        const auto key = std::make_pair(static_cast<const KVPDFDocument *>(reference->document()), reference->objectNumber());
+        auto known = state.namesStoredImprints.find(key);
+        if (known != state.namesStoredImprints.end())
+            return known->second;
+        const bool answer = look();
+        state.namesStoredImprints.emplace(key, answer);
+        return answer;
+    };
+    return answerFor(resourcesValue, [&] {
+        auto resources = kv_cast<KVPDFObjectDictionary>(lookAt(resourcesValue));
+        if (!resources)
+            return false;
+        const KVPDFObjectPtr xobjectsValue = resources->objectForKey("XObject");
+        return answerFor(xobjectsValue, [&] {
+            auto xobjects = kv_cast<KVPDFObjectDictionary>(lookAt(xobjectsValue));
+            if (!xobjects)
+                return false;
+            for (const QByteArray &name : xobjects->keys())
+                if (name.startsWith("FolivoImprint"))
+                    return true;
+            return false;
+        });
+    });
 }
 }
 
@@ -293,7 +313,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
 
     KVPDFObjectPtr resourcesValue = dictionary->objectForKey("Resources");
     PageResources own;
-    if (!content.empty() || namesStoredImprints(resourcesValue)) {
+    if (!content.empty() || namesStoredImprints(resourcesValue, state)) {
         own = ownResources(resourcesValue);
         state.addObject(own.resources);
         dictionary->setObject("Resources", referenceTo(own.resources));
@@ -400,6 +420,15 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
     return dictionary;
 }
 
+void KVPDFDocument::finishAnnotationCopy(const KVPDFAnnotation &annotation,
+                                         const std::shared_ptr<KVPDFObjectDictionary> &copy,
+                                         const std::shared_ptr<KVPDFObjectDictionary> &page)
+{
+    if (const Dictionary &appearance = annotation.appearance())
+        copy->setObject("AP", appearance->objectNumber() ? referenceTo(appearance) : writableCopy(appearance));
+    copy->setObject("P", referenceTo(page));
+}
+
 void KVPDFDocument::writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary,
                                      KVPDFWriteState &state)
 {
@@ -419,9 +448,7 @@ void KVPDFDocument::writeAnnotations(KVPDFPage &source, const std::shared_ptr<KV
             state.translate(annotationDictionary, copy);
             state.addObject(copy);
         }
-        if (const Dictionary &appearance = annotation->appearance())
-            copy->setObject("AP", appearance->objectNumber() ? referenceTo(appearance) : writableCopy(appearance));
-        copy->setObject("P", referenceTo(dictionary));
+        finishAnnotationCopy(*annotation, copy, dictionary);
         // A widget made in this session is a field of its own.
         if (annotation->annotationType() == KVPDFAnnotation::AnnotationWidget && annotation->originalObjectNumber() == 0
             && copy->objectForKey("T") && !copy->objectForKey("Parent"))

@@ -3,6 +3,9 @@
 // current bytes followed by an incremental update that holds the current page list).
 #include "KVPDFDocument.h"
 
+#include "KVPDFAnnotation.h"
+#include "KVPDFPage.h"
+
 #include "KVPDFDataWriter.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
@@ -358,6 +361,20 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
             if (state.translation(*original) == object)
                 return true;
         return false;
+    };
+    // An annotation reached before its page is built (a widget of a field whose other widgets
+    // sit on earlier pages) is written then: it takes what its page would give it at once.
+    std::unordered_map<const KVPDFObject *, std::pair<std::shared_ptr<KVPDFAnnotation>, size_t>> annotations;
+    for (size_t i = 0; i < pages.size(); ++i)
+        if (pages[i]->processedAnnotations())
+            for (const auto &annotation : pages[i]->annotationImprints())
+                if (annotation->annotDict())
+                    annotations.emplace(annotation->annotDict().get(), std::make_pair(annotation, i));
+    state.copied = [&](const KVPDFObjectPtr &original, const KVPDFObjectPtr &copy) {
+        auto found = annotations.find(original.get());
+        auto dictionary = kv_cast<KVPDFObjectDictionary>(copy);
+        if (found != annotations.end() && dictionary)
+            KVPDFDocument::finishAnnotationCopy(*found->second.first, dictionary, state.pageList[found->second.second]);
     };
     KVPDFReferenceTranslator translator(document, state);
     translator.setFinishedHandler([&](const KVPDFObjectPtr &object) {

@@ -26,8 +26,9 @@ void onMessage(j_common_ptr info, int level)
     if (level >= 0)
         return;  // trace messages
     auto *errors = reinterpret_cast<ErrorManager *>(info->err);
-    // libjpeg pads data that ends early with gray rows; those rows are not the image.
-    if (info->err->msg_code == JWRN_JPEG_EOF)
+    // libjpeg pads data that ends early (or a scan cut short by a marker) with filler rows;
+    // those rows are not the image.
+    if (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER)
         errors->truncated = true;
     ++info->err->num_warnings;
 }
@@ -46,6 +47,8 @@ bool decodeInto(const QByteArray &jpeg, KVPDFJPEGImage &image, qsizetype maxOutp
         return false;
     }
     jpeg_create_decompress(&info);
+    // Progressive images keep every coefficient of the image while decoding: bound that too.
+    info.mem->max_memory_to_use = static_cast<long>(maxOutput);
     jpeg_mem_src(&info, reinterpret_cast<const unsigned char *>(jpeg.constData()), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&info, TRUE);
     jpeg_calc_output_dimensions(&info);

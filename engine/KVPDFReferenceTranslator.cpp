@@ -70,7 +70,9 @@ KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &referenc
     KVPDFDocument *source = cached ? cached->document() : reference.document();
     // The full rewrite reads what the program has not read itself only to copy it, and lets it
     // go: a number already copied is not read again.
-    const bool readOnce = m_state.fullRewrite && number != 0 && source;
+    // Only for numbers the table has not read: an object it holds is matched by identity, since
+    // a copy the program made of it (a duplicated page) may carry the same number.
+    const bool readOnce = m_state.fullRewrite && number != 0 && source && source->isUnread(number);
     if (readOnce)
         if (KVPDFObjectPtr known = m_state.translation(source, number))
             return known;
@@ -135,6 +137,8 @@ KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &or
             m_keptNumbers[copy.get()] = number;
         m_state.translate(original, copy, transient);
         m_state.addObject(copy);
+        if (m_state.copied)
+            m_state.copied(original, copy);
         return copy;
     } catch (const FolivoException &failure) {
         kvLog(QStringLiteral("Object %1 could not be copied and is written as null: %2")

@@ -11,6 +11,8 @@
 // Ownership: holds the copies and new objects until the write ends. Threads: the writer's.
 #include "KVPDFObject.h"
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,6 +43,11 @@ struct KVPDFWriteState {
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> collectedFields;
     // Old page-tree nodes (of any document a written page comes from).
     std::unordered_set<const KVPDFObject *> pageTreeNodes;
+    // Whether the resources (or XObject) dictionary under (document, number) names stored
+    // imprints, as worked out once per write.
+    std::map<std::pair<const KVPDFDocument *, uint64_t>, bool> namesStoredImprints;
+    // Told of each copy the reference pass makes (original, copy), before the copy is written.
+    std::function<void(const KVPDFObjectPtr &, const KVPDFObjectPtr &)> copied;
 
     // Appends an object to write. An object already added is not added twice. The write owns
     // what it writes and takes it apart when it ends (written objects refer to each other in

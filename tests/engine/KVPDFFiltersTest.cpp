@@ -1050,7 +1050,10 @@ TEST(KVPDFFiltersTest, DCTDecodeReportsAnImageDictionaryThatDisagreesWithTheJPEG
 
 TEST(KVPDFFiltersTest, DCTDecodeOfDataThatIsNoJPEGIsIncomplete)
 {
-    for (const QByteArray &data : {QByteArray("not a JPEG"), solidJPEG(8, 8, {1, 2, 3}).left(40), QByteArray()}) {
+    // A scan cut short but closed with an end marker is no more complete than one that just ends.
+    const QByteArray whole = solidJPEG(64, 64, {1, 2, 3});
+    const QByteArray cutAndClosed = whole.left(whole.size() * 3 / 4) + QByteArray("\xFF\xD9", 2);
+    for (const QByteArray &data : {QByteArray("not a JPEG"), solidJPEG(8, 8, {1, 2, 3}).left(40), cutAndClosed, QByteArray()}) {
         KVPDFLogCapture log;
         auto stream = imageStream("/Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8", data);
         EXPECT_TRUE(stream->decodedData().isEmpty());

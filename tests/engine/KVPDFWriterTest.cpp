@@ -2,12 +2,15 @@
 // objects numbered 1..N without gaps, the current page list (reordered, shortened) and what the
 // pages inherited, Info kept across saves; the working copy is a valid incremental update. A
 // save that cannot be completed leaves the old file alone and says so.
+#include "KVPDFAnnotation.h"
 #include "KVPDFDataWriter.h"
 #include "KVPDFDocument.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectName.h"
+#include "KVPDFObjectReference.h"
+#include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
@@ -668,4 +671,73 @@ TEST_F(KVPDFWriterTest, ASaveLeavesWhatTheProgramHasNotReadUnreadAndWritesWhatIt
     const QString path = m_dir.filePath(QStringLiteral("unread.pdf"));
     ASSERT_TRUE(writeFile(path, saved));
     expectCleanCheck(path);
+}
+
+// Pages are written one after the other, and what an earlier page reaches is written with it:
+// a widget of a field whose other widget sits on an earlier page is written before its own
+// page is built, and must still get its new appearance and its page.
+TEST_F(KVPDFWriterTest, AnnotationsReachedFromAnEarlierPageKeepWhatTheirPageGivesThem)
+{
+    for (size_t changed : {0u, 1u}) {
+        SCOPED_TRACE(changed);
+        PdfBuilder b;
+        b.add(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [12 0 R] >> >>");
+        b.add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+        b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots [10 0 R] >>");
+        b.add(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots [11 0 R] >>");
+        b.add(10, "<< /Type /Annot /Subtype /Widget /Rect [10 10 100 30] /Parent 12 0 R /P 3 0 R >>");
+        b.add(11, "<< /Type /Annot /Subtype /Widget /Rect [10 10 100 30] /Parent 12 0 R /P 4 0 R >>");
+        b.add(12, "<< /FT /Tx /T (name) /Kids [10 0 R 11 0 R] >>");
+        auto document = openData(b.build());
+        ASSERT_TRUE(document);
+        for (size_t i = 0; i < document->pageCount(); ++i)
+            ASSERT_EQ(document->pageAtIndex(i)->annotationImprints().size(), 1u);
+        auto normal = KVPDFObjectStream::streamWithData("0 0 1 rg 0 0 90 20 re f");
+        normal->dictionary()->setObject("BBox", KVPDFAnnotation::arrayForRect(QRectF(0, 0, 90, 20)));
+        auto appearance = std::make_shared<KVPDFObjectDictionary>();
+        appearance->setObject("N", KVPDFObjectReference::referenceWithObject(normal));
+        document->pageAtIndex(changed)->annotationImprints().at(0)->setAppearance(appearance);
+
+        const QByteArray saved = document->currentDataWithImprints(true);
+        ASSERT_FALSE(saved.isEmpty());
+        auto reopened = openData(saved);
+        ASSERT_TRUE(reopened);
+        ASSERT_EQ(reopened->pageCount(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            auto widget = reopened->pageAtIndex(i)->annotationImprints().at(0)->annotDict();
+            EXPECT_EQ(reopened->pageForReference(widget->objectForKey("P")), reopened->pageAtIndex(i)) << "page " << i;
+            auto ap = kv_cast<KVPDFObjectDictionary>(widget->resolvedObjectForKey("AP"));
+            auto stream = ap ? kv_cast<KVPDFObjectStream>(ap->resolvedObjectForKey("N")) : nullptr;
+            EXPECT_EQ(stream != nullptr, i == changed) << "page " << i;
+            if (stream)
+                EXPECT_EQ(stream->decodedData(), QByteArray("0 0 1 rg 0 0 90 20 re f"));
+        }
+        const QString path = m_dir.filePath(QStringLiteral("field.pdf"));
+        ASSERT_TRUE(writeFile(path, saved));
+        expectCleanCheck(path);
+    }
+}
+
+// A duplicated page carries its original's object number; links to the original still lead
+// to the original, wherever the duplicate stands.
+TEST_F(KVPDFWriterTest, LinksToAPageStayWithItWhenItsDuplicateComesFirst)
+{
+    PdfBuilder b;
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 >>");
+    b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 111 111] >>");
+    b.add(4, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 222 222] /Annots [11 0 R] >>");
+    b.add(11, "<< /Type /Annot /Subtype /Link /Rect [1 1 2 2] /Dest [3 0 R /Fit] >>");
+    auto document = openData(b.build());
+    ASSERT_TRUE(document);
+    document->insertPage(document->pageAtIndex(0)->copy(), 0);
+    auto reopened = openData(document->currentDataWithImprints(true));
+    ASSERT_TRUE(reopened);
+    ASSERT_EQ(reopened->pageCount(), 3u);
+    auto link = kv_cast<KVPDFObjectDictionary>(
+        kv_cast<KVPDFObjectArray>(reopened->pageAtIndex(2)->pageDictionary()->resolvedObjectForKey("Annots"))->resolvedObjectAtIndex(0));
+    ASSERT_TRUE(link);
+    auto dest = kv_cast<KVPDFObjectArray>(link->resolvedObjectForKey("Dest"));
+    ASSERT_TRUE(dest);
+    EXPECT_EQ(reopened->pageForReference(dest->objectAtIndex(0)), reopened->pageAtIndex(1));
 }
