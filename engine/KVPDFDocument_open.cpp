@@ -91,6 +91,7 @@ void KVPDFDocument::reset()
     m_generationCount = 1;
     m_objectCount = 0;
     m_docData.clear();
+    m_endstreamFinder.forget();
     m_eol = QByteArrayLiteral("\n");
     m_trailer.reset();
     m_rootObject.reset();

@@ -50,6 +50,12 @@ public:
     // The offset of the first occurrence that starts at or after `from`, or kNotFound. What was
     // learnt about another buffer is dropped; the buffer is held, so its address identifies it.
     uint64_t find(const QByteArray &data, uint64_t from);
+    // Lets go of the buffer and what was learnt about it.
+    void forget()
+    {
+        m_data.clear();
+        m_spans.clear();
+    }
 
 private:
     QByteArray m_keyword;
