@@ -58,8 +58,7 @@ void KVPDFObjectArray::parse()
             break;
         }
         // An unclosed array ends with its object rather than taking in the objects after it.
-        const char c = data[qsizetype(p)];
-        if ((c == 'e' && kvHasKeyword(data, p, "endobj")) || (c >= '0' && c <= '9' && kvIsObjectHeader(data, p))) {
+        if (kvIsObjectBoundary(data, p)) {
             kvLog(QStringLiteral("Array without closing bracket"));
             break;
         }

@@ -65,7 +65,7 @@ void KVPDFObjectDictionary::parse()
             closed = true;
             break;
         }
-        if ((c == 'e' && kvHasKeyword(data, p, "endobj")) || (c >= '0' && c <= '9' && kvIsObjectHeader(data, p)))
+        if (kvIsObjectBoundary(data, p))
             break;
         if (c != '/') {
             ++p;  // stray bytes are skipped one at a time
@@ -78,7 +78,7 @@ void KVPDFObjectDictionary::parse()
             kvLog(QStringLiteral("Unable to parse dictionary element at index: %1").arg(m_entries.size()));
             continue;
         }
-        if (kvIsObjectHeader(data, p))
+        if (kvIsObjectBoundary(data, p))
             break;
         uint64_t end = p;
         KVPDFObjectPtr value = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true, false, false, &end);

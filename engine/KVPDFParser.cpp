@@ -176,31 +176,41 @@ bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keywor
         && std::memcmp(data.constData() + offset, keyword.data(), size_t(keyword.size())) == 0;
 }
 
-bool kvIsObjectHeader(const QByteArray &data, uint64_t offset)
+uint64_t kvObjectHeaderEnd(const QByteArray &data, uint64_t offset, uint64_t *number)
 {
     const uint64_t size = uint64_t(data.size());
-    auto digits = [&](uint64_t p) {
-        while (p < size && data[qsizetype(p)] >= '0' && data[qsizetype(p)] <= '9')
-            ++p;
+    auto digits = [&](uint64_t p, uint64_t *value) {
+        uint64_t v = 0;
+        for (; p < size && kvIsDigit(uint8_t(data[qsizetype(p)])); ++p) {
+            const uint64_t digit = uint64_t(data[qsizetype(p)] - '0');
+            v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
+        }
+        if (value)
+            *value = v;
         return p;
     };
-    auto white = [&](uint64_t p) {
-        while (p < size && kvIsWhite(uint8_t(data[qsizetype(p)])))
-            ++p;
-        return p;
-    };
-    uint64_t p = digits(offset);
-    if (p == offset || p >= size || !kvIsWhite(uint8_t(data[qsizetype(p)])))
+    uint64_t p = digits(offset, number);
+    if (p == offset)
+        return 0;
+    uint64_t next = kvSkipWhite(data, p);
+    if (next == p)
+        return 0;
+    p = digits(next, nullptr);
+    if (p == next)
+        return 0;
+    next = kvSkipWhite(data, p);
+    if (next == p || !kvHasKeyword(data, next, "obj"))
+        return 0;
+    p = next + 3;
+    return p >= size || !kvIsRegular(uint8_t(data[qsizetype(p)])) ? p : 0;
+}
+
+bool kvIsObjectBoundary(const QByteArray &data, uint64_t offset)
+{
+    if (offset >= uint64_t(data.size()))
         return false;
-    const uint64_t generation = white(p);
-    p = digits(generation);
-    if (p == generation)
-        return false;
-    p = white(p);
-    if (!kvHasKeyword(data, p, "obj"))
-        return false;
-    p += 3;
-    return p >= size || !kvIsRegular(uint8_t(data[qsizetype(p)]));
+    const char c = data[qsizetype(offset)];
+    return (c == 'e' && kvHasKeyword(data, offset, "endobj")) || (kvIsDigit(uint8_t(c)) && kvObjectHeaderEnd(data, offset));
 }
 
 namespace KVPDFParser {

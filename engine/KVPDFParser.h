@@ -69,9 +69,14 @@ uint64_t kvSkipWhiteAndComments(const QByteArray &data, uint64_t offset);
 uint64_t kvSkipWhite(const QByteArray &data, uint64_t offset);
 // True when `keyword` stands at `offset`.
 bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keyword);
-// True when an indirect object's "N G obj" header starts at `offset`: an unclosed array or
-// dictionary ends there rather than taking in the objects after it.
-bool kvIsObjectHeader(const QByteArray &data, uint64_t offset);
+// The position after an indirect object's "N G obj" header starting at `offset` (digits, white
+// space, digits, white space, and "obj" followed by white space, a delimiter or the end), or 0
+// when none starts there. `*number` (optional) receives N, saturating.
+uint64_t kvObjectHeaderEnd(const QByteArray &data, uint64_t offset, uint64_t *number = nullptr);
+// True where the text of the object being read ends though the object is not closed: at
+// "endobj" or at the next object's header. An unclosed array or dictionary ends there rather
+// than taking in the objects after it.
+bool kvIsObjectBoundary(const QByteArray &data, uint64_t offset);
 
 namespace KVPDFParser {
 // The object at `offset` of `data`. `document` may be null (free-standing data). See

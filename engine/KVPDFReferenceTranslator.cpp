@@ -80,8 +80,9 @@ KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &referenc
     bool transient = false;
     try {
         if (readOnce) {
+            // An unread entry gives an object nothing else holds.
             original = source->readObjectOnce(number, cached ? cached->generation() : reference.generation());
-            transient = original && source->objectWithNumber(number) != original;
+            transient = original != nullptr;
         } else if (number != 0 && source) {
             original = source->resolveObject(number, cached ? cached->generation() : reference.generation());
         }

@@ -48,20 +48,9 @@ uint64_t readDecimal(const char *begin, const char *end)
 // (after white space and comments); 0 when no header for that number stands there.
 uint64_t valueAfterHeader(const QByteArray &data, uint64_t offset, uint64_t number)
 {
-    const uint64_t size = uint64_t(data.size());
-    const char *bytes = data.constData();
-    uint64_t p = kvSkipWhiteAndComments(data, offset);
-    uint64_t stop = p;
-    if (p >= size || !kvIsDigit(uint8_t(bytes[p])) || readDecimal(data, p, &stop) != number)
-        return 0;
-    p = kvSkipWhite(data, stop);
-    if (p == stop || p >= size || !kvIsDigit(uint8_t(bytes[p])))
-        return 0;
-    readDecimal(data, p, &stop);
-    p = kvSkipWhite(data, stop);
-    if (p == stop || !kvHasKeyword(data, p, "obj"))
-        return 0;
-    return kvSkipWhite(data, p + 3);
+    uint64_t found = 0;
+    const uint64_t end = kvObjectHeaderEnd(data, kvSkipWhiteAndComments(data, offset), &found);
+    return end && found == number ? kvSkipWhite(data, end) : 0;
 }
 }
 

@@ -709,8 +709,9 @@ TEST_F(KVPDFWriterTest, AnnotationsReachedFromAnEarlierPageKeepWhatTheirPageGive
             auto ap = kv_cast<KVPDFObjectDictionary>(widget->resolvedObjectForKey("AP"));
             auto stream = ap ? kv_cast<KVPDFObjectStream>(ap->resolvedObjectForKey("N")) : nullptr;
             EXPECT_EQ(stream != nullptr, i == changed) << "page " << i;
-            if (stream)
+            if (stream) {
                 EXPECT_EQ(stream->decodedData(), QByteArray("0 0 1 rg 0 0 90 20 re f"));
+            }
         }
         const QString path = m_dir.filePath(QStringLiteral("field.pdf"));
         ASSERT_TRUE(writeFile(path, saved));
