@@ -370,6 +370,9 @@ protected:
     int decryptedRewrite();
     // The data becomes the working copy (without the imprints the pages now hold as objects).
     void workingCopyRewrite();
+    // Reads `data` as the document's bytes (refreshDocData); when it does not read, logs
+    // `failure` and reads the bytes it had again.
+    bool readDocDataOrKeep(const QByteArray &data, const QString &failure);
     // The page dictionaries of the page tree under pagesObject(), depth first.
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageDictionariesInTree();
     KVPDFOpenMode m_openMode = KVPDFOpenMode::Editing;

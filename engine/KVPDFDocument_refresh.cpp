@@ -129,13 +129,19 @@ void KVPDFDocument::workingCopyRewrite()
         kvLog(QStringLiteral("The working copy could not be written; the file's own bytes stay in use"));
         return;
     }
-    const QByteArray original = m_docData;
-    m_docData = working;
-    if (!refreshDocData()) {
-        kvLog(QStringLiteral("The working copy does not read back; the file's own bytes stay in use"));
-        m_docData = original;
-        refreshDocData();
-    }
+    readDocDataOrKeep(working, QStringLiteral("The working copy does not read back; the file's own bytes stay in use"));
+}
+
+bool KVPDFDocument::readDocDataOrKeep(const QByteArray &data, const QString &failure)
+{
+    const QByteArray previous = m_docData;
+    m_docData = data;
+    if (refreshDocData())
+        return true;
+    kvLog(failure);
+    m_docData = previous;
+    refreshDocData();
+    return false;
 }
 
 bool KVPDFDocument::updateDocData()
@@ -143,14 +149,8 @@ bool KVPDFDocument::updateDocData()
     const QByteArray changed = changedDocData();
     if (changed.isEmpty())
         return false;
-    const QByteArray previous = m_docData;
-    m_docData = changed;
-    if (!refreshDocData()) {
-        kvLog(QStringLiteral("The rebuilt document does not read back; the previous bytes stay in use"));
-        m_docData = previous;
-        refreshDocData();
+    if (!readDocDataOrKeep(changed, QStringLiteral("The rebuilt document does not read back; the previous bytes stay in use")))
         return false;
-    }
     const QByteArray working = currentDataWithImprints(false);
     if (!working.isEmpty())
         m_docData = working;
