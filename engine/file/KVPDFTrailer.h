@@ -68,7 +68,7 @@ public:
     // handleDeferredResolves() from the oldest section up to this one.
     void handleAllDeferredResolves();
 
-    // Parses the classic row at `row` (bounded by `end`): 10 offset digits, a space, 5
+    // Reads a whole classic row, not only its offset: at `row` (bounded by `end`), 10 offset digits, a space, 5
     // generation digits, a space and the flag "n" or "f"; a row starting with "-" has offset 0.
     // Answers the row's length with its line end (18, 19 or 20), or 0 when no well-formed row
     // stands there.
