@@ -2,13 +2,14 @@
 
 #include "KVPDFExceptions.h"
 
+#include <array>
 #include <mutex>
-#include <unordered_map>
 
 namespace {
 struct DirectIntegerCache {
     std::mutex lock;
-    std::unordered_map<int64_t, std::shared_ptr<KVPDFObjectDirectInteger>> table;
+    std::array<std::shared_ptr<KVPDFObjectDirectInteger>, size_t(KVPDFObjectDirectInteger::kSharedLimit)> instances;
+    size_t filled = 0;
 };
 
 DirectIntegerCache &cache()
@@ -23,11 +24,15 @@ KVPDFObjectDirectInteger::KVPDFObjectDirectInteger(Token, int64_t value) : KVPDF
 
 std::shared_ptr<KVPDFObjectDirectInteger> KVPDFObjectDirectInteger::integerWithLongLong(int64_t value)
 {
+    if (value < 0 || value >= kSharedLimit)
+        return std::make_shared<KVPDFObjectDirectInteger>(Token{}, value);
     DirectIntegerCache &c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    auto &slot = c.table[value];
-    if (!slot)
+    auto &slot = c.instances[size_t(value)];
+    if (!slot) {
         slot = std::make_shared<KVPDFObjectDirectInteger>(Token{}, value);
+        ++c.filled;
+    }
     return slot;
 }
 
@@ -41,7 +46,7 @@ size_t KVPDFObjectDirectInteger::cacheSize()
 {
     DirectIntegerCache &c = cache();
     std::lock_guard<std::mutex> guard(c.lock);
-    return c.table.size();
+    return c.filled;
 }
 
 void KVPDFObjectDirectInteger::setLongLongValue(int64_t)

@@ -1,6 +1,8 @@
 #pragma once
-// The immutable integers shared process-wide by value: every integer the parser reads inside an
-// array or dictionary is one of these, so the thousands of 0s of a file are one object.
+// The immutable integers the parser reads inside an array or dictionary. Those from 0 to
+// kSharedLimit - 1 are shared process-wide by value, so the thousands of 0s of a file are one
+// object; any other value is a fresh instance, so a file full of distinct numbers cannot grow
+// the shared table past its fixed size. Both kinds behave and serialise alike.
 // Changing the value raises FolivoLogicFailure; the setters of the common interface do nothing,
 // so a shared instance never learns a container, document or number. Thread-safe.
 #include "KVPDFObjectInteger.h"
@@ -11,11 +13,16 @@ class KVPDFObjectDirectInteger : public KVPDFObjectInteger {
 public:
     KVPDFObjectDirectInteger(Token, int64_t value);
 
-    // The one instance for `value`; the table never shrinks.
+    // Values in [0, kSharedLimit) have one instance each, made on first use and kept for the
+    // life of the process.
+    static constexpr int64_t kSharedLimit = 1024;
+
+    // The shared instance for `value` when it is in range, else a new one.
     static std::shared_ptr<KVPDFObjectDirectInteger> integerWithLongLong(int64_t value);
     // Reads the integer at `text` like KVPDFObjectInteger::integerWithPtr; `*consumed` gets the
     // bytes used, which the shared instance cannot remember.
     static std::shared_ptr<KVPDFObjectDirectInteger> integerWithPtr(const char *text, const char *end, size_t *consumed);
+    // How many shared instances exist so far; never more than kSharedLimit.
     static size_t cacheSize();
 
     Type objectType() const override { return TypeInteger; }

@@ -18,6 +18,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <limits>
 #include <thread>
 
 namespace {
@@ -230,18 +231,65 @@ TEST(KVPDFObjectModelTest, SharedDirectIntegersAreImmutableAndThreadSafe)
     zeroInArray->setObjectNumber(5);
     EXPECT_EQ(zeroInArray->objectNumber(), 0u);
 
+    // The threads race to make the shared instances of the values they meet first.
     std::vector<std::thread> threads;
     std::vector<const KVPDFObject *> seen(8);
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([t, &seen] {
-            for (int i = 0; i < 2000; ++i)
-                KVPDFObjectDirectInteger::integerWithLongLong(100000 + i);
-            seen[size_t(t)] = KVPDFObjectDirectInteger::integerWithLongLong(123456789).get();
+            for (int64_t i = 0; i < 2000; ++i) {
+                auto integer = KVPDFObjectDirectInteger::integerWithLongLong(i);
+                if (i == KVPDFObjectDirectInteger::kSharedLimit - 1)
+                    seen[size_t(t)] = integer.get();
+            }
         });
     for (auto &thread : threads)
         thread.join();
     for (const KVPDFObject *p : seen)
         EXPECT_EQ(p, seen[0]);
+}
+
+// A file may list any number of distinct integers; only the small ones are shared, so the
+// process-wide table stays within its range however many a file holds.
+TEST(KVPDFObjectModelTest, DistinctIntegersDoNotGrowTheSharedTable)
+{
+    const int64_t limit = KVPDFObjectDirectInteger::kSharedLimit;
+    std::vector<int64_t> values;
+    for (int64_t i = -5000; i < 4 * limit; ++i)
+        values.push_back(i);
+    for (int64_t i = 0; i < 50000; ++i)
+        values.push_back(1000000007 + 7919 * i);
+    values.push_back(std::numeric_limits<int64_t>::min());
+    values.push_back(std::numeric_limits<int64_t>::max());
+    QByteArray text = "[";
+    for (int64_t value : values)
+        text += ' ' + QByteArray::number(qlonglong(value));
+    text += " ]";
+
+    Parsed parsed(text);
+    auto array = kv_cast<KVPDFObjectArray>(parsed.object);
+    ASSERT_TRUE(array);
+    ASSERT_EQ(array->value().size(), values.size());
+    EXPECT_LE(KVPDFObjectDirectInteger::cacheSize(), size_t(limit));
+    for (size_t i = 0; i < values.size(); ++i) {
+        const KVPDFObjectPtr &element = array->objectAtIndex(i);
+        ASSERT_EQ(element->longLongValue(), values[i]) << i;
+        EXPECT_EQ(element->flags(), KVPDFObject::FlagDirectInteger) << values[i];
+        const QByteArray written = QByteArray::number(qlonglong(values[i]));
+        EXPECT_EQ(element->directObject(), written) << values[i];
+        EXPECT_EQ(element->rawLength(), uint64_t(written.size())) << values[i];
+    }
+
+    // In range one instance per value; out of range a new one each time, immutable all the same.
+    const QByteArray last = QByteArray::number(qlonglong(limit - 1)), past = QByteArray::number(qlonglong(limit));
+    Parsed repeated("[ 0 " + last + ' ' + last + ' ' + past + ' ' + past + " -1 -1 ]");
+    auto again = kv_cast<KVPDFObjectArray>(repeated.object);
+    ASSERT_EQ(again->value().size(), 7u);
+    EXPECT_EQ(again->objectAtIndex(1), again->objectAtIndex(2));
+    EXPECT_EQ(again->objectAtIndex(1), array->objectAtIndex(size_t(5000 + limit - 1)));
+    EXPECT_NE(again->objectAtIndex(3), again->objectAtIndex(4));
+    EXPECT_NE(again->objectAtIndex(5), again->objectAtIndex(6));
+    EXPECT_THROW(kv_cast<KVPDFObjectInteger>(again->objectAtIndex(3))->setLongLongValue(3), FolivoLogicFailure);
+    EXPECT_LE(KVPDFObjectDirectInteger::cacheSize(), size_t(limit));
 }
 
 TEST(KVPDFObjectModelTest, LengthReferencesResolveWhileParsing)
