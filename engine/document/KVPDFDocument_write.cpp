@@ -19,6 +19,7 @@
 #include "KVPDFPage.h"
 #include "KVPDFReferenceTranslator.h"
 #include "KVPDFTrailer.h"
+#include "KVPDFVersion.h"
 #include "KVPDFWriteState.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@
 namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 
-const QString kFolivoVersion = QStringLiteral("5.0.3");
+const QString kFolivoVersion = QStringLiteral(FOLIVO_VERSION);
 // What a page may inherit from its page-tree ancestors. Pages are written under one flat
 // root, so each page carries these itself.
 const char *const kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};

@@ -2,6 +2,7 @@
 // Checks on saved files shared by the writer, round-trip, imprint and refresh tests: the shape
 // every full rewrite has, and what peer tools (qpdf, pdfinfo, pdftotext, pdftoppm) read from a
 // file. A `password` opens an encrypted file for the peer tools (empty: none needed).
+#include "KVPDFVersion.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -169,7 +170,7 @@ inline QStringList fullRewriteShapeProblems(const QByteArray &file, const QByteA
         return problems;
     const QString trailer = QString::fromLatin1(text.mid(trailerAt, text.lastIndexOf("startxref") - trailerAt));
     expect(!trailer.contains(QLatin1String("/Prev")), QStringLiteral("the trailer has Prev"));
-    expect(trailer.contains(QLatin1String("/FolivoVersion (5.0.3)")), QStringLiteral("no FolivoVersion in the trailer"));
+    expect(trailer.contains(QLatin1String("/FolivoVersion (" FOLIVO_VERSION ")")), QStringLiteral("no FolivoVersion in the trailer"));
     expect(trailer.contains(QLatin1String("/ID [ ")), QStringLiteral("no ID in the trailer"));
 
     static const QRegularExpression header(QStringLiteral("(?:^|[\\r\\n])(\\d+) (\\d+) obj[\\r\\n]"));
