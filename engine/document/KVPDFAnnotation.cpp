@@ -13,20 +13,14 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
-
-#include <QHash>
+#include "KVPDFServices.h"
 
 #include <cmath>
-#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
 namespace {
 using Entries = std::vector<std::pair<QByteArray, KVPDFObjectPtr>>;
-
-std::mutex g_factoriesLock;
-QHash<QByteArray, KVPDFAnnotation::Factory> g_factories;
-QHash<QByteArray, KVPDFAnnotation::Factory> g_widgetFactories;
 
 KVPDFObjectPtr resolved(const KVPDFObjectPtr &object) { return object ? object->resolvedObject() : nullptr; }
 
@@ -234,35 +228,19 @@ void walkResources(const KVPDFObjectPtr &object, KVPDFPage &page, ResourceCopy &
 }
 }
 
-void KVPDFAnnotation::registerFactory(const QByteArray &subtype, Factory factory)
-{
-    std::lock_guard<std::mutex> guard(g_factoriesLock);
-    g_factories.insert(subtype, std::move(factory));
-}
-
-void KVPDFAnnotation::registerWidgetFactory(const QByteArray &fieldType, Factory factory)
-{
-    std::lock_guard<std::mutex> guard(g_factoriesLock);
-    g_widgetFactories.insert(fieldType, std::move(factory));
-}
-
 std::shared_ptr<KVPDFAnnotation> KVPDFAnnotation::annotationForDictionary(
     const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page)
 {
     if (!dictionary)
         return nullptr;
     const QByteArray subtype = dictionary->nameForKey("Subtype");
-    Factory factory;
-    {
-        std::lock_guard<std::mutex> guard(g_factoriesLock);
-        factory = g_factories.value(subtype);
-    }
+    const std::shared_ptr<const KVPDFServices> services = KVPDFServices::installed();
+    KVPDFAnnotationFactory factory = services->annotationFactories.value(subtype);
     if (subtype == "Widget") {
         // The field type may sit on a parent field, not on the widget itself.
         auto fieldType = kv_cast<KVPDFObjectName>(dictionary->objectFromAncestorsForKey("FT"));
-        std::lock_guard<std::mutex> guard(g_factoriesLock);
-        if (fieldType && g_widgetFactories.contains(fieldType->bytes()))
-            factory = g_widgetFactories.value(fieldType->bytes());
+        if (fieldType && services->widgetFactories.contains(fieldType->bytes()))
+            factory = services->widgetFactories.value(fieldType->bytes());
     }
     if (factory)
         if (std::shared_ptr<KVPDFAnnotation> annotation = factory(dictionary, subtype, page))

@@ -29,7 +29,6 @@
 #include <QRectF>
 #include <QTransform>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -67,17 +66,8 @@ public:
         FlagLocked = 8,
     };
 
-    // Makes the annotation object for `dictionary` (the resolved annotation dictionary) of
-    // type `subtype`; nullptr refuses the dictionary, which then becomes a base annotation.
-    using Factory = std::function<std::shared_ptr<KVPDFAnnotation>(
-        const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &subtype, KVPDFPage *page)>;
-    // Registers the class for a Subtype ("Link", "Ink" ...). For "Widget" the field type (FT,
-    // also inherited from the field's parents) picks a more specific factory registered with
-    // registerWidgetFactory; without one the "Widget" factory serves. Process-wide; register
-    // before pages are read.
-    static void registerFactory(const QByteArray &subtype, Factory factory);
-    static void registerWidgetFactory(const QByteArray &fieldType, Factory factory);
-    // The object of the registered class for the dictionary's Subtype, or a base annotation.
+    // The object of the class the installed services name for the dictionary's Subtype (and a
+    // widget's field type), or a base annotation; see KVPDFServices::annotationFactories.
     static std::shared_ptr<KVPDFAnnotation> annotationForDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary,
                                                                     KVPDFPage *page);
     // Always a base annotation.

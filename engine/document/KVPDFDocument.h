@@ -40,10 +40,9 @@ enum KVPDFOpenResult : int {
     KVPDFOpenUnsupportedSecurity = 3,
 };
 
-// A file the engine cannot parse may be redrawn page by page by a renderer the layer above
-// installs (the engine itself links no renderer). Answers the new PDF bytes, or empty.
-using KVPDFRedrawFunction = std::function<QByteArray(const QByteArray &data)>;
-// Asked before a redrawn copy is used: the copy loses annotations and form fields.
+// A file the engine cannot parse may be redrawn page by page by the renderer of the installed
+// services (KVPDFServices::redraw). Asked before a redrawn copy is used: the copy loses
+// annotations and form fields.
 using KVPDFRedrawConsent = std::function<bool()>;
 
 // How a document is opened. For editing (the program's way) an encrypted file is decrypted
@@ -76,7 +75,6 @@ public:
                                                                      const KVPDFRedrawConsent &consent = {},
                                                                      KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     KVPDFOpenMode openMode() const { return m_openMode; }
-    static void setRedrawFunction(KVPDFRedrawFunction function);
 
     // Open steps.
     bool versionAndEOF();

@@ -12,6 +12,7 @@
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
 #include "KVPDFParser.h"
+#include "KVPDFServices.h"
 #include "KVPDFTrailer.h"
 
 #include <QFile>
@@ -19,21 +20,11 @@
 
 #include <algorithm>
 #include <limits>
-#include <mutex>
 #include <unordered_set>
 
 namespace {
-std::mutex g_redrawLock;
-KVPDFRedrawFunction g_redraw;
-
 // The ID the blank-document template carries; documents made from it get a fresh one.
 const QByteArray kTemplateID("\x7B\xEC\x2A\x5E\xD9\x3F\x94\xFA\xA0\x41\xDE\xAC\x2A\xEB\xF1\x3B", 16);
-}
-
-void KVPDFDocument::setRedrawFunction(KVPDFRedrawFunction function)
-{
-    std::lock_guard<std::mutex> guard(g_redrawLock);
-    g_redraw = std::move(function);
 }
 
 std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, int *result,
@@ -127,11 +118,7 @@ int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &co
             kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
         }
         // The engine could not read the file: offer the copy a renderer can draw, once.
-        KVPDFRedrawFunction redraw;
-        {
-            std::lock_guard<std::mutex> guard(g_redrawLock);
-            redraw = g_redraw;
-        }
+        const KVPDFRedrawFunction redraw = KVPDFServices::installed()->redraw;
         if (m_secondTry || !redraw || !consent || !consent()) {
             result = KVPDFOpenBroken;
             m_pages.clear();

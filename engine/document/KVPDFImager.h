@@ -1,8 +1,8 @@
 #pragma once
 // Drawing a page of PDF bytes, a service the engine uses (column detection draws pages at half
-// scale to find text columns) but does not provide: the engine links no renderer. The document
-// layer installs a pool of imagers over its renderer; until one is installed the engine gets
-// no imager and goes without.
+// scale to find text columns) but does not provide: the engine links no renderer. The
+// application puts a pool of imagers over its renderer into the services it installs
+// (KVPDFServices::imagerPool); without one the engine gets no imager and goes without.
 //
 // Contract of an installed pool:
 // - pooledPDFImagerForData takes the imager kept for equal bytes out of the pool, or makes a
@@ -20,7 +20,6 @@
 #include <QByteArray>
 
 #include <memory>
-#include <mutex>
 
 class QPainter;
 
@@ -36,26 +35,7 @@ public:
         virtual std::shared_ptr<KVPDFImager> pooledPDFImagerForData(const QByteArray &data) = 0;
     };
 
-    // Installs the pool (nullptr removes it). Process-wide.
-    static void installPool(std::shared_ptr<Pool> pool)
-    {
-        std::lock_guard<std::mutex> guard(s_lock);
-        s_pool = std::move(pool);
-    }
-    static std::shared_ptr<Pool> installedPool()
-    {
-        std::lock_guard<std::mutex> guard(s_lock);
-        return s_pool;
-    }
-    // An imager from the installed pool, or nullptr when none is installed or the bytes do not
-    // load.
-    static std::shared_ptr<KVPDFImager> pooledPDFImagerForData(const QByteArray &data)
-    {
-        std::shared_ptr<Pool> pool = installedPool();
-        return pool ? pool->pooledPDFImagerForData(data) : nullptr;
-    }
-
-private:
-    static inline std::mutex s_lock;
-    static inline std::shared_ptr<Pool> s_pool;
+    // An imager from the installed services' pool, or nullptr when they have none or the bytes
+    // do not load.
+    static std::shared_ptr<KVPDFImager> pooledPDFImagerForData(const QByteArray &data);
 };

@@ -11,6 +11,7 @@
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
+#include "KVPDFServices.h"
 
 #include <QFile>
 
@@ -18,7 +19,6 @@
 #include <cmath>
 #include <cinttypes>
 #include <cstdio>
-#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -28,13 +28,6 @@ const QString kFileNameKey = QStringLiteral("filename");
 // Form keys that describe the form object itself rather than its content stream.
 constexpr const char *kFormOnlyKeys[] = {"Type",           "Subtype",   "FolivoResourceRefs", "FolivoLocation",
                                          "FolivoDictionary", "Resources", "BBox",               "FormType"};
-
-struct SessionFileName {
-    std::weak_ptr<KVPDFObjectDictionary> dictionary;
-    QString path;
-};
-std::mutex g_sessionFileNamesLock;
-std::unordered_map<const KVPDFObjectDictionary *, SessionFileName> g_sessionFileNames;
 
 std::shared_ptr<KVPDFObjectDictionary> dictionaryOf(const KVPDFObjectPtr &object)
 {
@@ -196,23 +189,14 @@ void KVPDFImprint::setImageFileName(const std::shared_ptr<KVPDFObjectDictionary>
     if (!imageDictionary)
         return;
     imageDictionary->setObject("filename", KVPDFObjectString::stringWithString(path));
-    std::lock_guard<std::mutex> guard(g_sessionFileNamesLock);
-    for (auto it = g_sessionFileNames.begin(); it != g_sessionFileNames.end();)
-        it = it->second.dictionary.expired() ? g_sessionFileNames.erase(it) : std::next(it);
-    g_sessionFileNames[imageDictionary.get()] = {imageDictionary, path};
+    KVPDFServices::installed()->sessionFileNames->remember(imageDictionary, path);
 }
 
 QString KVPDFImprint::imageFileName(const KVPDFObjectDictionary &imageDictionary)
 {
-    QString path;
-    {
-        std::lock_guard<std::mutex> guard(g_sessionFileNamesLock);
-        auto it = g_sessionFileNames.find(&imageDictionary);
-        // The address alone could belong to a new dictionary that took a freed one's place.
-        if (it == g_sessionFileNames.end() || it->second.dictionary.lock().get() != &imageDictionary)
-            return QString();
-        path = it->second.path;
-    }
+    const QString path = KVPDFServices::installed()->sessionFileNames->pathFor(imageDictionary);
+    if (path.isNull())
+        return QString();
     auto *dictionary = const_cast<KVPDFObjectDictionary *>(&imageDictionary);
     auto stored = kv_cast<KVPDFObjectString>(dictionary->resolvedObjectForKey("filename"));
     return stored && stored->stringValue() == path ? path : QString();

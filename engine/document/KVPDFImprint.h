@@ -102,7 +102,8 @@ public:
     // An image dictionary made in this session may name the local file it was made from; a
     // save may then store that file's bytes. Only a path set through setImageFileName on this
     // very dictionary object, and still there unchanged, is answered: a "filename" key read
-    // from a file (or left on a copy) answers an empty string.
+    // from a file (or left on a copy) answers an empty string. The paths are remembered by the
+    // installed services (KVPDFServices::sessionFileNames).
     static void setImageFileName(const std::shared_ptr<KVPDFObjectDictionary> &imageDictionary, const QString &path);
     static QString imageFileName(const KVPDFObjectDictionary &imageDictionary);
 

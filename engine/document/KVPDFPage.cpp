@@ -13,27 +13,12 @@
 #include "KVPDFObjectReal.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
+#include "KVPDFServices.h"
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace {
-struct Paper {
-    QSizeF size{612, 792};
-    bool landscape = false;
-};
-
-// Set from the settings thread while documents open elsewhere; read and written as one pair.
-std::mutex g_paperLock;
-Paper g_paper;
-
-Paper defaultPaper()
-{
-    std::lock_guard<std::mutex> guard(g_paperLock);
-    return g_paper;
-}
-
 // Each part is capped by its filters, but a Contents array may list one huge stream thousands
 // of times; the joined stream gets the same cap as a single decoded one.
 constexpr qsizetype kMaxJoinedContentSize = KVPDFMaxDecodedSize;
@@ -77,12 +62,6 @@ void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &
     m_cachedRotation.reset();
 }
 
-void KVPDFPage::setDefaultPaperSize(QSizeF size, bool landscape)
-{
-    std::lock_guard<std::mutex> guard(g_paperLock);
-    g_paper = {size, landscape};
-}
-
 QRectF KVPDFPage::getPDFRectFromArray(const KVPDFObjectPtr &object)
 {
     auto array = kv_cast<KVPDFObjectArray>(object ? object->resolvedObject() : nullptr);
@@ -117,8 +96,7 @@ QRectF KVPDFPage::mediaBox()
     if (m_pageDictionary)
         box = getPDFRectFromArray(m_pageDictionary->objectFromAncestorsForKey("MediaBox"));
     if (box.width() == 0 && box.height() == 0) {
-        const Paper paper = defaultPaper();
-        box = QRectF(QPointF(0, 0), paper.landscape ? paper.size.transposed() : paper.size);
+        box = QRectF(QPointF(0, 0), KVPDFServices::installed()->defaultPaper.orientedSize());
         replacePageDictionaryWith("MediaBox", makePDFRect(box));
     }
     m_cachedMediaBox = box;

@@ -12,7 +12,7 @@
 // Taken out of the list again (removePageAtIndex, setPagesFromArray), it holds it once more.
 // The imprint setters treat the annotations put on and taken off the page the same way (see
 // KVPDFAnnotation::attachToPage and detachFromPage).
-// Threads: one thread at a time. setDefaultPaperSize may be called from any thread.
+// Threads: one thread at a time.
 #include "KVPDFObject.h"
 
 #include <QRectF>
@@ -61,8 +61,8 @@ public:
     static QRectF getPDFRectFromArray(const KVPDFObjectPtr &array);
     static std::shared_ptr<KVPDFObjectArray> makePDFRect(const QRectF &rect);
 
-    // MediaBox through the Parent chain; a page without one gets the default paper size,
-    // written into the page.
+    // MediaBox through the Parent chain; a page without one gets the default paper of the
+    // installed services (KVPDFServices::defaultPaper), written into the page.
     QRectF mediaBox();
     std::optional<QRectF> cropBox();
     // Rotate through the Parent chain, reduced into 0..359.
@@ -70,10 +70,6 @@ public:
     void setRotate(int angle);
     // Media box intersected with the crop box; width and height swapped for 90 and 270.
     QRectF croppedMediaBox();
-
-    // Paper size for pages without a MediaBox (points). Process-wide; a page reads size and
-    // orientation as one pair.
-    static void setDefaultPaperSize(QSizeF size, bool landscape);
 
     // The page's content streams in order, with live imprint streams left out. With more than
     // one stream, the joined stream (a line end between parts, so "Q" and "q" never fuse) is

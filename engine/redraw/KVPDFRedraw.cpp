@@ -1,6 +1,5 @@
 #include "KVPDFRedraw.h"
 
-#include "KVPDFDocument.h"
 #include "KVPDFLog.h"
 
 #include <cairo-pdf.h>
@@ -59,5 +58,3 @@ QByteArray kvRedrawPDF(const QByteArray &data)
     g_object_unref(document);
     return out;
 }
-
-void kvInstallPDFRedraw() { KVPDFDocument::setRedrawFunction(kvRedrawPDF); }

@@ -4,7 +4,6 @@
 // form fields are lost. Kept out of the engine library so the engine links no renderer.
 #include <QByteArray>
 
-// The redrawn PDF, or empty when the renderer cannot read the data either.
+// The redrawn PDF, or empty when the renderer cannot read the data either. The application
+// installs it as its services' redraw (KVPDFServices::redraw).
 QByteArray kvRedrawPDF(const QByteArray &data);
-// Makes kvRedrawPDF the engine's redraw function.
-void kvInstallPDFRedraw();

@@ -28,6 +28,7 @@
 #include <cmath>
 #include <iostream>
 #include <map>
+#include <optional>
 
 // The probe's annotation report (tools/KVProbeAnnots.cpp).
 QJsonObject kvprobeAnnotsJson(const QString &path, const QStringList &options, int *exitCode);
@@ -89,8 +90,9 @@ std::shared_ptr<KVPDFAnnotation> annotationWith(const QByteArray &keys)
 
 class KVPDFAnnotationTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { KVPDFImager::installPool(std::make_shared<PopplerImagerPool>()); }
-    static void TearDownTestSuite() { KVPDFImager::installPool(nullptr); }
+    static void SetUpTestSuite() { s_services.emplace(popplerServices()); }
+    static void TearDownTestSuite() { s_services.reset(); }
+    static inline std::optional<KVPDFServices::Installer> s_services;
 };
 }
 
@@ -409,27 +411,30 @@ TEST(KVPDFAnnotationBaseTest, FactoryTablePicksTheClassBySubtypeAndFieldType)
         using KVPDFAnnotation::KVPDFAnnotation;
         int annotationType() const override { return AnnotationWidget; }
     };
-    KVPDFAnnotation::registerFactory("Square", [](const Dict &d, const QByteArray &subtype, KVPDFPage *page) {
+    KVPDFServices services;
+    services.annotationFactories.insert("Square", [](const Dict &d, const QByteArray &subtype, KVPDFPage *page) {
         EXPECT_EQ(subtype, QByteArray("Square"));
         return std::make_shared<Square>(d, page);
     });
-    KVPDFAnnotation::registerWidgetFactory("Tx", [](const Dict &d, const QByteArray &, KVPDFPage *page) {
+    services.widgetFactories.insert("Tx", [](const Dict &d, const QByteArray &, KVPDFPage *page) {
         return std::make_shared<TextField>(d, page);
     });
     // A factory that refuses (as the widget factory does for signatures) leaves a base annotation.
-    KVPDFAnnotation::registerFactory("Widget", [](const Dict &, const QByteArray &, KVPDFPage *) {
+    services.annotationFactories.insert("Widget", [](const Dict &, const QByteArray &, KVPDFPage *) {
         return std::shared_ptr<KVPDFAnnotation>();
     });
-    auto document = pageWithAnnots("[10 0 R 11 0 R 12 0 R 13 0 R]",
-                                   {{10, "<< /Subtype /Square /Rect [0 0 1 1] >>"},
-                                    {11, "<< /Subtype /Widget /Parent 14 0 R /Rect [0 0 1 1] >>"},
-                                    {12, "<< /Subtype /Widget /FT /Sig /Rect [0 0 1 1] >>"},
-                                    {13, "<< /Subtype /Circle /Rect [0 0 1 1] >>"},
-                                    {14, "<< /FT /Tx /T (name) /Kids [11 0 R] >>"}});
-    const auto annotations = document->pageAtIndex(0)->annotationImprints();
-    KVPDFAnnotation::registerFactory("Square", {});
-    KVPDFAnnotation::registerFactory("Widget", {});
-    KVPDFAnnotation::registerWidgetFactory("Tx", {});
+    std::shared_ptr<KVPDFDocument> document;
+    std::vector<std::shared_ptr<KVPDFAnnotation>> annotations;
+    {
+        KVPDFServices::Installer installed(std::move(services));
+        document = pageWithAnnots("[10 0 R 11 0 R 12 0 R 13 0 R]",
+                                  {{10, "<< /Subtype /Square /Rect [0 0 1 1] >>"},
+                                   {11, "<< /Subtype /Widget /Parent 14 0 R /Rect [0 0 1 1] >>"},
+                                   {12, "<< /Subtype /Widget /FT /Sig /Rect [0 0 1 1] >>"},
+                                   {13, "<< /Subtype /Circle /Rect [0 0 1 1] >>"},
+                                   {14, "<< /FT /Tx /T (name) /Kids [11 0 R] >>"}});
+        annotations = document->pageAtIndex(0)->annotationImprints();
+    }
     ASSERT_EQ(annotations.size(), 4u);
     EXPECT_EQ(annotations[0]->annotationType(), KVPDFAnnotation::AnnotationSquare);
     EXPECT_EQ(annotations[1]->annotationType(), KVPDFAnnotation::AnnotationWidget) << "field type from the parent field";

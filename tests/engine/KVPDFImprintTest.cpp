@@ -20,6 +20,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 // Fontconfig keeps its configuration for the life of the process and never frees it; the
 // leak checker would blame every test that draws text through poppler. One definition per
 // test binary.
@@ -109,8 +111,9 @@ ToolResult qpdfCheck(const QByteArray &data)
 
 class KVPDFImprintTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { KVPDFImager::installPool(std::make_shared<PopplerImagerPool>()); }
-    static void TearDownTestSuite() { KVPDFImager::installPool(nullptr); }
+    static void SetUpTestSuite() { s_services.emplace(popplerServices()); }
+    static void TearDownTestSuite() { s_services.reset(); }
+    static inline std::optional<KVPDFServices::Installer> s_services;
 };
 }
 

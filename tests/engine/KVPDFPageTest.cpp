@@ -6,6 +6,7 @@
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
+#include "KVPDFServices.h"
 #include "support/PdfBuilder.h"
 
 #include <gtest/gtest.h>
@@ -283,11 +284,15 @@ TEST(KVPDFPageTest, DefaultPaperSizeIsReadAsOnePair)
     const QSizeF portrait(100, 200), other(300, 400);
     // (100 x 200, portrait) and (300 x 400, landscape) give these; a mix gives 200 x 100 or 300 x 400.
     const QSizeF allowed[] = {QSizeF(100, 200), QSizeF(400, 300)};
-    KVPDFPage::setDefaultPaperSize(portrait, false);
+    KVPDFServices first, second;
+    first.defaultPaper = {portrait, false};
+    second.defaultPaper = {other, true};
+    KVPDFServices::Installer installed(first);
     std::atomic<bool> done = false;
+    // As the application does when the user picks another paper: a changed copy is installed.
     std::thread writer([&] {
         for (int i = 0; !done; ++i)
-            KVPDFPage::setDefaultPaperSize(i % 2 ? other : portrait, i % 2 == 1);
+            KVPDFServices::install(i % 2 ? second : first);
     });
     auto readBoxes = [&] {
         int torn = 0;
@@ -304,6 +309,5 @@ TEST(KVPDFPageTest, DefaultPaperSizeIsReadAsOnePair)
     reader.join();
     done = true;
     writer.join();
-    KVPDFPage::setDefaultPaperSize(QSizeF(612, 792), false);
     EXPECT_EQ(torn[0] + torn[1], 0);
 }

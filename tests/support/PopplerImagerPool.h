@@ -1,9 +1,10 @@
 #pragma once
-// The imager pool the engine asks for page drawings, as the document layer provides it, over
-// poppler's Qt binding: tests install it with KVPDFImager::installPool. Pages are rasterised at
-// the painter's scale and drawn as images; the paper is transparent, so a drawing can be laid
-// over another one.
+// The imager pool the engine asks for page drawings, as the application provides it, over
+// poppler's Qt binding: suites that draw pages install it through KVPDFServices::Installer
+// (popplerServices). Pages are rasterised at the painter's scale and drawn as images; the paper
+// is transparent, so a drawing can be laid over another one.
 #include "KVPDFImager.h"
+#include "KVPDFServices.h"
 
 #include <poppler-qt6.h>
 
@@ -111,6 +112,14 @@ inline void PopplerImager::returnToPool()
     m_document.reset();
     returnedAt = QDateTime::currentMSecsSinceEpoch();
     m_pool->giveBack(shared_from_this());
+}
+
+// Default services with a poppler imager pool.
+inline KVPDFServices popplerServices()
+{
+    KVPDFServices services;
+    services.imagerPool = std::make_shared<PopplerImagerPool>();
+    return services;
 }
 
 // The one-page PDF `data` drawn at `dpi` on a transparent canvas of the page's size.
