@@ -505,7 +505,6 @@ KVPDFFilterResult KVPDFDeflate(const QByteArray &in, int level)
     return result;
 }
 
-
 KVPDFFilterResult KVPDFStreamDecode85(const QByteArray &in)
 {
     DecodeStatus status;
