@@ -231,22 +231,22 @@ void fuzzFilters(const QByteArray &in, const uint8_t *control)
     params.columns = control[2] & 0x80 ? int(0x7FFFFFFF - control[2]) : int(control[2]) - 1;
     const int earlyChange = control[1] & 1;
 
-    bool ok = false;
-    QByteArray out;
-    KVPDFInflate(in, out, kMaxFilterOutput);
-    KVPDFStreamDecode85(in, &ok);
-    KVPDFDecodeASCIIHex(in, &ok);
-    KVPDFDecodeRunLength(in, &ok, kMaxFilterOutput);
-    KVPDFDecodeLZW(in, earlyChange, &ok, kMaxFilterOutput);
-    KVPDFApplyPredictor(in, params, &ok);
+    KVPDFInflate(in, kMaxFilterOutput);
+    KVPDFStreamDecode85(in);
+    KVPDFDecodeASCIIHex(in);
+    KVPDFDecodeRunLength(in, kMaxFilterOutput);
+    KVPDFDecodeLZW(in, earlyChange, kMaxFilterOutput);
+    KVPDFApplyPredictor(in, params);
     for (const char *name : {"FlateDecode", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "RunLengthDecode", "/Fl",
                              "DCTDecode"})
         KVPDFApplyFilter(name, in, params, earlyChange, kMaxFilterOutput);
 
     // Compression must give back exactly what it was given.
-    QByteArray compressed, restored;
-    if (!KVPDFDeflate(in, compressed) || KVPDFInflate(compressed, restored, in.size() + 1) != Z_STREAM_END
-        || restored != in)
+    const KVPDFFilterResult compressed = KVPDFDeflate(in);
+    if (!compressed.complete)
+        std::abort();
+    const KVPDFFilterResult restored = KVPDFInflate(compressed.data, in.size() + 1);
+    if (restored.zlibStatus != Z_STREAM_END || restored.data != in)
         std::abort();
 }
 

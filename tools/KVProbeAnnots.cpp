@@ -6,6 +6,8 @@
 // when absent); "subtype" is "" when the Subtype is missing. A page whose annotations cannot be
 // read lists none. Exits 0 when a result could be reported (open results 1 to 3 included), 1
 // when the file cannot be read, 2 on bad usage.
+#include "KVProbeAnnots.h"
+
 #include "KVPDFAnnotation.h"
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
@@ -19,7 +21,6 @@
 
 #include <cstdio>
 
-// The report as a JSON object; *exitCode as the command exits. Declared where it is used.
 QJsonObject kvprobeAnnotsJson(const QString &path, const QStringList &options, int *exitCode)
 {
     *exitCode = 0;

@@ -37,6 +37,7 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
+#include "KVProbeAnnots.h"
 #include "KVProbeJson.h"
 
 #include <QCoreApplication>
@@ -423,8 +424,6 @@ int save(const QStringList &arguments)
     return 0;
 }
 
-// In KVProbeAnnots.cpp: per page, each annotation's subtype, Rect and flags.
-int kvprobeAnnots(const QString &path, const QStringList &options);
 // In KVProbeImprints.cpp.
 int kvprobeAddImprint(const QStringList &arguments);
 int kvprobeImprints(const QString &path, const QStringList &options);

@@ -10,12 +10,6 @@
 
 namespace {
 
-void setOk(bool *ok, bool value)
-{
-    if (ok)
-        *ok = value;
-}
-
 // Outcome of one decoder run: `error` is empty when the data was sound; `capped` tells that the
 // output stopped at the size cap.
 struct DecodeStatus
@@ -394,11 +388,8 @@ QByteArray decodeASCIIHex(const QByteArray &in, DecodeStatus &status)
     return out;
 }
 
-} // namespace
-
-int KVPDFInflate(const QByteArray &in, QByteArray &out, qsizetype maxOutput)
+int inflateInto(const QByteArray &in, QByteArray &out, qsizetype maxOutput)
 {
-    out.clear();
     maxOutput = std::max<qsizetype>(maxOutput, 0);
     z_stream zs{};
     int rc = inflateInit2(&zs, hasZlibHeader(in) ? MAX_WBITS : -MAX_WBITS);
@@ -447,12 +438,11 @@ int KVPDFInflate(const QByteArray &in, QByteArray &out, qsizetype maxOutput)
     return rc;
 }
 
-bool KVPDFDeflate(const QByteArray &in, QByteArray &out, int level)
+int deflateInto(const QByteArray &in, QByteArray &out, int level)
 {
-    out.clear();
     z_stream zs{};
-    if (deflateInit(&zs, level) != Z_OK)
-        return false;
+    if (const int rc = deflateInit(&zs, level); rc != Z_OK)
+        return rc;
     out.resize(static_cast<qsizetype>(deflateBound(&zs, static_cast<uLong>(in.size()))));
     const auto *src = reinterpret_cast<const Bytef *>(in.constData());
     qsizetype inLeft = in.size();
@@ -477,52 +467,77 @@ bool KVPDFDeflate(const QByteArray &in, QByteArray &out, int level)
             rc = Z_OK;  // no progress this round only because the output was full
     }
     deflateEnd(&zs);
-    if (rc != Z_STREAM_END) {
-        out.clear();
-        return false;
-    }
-    out.resize(produced);
-    return true;
+    out.resize(rc == Z_STREAM_END ? produced : 0);
+    return rc;
 }
 
-QByteArray KVPDFStreamDecode85(const QByteArray &in, bool *ok)
+// The result of a decoder that reported through `status`.
+KVPDFFilterResult resultOf(QByteArray data, const DecodeStatus &status)
+{
+    KVPDFFilterResult result;
+    result.data = std::move(data);
+    result.complete = status.good();
+    result.error = status.error;
+    return result;
+}
+
+} // namespace
+
+KVPDFFilterResult KVPDFInflate(const QByteArray &in, qsizetype maxOutput)
+{
+    KVPDFFilterResult result;
+    result.zlibStatus = inflateInto(in, result.data, maxOutput);
+    result.complete = result.zlibStatus == Z_STREAM_END;
+    if (result.zlibStatus == KVPDFInflateCapped)
+        result.error = QStringLiteral("Bailing on inflation at maximum decoded size");
+    else if (!result.complete)
+        result.error = QStringLiteral("FlateDecode: decoding error.");
+    return result;
+}
+
+KVPDFFilterResult KVPDFDeflate(const QByteArray &in, int level)
+{
+    KVPDFFilterResult result;
+    result.zlibStatus = deflateInto(in, result.data, level);
+    result.complete = result.zlibStatus == Z_STREAM_END;
+    if (!result.complete)
+        result.error = QStringLiteral("Deflate: zlib error %1").arg(result.zlibStatus);
+    return result;
+}
+
+KVPDFFilterResult KVPDFStreamDecode85(const QByteArray &in)
 {
     DecodeStatus status;
     QByteArray out = decodeA85(in, status);
-    setOk(ok, status.good());
-    return out;
+    return resultOf(std::move(out), status);
 }
 
-QByteArray KVPDFDecodeASCIIHex(const QByteArray &in, bool *ok)
+KVPDFFilterResult KVPDFDecodeASCIIHex(const QByteArray &in)
 {
     DecodeStatus status;
     QByteArray out = decodeASCIIHex(in, status);
-    setOk(ok, status.good());
-    return out;
+    return resultOf(std::move(out), status);
 }
 
-QByteArray KVPDFDecodeRunLength(const QByteArray &in, bool *ok, qsizetype maxOutput)
+KVPDFFilterResult KVPDFDecodeRunLength(const QByteArray &in, qsizetype maxOutput)
 {
     DecodeStatus status;
     QByteArray out = decodeRunLength(in, std::max<qsizetype>(maxOutput, 0), status);
-    setOk(ok, status.good());
-    return out;
+    return resultOf(std::move(out), status);
 }
 
-QByteArray KVPDFDecodeLZW(const QByteArray &in, int earlyChange, bool *ok, qsizetype maxOutput)
+KVPDFFilterResult KVPDFDecodeLZW(const QByteArray &in, int earlyChange, qsizetype maxOutput)
 {
     DecodeStatus status;
     QByteArray out = decodeLZW(in, earlyChange, std::max<qsizetype>(maxOutput, 0), status);
-    setOk(ok, status.good());
-    return out;
+    return resultOf(std::move(out), status);
 }
 
-QByteArray KVPDFApplyPredictor(const QByteArray &in, const KVPDFPredictorParams &p, bool *ok)
+KVPDFFilterResult KVPDFApplyPredictor(const QByteArray &in, const KVPDFPredictorParams &p)
 {
     DecodeStatus status;
     QByteArray out = applyPredictor(in, p, status);
-    setOk(ok, status.good());
-    return out;
+    return resultOf(std::move(out), status);
 }
 
 KVPDFFilterResult KVPDFApplyFilter(const QByteArray &filterName, const QByteArray &in,
@@ -531,29 +546,26 @@ KVPDFFilterResult KVPDFApplyFilter(const QByteArray &filterName, const QByteArra
     const QByteArray name = filterName.startsWith('/') ? filterName.mid(1) : filterName;
     maxOutput = std::max<qsizetype>(maxOutput, 0);
     DecodeStatus status;
-    KVPDFFilterResult result;
+    QByteArray data;
     if (name == "FlateDecode" || name == "Fl") {
-        const int rc = KVPDFInflate(in, result.data, maxOutput);
-        if (rc == KVPDFInflateCapped)
-            fault(status, QStringLiteral("Bailing on inflation at maximum decoded size"));
-        else if (rc != Z_STREAM_END)
-            fault(status, QStringLiteral("FlateDecode: decoding error."));
+        KVPDFFilterResult inflated = KVPDFInflate(in, maxOutput);
+        data = std::move(inflated.data);
+        if (!inflated.complete)
+            fault(status, inflated.error);
         // The predictor is undone over whatever was decoded, so a prefix kept after a fault is
         // usable too.
-        result.data = applyPredictor(result.data, p, status);
+        data = applyPredictor(data, p, status);
     } else if (name == "LZWDecode" || name == "LZW") {
-        result.data = decodeLZW(in, earlyChange, maxOutput, status);
-        result.data = applyPredictor(result.data, p, status);
+        data = decodeLZW(in, earlyChange, maxOutput, status);
+        data = applyPredictor(data, p, status);
     } else if (name == "ASCII85Decode" || name == "A85") {
-        result.data = decodeA85(in, status);
+        data = decodeA85(in, status);
     } else if (name == "ASCIIHexDecode" || name == "AHx") {
-        result.data = decodeASCIIHex(in, status);
+        data = decodeASCIIHex(in, status);
     } else if (name == "RunLengthDecode" || name == "RL") {
-        result.data = decodeRunLength(in, maxOutput, status);
+        data = decodeRunLength(in, maxOutput, status);
     } else {
         fault(status, QStringLiteral("Unsupported filter: %1").arg(QString::fromLatin1(name)));
     }
-    result.complete = status.good();
-    result.error = status.error;
-    return result;
+    return resultOf(std::move(data), status);
 }

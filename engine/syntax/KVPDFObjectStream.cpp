@@ -103,8 +103,7 @@ std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamWithData(const QByte
 
 std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamByDeflatingData(const QByteArray &data)
 {
-    QByteArray compressed;
-    KVPDFDeflate(data, compressed);
+    const QByteArray compressed = KVPDFDeflate(data).data;
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
     dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(compressed.size()));
     dictionary->setObject("Filter", KVPDFObjectName::nameWithBytes("FlateDecode"));

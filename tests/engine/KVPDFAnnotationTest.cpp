@@ -10,6 +10,8 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
+#include "KVProbeAnnots.h"
+#include "support/CorpusManifest.h"
 #include "support/KVPDFSaveChecks.h"
 #include "support/PdfBuilder.h"
 #include "support/PopplerImagerPool.h"
@@ -29,9 +31,6 @@
 #include <iostream>
 #include <map>
 #include <optional>
-
-// The probe's annotation report (tools/KVProbeAnnots.cpp).
-QJsonObject kvprobeAnnotsJson(const QString &path, const QStringList &options, int *exitCode);
 
 // Failures show the colour's space and components rather than its bytes.
 static void PrintTo(const KVColor &color, std::ostream *out)
@@ -671,16 +670,9 @@ struct CorpusFile {
 std::vector<CorpusFile> corpusFiles()
 {
     std::vector<CorpusFile> files;
-    QFile manifest(corpusDir() + QStringLiteral("/manifest.tsv"));
-    if (!manifest.open(QIODevice::ReadOnly))
-        return files;
-    manifest.readLine();
-    while (!manifest.atEnd()) {
-        const QList<QByteArray> fields = manifest.readLine().trimmed().split('\t');
-        if (fields.size() < 2 || fields[1] == "ERR")
-            continue;
-        files.push_back({corpusDir() + QLatin1Char('/') + QString::fromUtf8(fields[0]),
-                         fields.size() > 2 ? QString::fromUtf8(fields[2]) : QString()});
+    for (const CorpusManifestEntry &entry : readCorpusManifest()) {
+        if (entry.pages >= 0)
+            files.push_back({corpusDir() + QLatin1Char('/') + entry.file, entry.password});
     }
     return files;
 }

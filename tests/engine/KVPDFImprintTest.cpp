@@ -30,9 +30,7 @@ extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfi
 namespace {
 QByteArray deflated(const QByteArray &data)
 {
-    QByteArray out;
-    KVPDFDeflate(data, out);
-    return out;
+    return KVPDFDeflate(data).data;
 }
 
 // An indirect stream object's text for PdfBuilder.

@@ -13,6 +13,7 @@
 // Where the two legitimately part ways, the object is listed in kKnownDifferences with the
 // reason; a listed difference that no longer occurs fails too, so the table stays true.
 // FOLIVO_CORPUS may point the test at any folder laid out like the corpus.
+#include "support/CorpusManifest.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -545,16 +546,8 @@ std::vector<PeerCase> rewrittenCases()
 std::vector<PeerCase> corpusCases()
 {
     std::vector<PeerCase> cases;
-    QFile manifest(QDir(corpusDir()).filePath(QStringLiteral("manifest.tsv")));
-    if (!manifest.open(QIODevice::ReadOnly))
-        return cases;
-    manifest.readLine();  // the header
-    while (!manifest.atEnd()) {
-        const QString line = QString::fromUtf8(manifest.readLine()).remove(QLatin1Char('\n')).remove(QLatin1Char('\r'));
-        const QString file = line.section(QLatin1Char('\t'), 0, 0);
-        if (!file.isEmpty())
-            cases.push_back({file, file, {}, line.section(QLatin1Char('\t'), 2, 2)});
-    }
+    for (const CorpusManifestEntry &entry : readCorpusManifest())
+        cases.push_back({entry.file, entry.file, {}, entry.password});
     return cases;
 }
 

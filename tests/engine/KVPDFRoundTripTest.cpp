@@ -3,6 +3,7 @@
 // Title and Author survive two save cycles. Saving with passwords gives what qpdf reports; a
 // save that fails or is killed leaves the old file as it was.
 #include "KVPDFDocument.h"
+#include "support/CorpusManifest.h"
 #include "support/KVPDFSaveChecks.h"
 #include "support/PdfBuilder.h"
 #include "support/TestSupport.h"
@@ -37,16 +38,9 @@ void PrintTo(const CorpusFile &file, std::ostream *out) { *out << file.file.toSt
 std::vector<CorpusFile> corpusFiles()
 {
     std::vector<CorpusFile> files;
-    QFile manifest(QDir(corpusDir()).filePath(QStringLiteral("manifest.tsv")));
-    if (!manifest.open(QIODevice::ReadOnly))
-        return files;
-    manifest.readLine();  // the header
-    while (!manifest.atEnd()) {
-        const QStringList fields = QString::fromUtf8(manifest.readLine()).chopped(1).split(QLatin1Char('\t'));
-        bool ok = false;
-        const int pages = fields.value(1).toInt(&ok);
-        if (!fields.value(0).isEmpty() && ok)
-            files.push_back({fields.value(0), pages, fields.value(2)});
+    for (const CorpusManifestEntry &entry : readCorpusManifest()) {
+        if (entry.pages >= 0)
+            files.push_back({entry.file, entry.pages, entry.password});
     }
     return files;
 }
