@@ -236,7 +236,7 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
 {
     // Form names are unique within a page's resources; counting from 0 in every write makes
     // the same document give the same bytes on every save.
-    m_nameCount = 0;
+    m_contents.nameCount = 0;
     KVPDFWriteState state;
     state.fullRewrite = withImprints;
     state.withImprints = withImprints;
@@ -257,7 +257,7 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
         return false;
     }
     // Extra objects are written once; a failed save keeps them for the next attempt.
-    for (const auto &page : m_pages) {
+    for (const auto &page : m_contents.pages) {
         if (!page)
             continue;
         const std::vector<KVPDFObjectPtr> extras = page->extraObjects();
