@@ -40,6 +40,9 @@ enum KVPDFOpenResult : int {
     KVPDFOpenUnsupportedSecurity = 3,
 };
 
+// What a password check answers.
+enum class KVPDFPasswordResult { Accepted, Refused };
+
 // A file the engine cannot parse may be redrawn page by page by a renderer the layer above
 // installs (the engine itself links no renderer). Answers the new PDF bytes, or empty.
 using KVPDFRedrawFunction = std::function<QByteArray(const QByteArray &data)>;
@@ -65,14 +68,15 @@ public:
     KVPDFDocument(const KVPDFDocument &) = delete;
     KVPDFDocument &operator=(const KVPDFDocument &) = delete;
 
-    // Opens PDF bytes. Never throws: the result code says what happened, and the document is
-    // answered whenever one could be made (also for results 1 and 3). A parse failure offers the
+    // Opens PDF bytes. Never throws: `result` (optional) says what happened, and the document is
+    // answered whenever one could be made (also for KVPDFOpenNeedsPassword and
+    // KVPDFOpenUnsupportedSecurity). A parse failure offers the
     // redrawn copy when a redraw function is installed and `consent` agrees.
-    static std::shared_ptr<KVPDFDocument> documentWithData(const QByteArray &data, int *result,
+    static std::shared_ptr<KVPDFDocument> documentWithData(const QByteArray &data, KVPDFOpenResult *result,
                                                            const KVPDFRedrawConsent &consent = {},
                                                            KVPDFOpenMode mode = KVPDFOpenMode::Editing);
-    // As above from a file; an unreadable file gives result 2 and no document.
-    static std::shared_ptr<KVPDFDocument> documentWithContentsOfFile(const QString &path, int *result,
+    // As above from a file; an unreadable file gives KVPDFOpenBroken and no document.
+    static std::shared_ptr<KVPDFDocument> documentWithContentsOfFile(const QString &path, KVPDFOpenResult *result,
                                                                      const KVPDFRedrawConsent &consent = {},
                                                                      KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     KVPDFOpenMode openMode() const { return m_openMode; }
@@ -197,9 +201,9 @@ public:
     // EncryptMetadata is false, and streams with an Identity crypt filter of their own.
     bool streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary);
 
-    // Standard security handler. validatePassword answers 0 when the password is accepted (as
-    // user or owner) and 1 when refused; a refusal changes nothing.
-    int validatePassword(const QString &password);
+    // Standard security handler. A password is accepted as the user's or the owner's; a refusal
+    // changes nothing.
+    KVPDFPasswordResult validatePassword(const QString &password);
     // Sets, changes or removes (both empty, as owner) the passwords the next write encrypts with.
     // permissions: the permission bits asked for; reserved bits are set as the format requires.
     void setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,
@@ -313,14 +317,14 @@ protected:
     // Forgets everything read from the bytes and done since (the open road re-runs on the same
     // object). What stays: the path, the open mode, the second-try mark and the warnings.
     void reset();
-    int openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
-    int openOnce();
+    KVPDFOpenResult openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
+    KVPDFOpenResult openOnce();
     void setUpDocumentID();
     // Parses the object an unread table entry stands for; nullptr on a cycle or no object.
     KVPDFObjectPtr parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained);
     // The security step of the open road. Without a security handler an encrypted file can
     // only report that it needs a password.
-    virtual int setupSecurity();
+    virtual KVPDFOpenResult setupSecurity();
 
     // The state is kept in groups that are reset by assigning a fresh value, so a field added
     // to a group is reset with it. reset() resets every group; a refresh, which reads new bytes
@@ -400,14 +404,14 @@ protected:
     {
         return target == CryptStream ? m_security.streamMethod : m_security.stringMethod;
     }
-    int checkSecurityHandler();
+    KVPDFOpenResult checkSecurityHandler();
     // Continues the open road once a key is known: object streams, catalogue, pages, then the
     // rewrites below when opened for editing.
-    int finishOpen();
+    KVPDFOpenResult finishOpen();
     // The file's objects as read with the read key, written in clear into memory and read
     // again; the security state is kept for writing. On a failed write the document stays as
     // read (decrypting on demand).
-    int decryptedRewrite();
+    KVPDFOpenResult decryptedRewrite();
     // The data becomes the working copy (without the imprints the pages now hold as objects).
     void workingCopyRewrite();
     // Reads `data` as the document's bytes (refreshDocData); when it does not read, logs

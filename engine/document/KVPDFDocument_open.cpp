@@ -36,17 +36,17 @@ void KVPDFDocument::setRedrawFunction(KVPDFRedrawFunction function)
     g_redraw = std::move(function);
 }
 
-std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, int *result,
+std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, KVPDFOpenResult *result,
                                                                const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     auto document = std::make_shared<KVPDFDocument>();
-    const int code = document->openData(data, consent, mode);
+    const KVPDFOpenResult code = document->openData(data, consent, mode);
     if (result)
         *result = code;
     return document;
 }
 
-std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, int *result,
+std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, KVPDFOpenResult *result,
                                                                          const KVPDFRedrawConsent &consent,
                                                                          KVPDFOpenMode mode)
 {
@@ -86,11 +86,11 @@ void KVPDFDocument::reset()
     m_contents = {};
 }
 
-int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
+KVPDFOpenResult KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     m_openMode = mode;
     KVPDFLogCapture capture;
-    int result = KVPDFOpenOK;
+    KVPDFOpenResult result = KVPDFOpenOK;
     QByteArray input = data;
     for (;;) {
         reset();
@@ -124,7 +124,7 @@ int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &co
     return result;
 }
 
-int KVPDFDocument::openOnce()
+KVPDFOpenResult KVPDFDocument::openOnce()
 {
     if (m_bytes.data.isEmpty())
         return KVPDFOpenOK;
@@ -136,7 +136,7 @@ int KVPDFDocument::openOnce()
 
     auto trailerDictionary = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
     if (trailerDictionary && trailerDictionary->objectForKey("Encrypt")) {
-        const int security = setupSecurity();
+        const KVPDFOpenResult security = setupSecurity();
         if (security != KVPDFOpenOK)
             return security;
     } else {
@@ -145,7 +145,7 @@ int KVPDFDocument::openOnce()
     return finishOpen();
 }
 
-int KVPDFDocument::finishOpen()
+KVPDFOpenResult KVPDFDocument::finishOpen()
 {
     if (m_structure.trailer)
         m_structure.trailer->handleAllDeferredResolves();

@@ -64,7 +64,7 @@ bool isStructureStream(const KVPDFObjectPtr &object)
 }
 }
 
-int KVPDFDocument::decryptedRewrite()
+KVPDFOpenResult KVPDFDocument::decryptedRewrite()
 {
     // The keys were made with the file's first ID element; the copy and every later save
     // carry that element, or a reader of the saved file would derive another key.
@@ -103,7 +103,7 @@ int KVPDFDocument::decryptedRewrite()
         return KVPDFOpenBroken;
     }
     m_contents.docID = docID;
-    const int result = finishOpen();
+    const KVPDFOpenResult result = finishOpen();
 
     // The plain copy is read in clear from now on; the rest of the security state is for writing.
     m_security = std::move(kept);

@@ -68,7 +68,7 @@ QByteArray KVPDFDocument::writtenIDBytes() const
     return first ? first->stringData() : firstIDBytes();
 }
 
-int KVPDFDocument::checkSecurityHandler()
+KVPDFOpenResult KVPDFDocument::checkSecurityHandler()
 {
     auto encrypt = m_security.encryptDictionary;
     const QByteArray filter = encrypt->nameForKey("Filter");
@@ -115,7 +115,7 @@ int KVPDFDocument::checkSecurityHandler()
     return KVPDFOpenOK;
 }
 
-int KVPDFDocument::setupSecurity()
+KVPDFOpenResult KVPDFDocument::setupSecurity()
 {
     auto trailerDictionary = m_structure.trailer->trailerDictionary();
     m_security.encryptDictionary = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Encrypt"));
@@ -124,7 +124,7 @@ int KVPDFDocument::setupSecurity()
         return KVPDFOpenUnsupportedSecurity;
     }
     markPlain(m_security.encryptDictionary);
-    const int checked = checkSecurityHandler();
+    const KVPDFOpenResult checked = checkSecurityHandler();
     if (checked != KVPDFOpenOK)
         return checked;
     m_security.filePermissions = int32_t(m_security.encryptDictionary->integerForKey("P", 0));
@@ -144,15 +144,15 @@ int KVPDFDocument::setupSecurity()
     return KVPDFOpenOK;
 }
 
-int KVPDFDocument::validatePassword(const QString &password)
+KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
 {
     if (!m_security.encryptDictionary)
-        return awaitingPassword() ? 1 : 0;
+        return awaitingPassword() ? KVPDFPasswordResult::Refused : KVPDFPasswordResult::Accepted;
     if (!m_security.fileKey.isEmpty() && m_security.isOwner)
-        return 0;
+        return KVPDFPasswordResult::Accepted;
     // A handler the open refused stays refused, whatever a password would compute under it.
     if (m_security.fileKey.isEmpty() && checkSecurityHandler() != KVPDFOpenOK)
-        return 1;
+        return KVPDFPasswordResult::Refused;
     const KVPDFStandardSecurity security = securityFrom(*m_security.encryptDictionary, firstIDBytes());
     QByteArray key;
     bool owner = false;
@@ -168,12 +168,12 @@ int KVPDFDocument::validatePassword(const QString &password)
             break;
     }
     if (key.isEmpty())
-        return 1;
+        return KVPDFPasswordResult::Refused;
     if (!m_security.fileKey.isEmpty()) {
         // Already open: a second password can only show that the user is the owner. The data
         // is the plain copy by now and must not be read or decrypted again.
         m_security.isOwner = owner || m_security.isOwner;
-        return 0;
+        return KVPDFPasswordResult::Accepted;
     }
     m_security.readKey = key;
     m_security.fileKey = key;
@@ -190,7 +190,7 @@ int KVPDFDocument::validatePassword(const QString &password)
         kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
     }
     m_warnings += capture.messages;
-    return 0;
+    return KVPDFPasswordResult::Accepted;
 }
 
 void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,

@@ -146,7 +146,7 @@ KVPDFImprint::~KVPDFImprint() = default;
 std::shared_ptr<KVPDFImprint> KVPDFImprint::imprintWithData(const QByteArray &data, QPointF location)
 {
     auto imprint = std::make_shared<KVPDFImprint>();
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     imprint->m_document = KVPDFDocument::documentWithData(data, &result);
     imprint->m_location = location;
     return imprint;

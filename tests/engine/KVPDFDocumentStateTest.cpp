@@ -48,7 +48,7 @@ TEST(KVPDFDocumentStateTest, SecondOpenOnTheSameObjectStartsWithPlainSecurity)
     // The redrawn copy is read by the same document object that read the encrypted file up to
     // its broken page: none of that file's security may carry over to the plain copy.
     RedrawInstalled redraw([](const QByteArray &) { return PdfBuilder::withPages(2).build(); });
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(aesFileWithBrokenPage(), &result, [] { return true; });
     ASSERT_TRUE(document);
     EXPECT_EQ(result, KVPDFOpenOK);
