@@ -3,10 +3,29 @@
 // of the file and the security state. The open road, the cross-reference chain, the pages and
 // the writer build on this shell.
 //
-// Ownership: owns its bytes and every object in its table. Objects point back at it raw, so it
-// must outlive them. Always held by std::shared_ptr (documentWithData): page and annotation
-// copies, which may outlive every other owner, hold their source document through
-// weak_from_this() until they are put back into it (see KVPDFPage.h).
+// Ownership, who holds whom and when:
+// - The document is always held by std::shared_ptr (documentWithData). It owns its bytes, its
+//   object table, its retired objects and its page list.
+// - Objects, pages and annotations read from it point back at it raw (document()): they rely
+//   on it and must not outlive it unless one of the holds below keeps it.
+// - Objects keep the targets of the references they have read, so the table is full of
+//   cycles (page <-> Parent, page -> Annots -> annotation -> P -> page). releaseGraph() breaks
+//   them: the document calls it on every table entry and every retired object when it goes
+//   or re-opens. Retired objects are table entries replaced while the document lives (by
+//   setObject, or the whole old table at a refresh); callers may still hold them, so they
+//   stay alive until then.
+// - The page list holds the pages; a page's imprint list holds its annotations, which link
+//   back to the page weakly.
+// - A copy that may outlive every other owner holds its source document strongly: a page
+//   copy (KVPDFPage::copy) or a page made from data (heldDocument()), and an annotation copy
+//   (KVPDFAnnotation::heldDocument()). An imprint owns the one-page document it draws. The
+//   hold is switched so that no cycle forms: a page put into the very document it holds
+//   (insertPage, setPagesFromArray) lets go of it and takes it up again when taken out
+//   (removePageAtIndex, setPagesFromArray); an annotation copy lets go when put on a page of
+//   its document and takes it up when taken off (KVPDFAnnotation::attachToPage,
+//   detachFromPage).
+// - A write owns the copies it makes and takes them apart when it ends (KVPDFWriteState).
+// So once the document and every copy made from it are dropped, nothing of it stays alive.
 // Threads: one thread at a time.
 #include "KVPDFObject.h"
 #include "KVPDFParser.h"
