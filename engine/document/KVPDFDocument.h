@@ -102,7 +102,12 @@ public:
     static void setRedrawFunction(KVPDFRedrawFunction function);
 
     // Open steps.
+    // Finds the header ("%PDF-" within the first 1000 bytes), takes the version from it and the
+    // line end after it, and cuts junk that stands before it. False without a header or line end.
     bool versionAndEOF();
+    // Reads the cross-reference chain from startxref (object by object when there is none or
+    // it cannot be read) into trailer() and the object table, then the catalogue when the file
+    // is not encrypted, and settles objectCount().
     bool workTrailer();
     // Walks the page tree into pages; answers whether any page holds stored imprints.
     bool prepPages();
@@ -276,10 +281,10 @@ public:
     QByteArray currentDataWithImprints(bool withImprints, int compression = 0);
     bool currentDataWithImprints(bool withImprints, int compression, KVPDFDataWriter &writer);
 
-    // Seams of the writer.
-    // The dictionary written for one page (KVPDFDocument_imprints.cpp): a direct dictionary
-    // whose references may still name objects of the page's own document (the writer copies
-    // and renumbers what they reach); Parent is state.newPagesObject. New objects it makes go
+    // Parts of the writer.
+    // Builds the page dictionary a save writes for `source` (KVPDFDocument_imprints.cpp): a
+    // direct dictionary whose references may still name objects of the page's own document (the
+    // writer copies and renumbers what they reach); Parent is state.newPagesObject. New objects it makes go
     // through state.addObject(). The page's inherited keys become its own. Live imprint
     // streams stored by an earlier save are dropped from Contents (and their "FolivoImprint"
     // names from the XObject resources), since the page holds those imprints as objects.
@@ -289,9 +294,9 @@ public:
     // "FolivoImprints"; once the page's annotations were read, Annots is rebuilt from the
     // annotation imprints' dictionaries. An imprint whose document has no page is logged and
     // left out. nullptr fails the write.
-    virtual std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
+    std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
     // The value of the written catalogue's Outlines, or nullptr to keep the catalogue's own.
-    virtual KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
+    KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
     // Annots of the written page `dictionary`, from the page's annotation imprints.
     void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
     // What the written copy of an annotation's dictionary takes from the annotation: its new
@@ -306,10 +311,10 @@ public:
     void setNameCount(uint64_t count) { m_contents.nameCount = count; }
     // The Encrypt dictionary to write, or nullptr for a plain file. When one is answered the
     // document must hold the file key for output (hasEncryptionKey()); the writer then
-    // encrypts every string and stream but this dictionary. This version answers a copy of
+    // encrypts every string and stream but this dictionary. It is a copy of
     // encryptDictionary() with U and O as new strings, unless the document is being decrypted
     // on open or has no key.
-    virtual std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
+    std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
     // ---- end Writing ------------------------------------------------------------------------
 
     // ---- Data refresh (KVPDFDocument_refresh.cpp) -------------------------------------------
@@ -343,7 +348,7 @@ protected:
     KVPDFObjectPtr parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained);
     // The security step of the open road. Without a security handler an encrypted file can
     // only report that it needs a password.
-    virtual KVPDFOpenResult setupSecurity();
+    KVPDFOpenResult setupSecurity();
 
     // The state is kept in groups that are reset by assigning a fresh value, so a field added
     // to a group is reset with it. reset() resets every group; a refresh, which reads new bytes

@@ -32,7 +32,7 @@ class KVPDFObjectStream;
 class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
     KVPDFPage();
-    virtual ~KVPDFPage();
+    ~KVPDFPage();
 
     static std::shared_ptr<KVPDFPage> pageWithDocument(KVPDFDocument *document, uint64_t number,
                                                        const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
