@@ -30,9 +30,6 @@ namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 using Stream = std::shared_ptr<KVPDFObjectStream>;
 
-// What a page may inherit from its page-tree ancestors. Pages are written under one flat
-// root, so each page carries these itself.
-const char *const kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
 // Keys of a stream dictionary that say how its data is stored.
 const char *const kFilterKeys[] = {"Filter", "DecodeParms", "DP"};
 
@@ -279,7 +276,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
     if (!original)
         return nullptr;
     auto dictionary = kv_cast<KVPDFObjectDictionary>(writableCopy(original));
-    for (const char *key : kInheritableKeys)
+    for (const char *key : KVPDFPage::kInheritableKeys)
         if (!dictionary->objectForKey(key))
             if (KVPDFObjectPtr inherited = original->objectFromAncestorsForKey(key))
                 dictionary->setObject(key, adoptedValue(inherited));

@@ -14,9 +14,9 @@
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
+#include "KVPDFXrefWriter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <unordered_set>
 
@@ -51,8 +51,6 @@ KVPDFObjectPtr detachedCopy(const KVPDFObjectPtr &object, int depth = 0)
     }
     return value->copy();
 }
-
-QByteArray decimal(uint64_t value) { return QByteArray::number(qulonglong(value)); }
 
 bool isStructureStream(const KVPDFObjectPtr &object)
 {
@@ -166,7 +164,7 @@ QByteArray KVPDFDocument::changedDocData()
     const uint64_t size = numbers.empty() ? 1 : numbers.back() + 1;
 
     QByteArray out = "%PDF-1.3" + m_bytes.eol;
-    std::map<uint64_t, std::pair<uint64_t, uint64_t>> rows;  // number -> offset, generation
+    KVPDFXrefWriter xref;
     for (uint64_t number : numbers) {
         KVPDFObjectPtr object;
         try {
@@ -177,7 +175,7 @@ QByteArray KVPDFDocument::changedDocData()
                 || object->objectType() == KVPDFObject::TypeReference || isStructureStream(object))
                 continue;
             const QByteArray text = object->indirectObject();
-            rows[number] = {uint64_t(out.size()), object->generation()};
+            xref.addObject(number, uint64_t(out.size()), object->generation());
             out.append(text);
         } catch (const FolivoException &failure) {
             kvLog(QStringLiteral("Object %1 could not be read and is left out: %2")
@@ -186,19 +184,8 @@ QByteArray KVPDFDocument::changedDocData()
         }
     }
 
-    const uint64_t xref = uint64_t(out.size());
-    out.append("xref" + m_bytes.eol + "0 " + decimal(size) + m_bytes.eol + "0000000000 65535 f \n");
-    char row[32];
-    for (uint64_t number = 1; number < size; ++number) {
-        auto it = rows.find(number);
-        if (it == rows.end()) {
-            out.append("0000000000 00000 f \n");
-            continue;
-        }
-        std::snprintf(row, sizeof row, "%010llu %05lu n \n", static_cast<unsigned long long>(it->second.first),
-                      static_cast<unsigned long>(it->second.second & 0xFFFF));
-        out.append(row);
-    }
+    const uint64_t xrefOffset = uint64_t(out.size());
+    out.append(xref.tableWithOneSection(0, size, 0, m_bytes.eol));
 
     // A fresh trailer: the newest section's dictionary may be a cross-reference stream's, whose
     // W, Index and Filter describe a table that is not there.
@@ -210,8 +197,7 @@ QByteArray KVPDFDocument::changedDocData()
         trailer->setObject("Info", info->copy());
     if (m_contents.docID)
         trailer->setObject("ID", m_contents.docID->copy());
-    out.append("trailer" + m_bytes.eol + trailer->directObject());
-    out.append(m_bytes.eol + "startxref" + m_bytes.eol + decimal(xref) + m_bytes.eol + "%%EOF" + m_bytes.eol);
+    out.append(KVPDFXrefWriter::trailerAndEnd(trailer, xrefOffset, m_bytes.eol));
     m_security.encryptionStatus = savedStatus;
     return out;
 }

@@ -28,9 +28,6 @@ namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 
 const QString kFolivoVersion = QStringLiteral("5.0.3");
-// What a page may inherit from its page-tree ancestors. Pages are written under one flat
-// root, so each page carries these itself.
-const char *const kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
 
 float qualityForLevel(int level)
 {
@@ -136,7 +133,7 @@ void fillPagesObject(const Dictionary &target, const Dictionary &oldRoot, const 
         auto copy = kv_cast<KVPDFObjectDictionary>(oldRoot->copy());
         for (const char *key : {"Kids", "Count", "Parent"})
             copy->removeObjectForKey(key);
-        for (const char *key : kInheritableKeys)
+        for (const char *key : KVPDFPage::kInheritableKeys)
             copy->removeObjectForKey(key);
         target->setValue(copy->value());
     }
@@ -436,7 +433,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     trailer->setObject("ID", documentID(document));
     if (emitter.emittedCount() + 1 != state.nextNumber)
         kvLog(QStringLiteral("%1 numbered objects were not written").arg(state.nextNumber - 1 - emitter.emittedCount()));
-    return emitter.finish(trailer, true);
+    return emitter.finish(trailer, KVPDFObjectEmitter::Table::Complete);
 }
 
 bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer)
@@ -547,6 +544,6 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     for (const NumberedObject &entry : objects)
         if (!emitter.writeObject(entry.object, entry.number, false))
             return false;
-    return emitter.finish(trailer, false);
+    return emitter.finish(trailer, KVPDFObjectEmitter::Table::Update);
 }
 }

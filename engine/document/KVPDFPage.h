@@ -40,6 +40,10 @@ public:
     static std::shared_ptr<KVPDFPage> pageWithData(const QByteArray &data, uint64_t number,
                                                    const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
 
+    // What a page may inherit from its page-tree ancestors. Pages are written under one flat
+    // root, so each written page carries these itself.
+    static constexpr const char *kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
+
     KVPDFDocument *document() const { return m_document; }
     void setDocument(KVPDFDocument *document) { m_document = document; }
     // The document the page holds alive (see the top of this file), or nullptr.
