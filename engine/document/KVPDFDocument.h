@@ -441,6 +441,11 @@ protected:
     // Reads `data` as the document's bytes (refreshDocData); when it does not read, logs
     // `failure` and reads the bytes it had again.
     bool readDocDataOrKeep(const QByteArray &data, const QString &failure);
+    // refreshDocData's steps: the line end, the cross-reference chain and the catalogue of the
+    // new bytes (false when they do not read), then each page of this document matched to its
+    // re-read dictionary.
+    bool readStructureAgain();
+    void givePagesTheirDictionaries(const std::vector<std::shared_ptr<KVPDFObjectDictionary>> &leaves);
     // The page dictionaries of the page tree under pagesObject(), depth first.
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageDictionariesInTree();
     void setPath(const QString &path) { m_path = path; }

@@ -212,35 +212,41 @@ bool KVPDFDocument::refreshDocData()
     m_table = {};
     m_structure = {};
 
-    bool read = false;
-    try {
-        read = versionAndEOF() && workTrailer();
-        if (read) {
-            auto trailerDictionary = m_structure.trailer->trailerDictionary();
-            // Rebuilt bytes are plain; only bytes still encrypted keep the read key.
-            if (!trailerDictionary->objectForKey("Encrypt"))
-                m_security.readKey.clear();
-            if (!trailerDictionary->objectForKey("Encrypt") || isDecrypting())
-                m_structure.trailer->handleAllDeferredResolves();
-            if (!m_structure.rootObject)
-                m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
-            read = m_structure.rootObject != nullptr;
-        }
-    } catch (const FolivoException &failure) {
-        kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
-        read = false;
-    }
-    if (!read)
+    if (!readStructureAgain())
         return false;
     if (auto version = kv_cast<KVPDFObjectName>(m_structure.rootObject->resolvedObjectForKey("Version")))
         if (!version->stringValue().isEmpty())
             m_bytes.pdfVersion = version->stringValue();
     m_structure.hasFields = m_structure.rootObject->objectForKey("AcroForm") != nullptr;
     setPagesObject(kv_cast<KVPDFObjectDictionary>(m_structure.rootObject->resolvedObjectForKey("Pages")));
+    givePagesTheirDictionaries(pageDictionariesInTree());
+    return true;
+}
 
+bool KVPDFDocument::readStructureAgain()
+{
+    try {
+        if (!versionAndEOF() || !workTrailer())
+            return false;
+        auto trailerDictionary = m_structure.trailer->trailerDictionary();
+        // Rebuilt bytes are plain; only bytes still encrypted keep the read key.
+        if (!trailerDictionary->objectForKey("Encrypt"))
+            m_security.readKey.clear();
+        if (!trailerDictionary->objectForKey("Encrypt") || isDecrypting())
+            m_structure.trailer->handleAllDeferredResolves();
+        if (!m_structure.rootObject)
+            m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
+        return m_structure.rootObject != nullptr;
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
+        return false;
+    }
+}
+
+void KVPDFDocument::givePagesTheirDictionaries(const std::vector<std::shared_ptr<KVPDFObjectDictionary>> &leaves)
+{
     // Pages are matched by object number: the page list may have been reordered since the
     // bytes were made, so the i-th page need not be the i-th page of the tree.
-    const std::vector<Dictionary> leaves = pageDictionariesInTree();
     std::map<std::pair<uint64_t, uint64_t>, size_t> byNumber;
     for (size_t i = 0; i < leaves.size(); ++i)
         if (leaves[i]->objectNumber() != 0)
@@ -277,5 +283,4 @@ bool KVPDFDocument::refreshDocData()
     } else if (!unmatched.empty()) {
         kvLog(QStringLiteral("%1 pages were not found in the re-read page tree and keep their old dictionaries").arg(unmatched.size()));
     }
-    return true;
 }
