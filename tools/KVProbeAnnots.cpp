@@ -40,9 +40,9 @@ QJsonObject kvprobeAnnotsJson(const QString &path, const QStringList &options, i
         *exitCode = 1;
         return {};
     }
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(file.readAll(), &result);
-    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == 0)
+    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
 
     QJsonArray pages;

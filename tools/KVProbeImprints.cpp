@@ -71,7 +71,7 @@ QByteArray filledRectanglePDF(QSizeF size)
     return out;
 }
 
-std::shared_ptr<KVPDFDocument> openDocument(const QString &path, const QString &password, int *result, int *exitCode)
+std::shared_ptr<KVPDFDocument> openDocument(const QString &path, const QString &password, KVPDFOpenResult *result, int *exitCode)
 {
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithContentsOfFile(path, result);
     if (!document) {
@@ -79,7 +79,7 @@ std::shared_ptr<KVPDFDocument> openDocument(const QString &path, const QString &
         *exitCode = 1;
         return nullptr;
     }
-    if (*result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == 0)
+    if (*result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         *result = KVPDFOpenOK;
     *exitCode = 0;
     return document;
@@ -139,7 +139,7 @@ int kvprobeAddImprint(const QStringList &arguments)
     if (pageNumber < 1 || !at || !size || size->x() <= 0 || size->y() <= 0)
         return badUsage();
 
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     int exitCode = 0;
     std::shared_ptr<KVPDFDocument> document = openDocument(in, password, &result, &exitCode);
     if (!document)
@@ -183,7 +183,7 @@ int kvprobeImprints(const QString &path, const QStringList &options)
         else
             return badUsage();
     }
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     int exitCode = 0;
     std::shared_ptr<KVPDFDocument> document = openDocument(path, password, &result, &exitCode);
     if (!document)

@@ -101,11 +101,11 @@ int info(const QString &path, const QStringList &arguments)
         std::fprintf(stderr, "kvprobe: cannot read %s\n", qPrintable(path));
         return 1;
     }
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(file.readAll(), &result);
     const QString password = optionValue(arguments, QStringLiteral("--password"));
     if (document && result == KVPDFOpenNeedsPassword && !password.isNull())
-        result = document->validatePassword(password) == 0 ? KVPDFOpenOK : KVPDFOpenNeedsPassword;
+        result = document->validatePassword(password) == KVPDFPasswordResult::Accepted ? KVPDFOpenOK : KVPDFOpenNeedsPassword;
     QJsonObject out;
     out[QStringLiteral("result")] = result;
     out[QStringLiteral("pages")] = document ? qint64(document->pageCount()) : 0;
@@ -204,12 +204,12 @@ std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString
         return nullptr;
     }
     file.close();
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     // The object subcommands show the file's own objects, numbered as the file numbers them;
     // save opens the way the program does.
     std::shared_ptr<KVPDFDocument> document =
         KVPDFDocument::documentWithContentsOfFile(path, &result, {}, asStored ? KVPDFOpenMode::AsStored : KVPDFOpenMode::Editing);
-    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == 0)
+    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
     if (!document || result != KVPDFOpenOK) {
         std::fprintf(stderr, "kvprobe: %s opens with result %d\n", qPrintable(path), result);

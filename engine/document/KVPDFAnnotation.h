@@ -128,15 +128,15 @@ public:
     // dictionary of states the one AS names), or nothing.
     std::optional<QTransform> matrix() const;
     // Drops AP from `entries` (the entries a setter is about to store) and the cached data.
-    // Subclass setters call it when they change what the appearance shows.
-    virtual void resetAppearance(std::vector<std::pair<QByteArray, KVPDFObjectPtr>> &entries);
+    // Setters call it when they change what the appearance shows.
+    void resetAppearance(std::vector<std::pair<QByteArray, KVPDFObjectPtr>> &entries);
     // One-page PDF data drawing the appearance stream AP[key] (for a dictionary of states, the
     // one AS names), the page's MediaBox being the stream's BBox in order; rebuilt the way
     // stored imprints are. Cached (one slot, whatever the key); empty when there is no such
     // stream or it does not parse. Never throws.
-    virtual QByteArray pdfDataForAppearance(const QByteArray &key);
+    QByteArray pdfDataForAppearance(const QByteArray &key);
     // The objects the annotation dictionary reaches (subobjects of the dictionary).
-    virtual std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited);
+    std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited);
 
     // Colours. Gray gives [w], RGB [r g b], CMYK [c m y k]; a QColor of any other model
     // arrives as RGB (see KVColor). An invalid colour gives an empty array.

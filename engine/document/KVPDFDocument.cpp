@@ -9,15 +9,20 @@
 
 KVPDFDocument::KVPDFDocument() = default;
 
-KVPDFDocument::~KVPDFDocument()
+KVPDFDocument::~KVPDFDocument() { releaseObjects(); }
+
+void KVPDFDocument::releaseObjects()
 {
     // Objects point at each other through references (page <-> parent, annotation <-> page);
     // break those cycles so the graph is freed with the document.
-    for (auto &entry : m_objects)
+    for (auto &entry : m_table.objects)
         if (entry.second)
             entry.second->releaseGraph();
+    m_table.objects.clear();
     for (auto &object : m_retired)
-        object->releaseGraph();
+        if (object)
+            object->releaseGraph();
+    m_retired.clear();
 }
 
 void KVPDFDocument::setObject(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation)
@@ -28,22 +33,22 @@ void KVPDFDocument::setObject(const KVPDFObjectPtr &object, uint64_t number, uin
         kvLog(QStringLiteral("Object number %1 is beyond what the engine keeps").arg(number));
         return;
     }
-    if (generation + 1 > m_generationCount)
-        m_generationCount = generation + 1;
+    if (generation + 1 > m_table.generationCount)
+        m_table.generationCount = generation + 1;
     object->setObjectNumber(number);
     object->setGeneration(generation);
-    KVPDFObjectPtr &slot = m_objects[number];
+    KVPDFObjectPtr &slot = m_table.objects[number];
     if (slot && slot != object)
         m_retired.push_back(slot);
     slot = object;
-    if (number + 1 > m_objectCount)
-        m_objectCount = number + 1;
+    if (number + 1 > m_table.objectCount)
+        m_table.objectCount = number + 1;
 }
 
 KVPDFObjectPtr KVPDFDocument::objectWithNumber(uint64_t number, uint64_t) const
 {
-    auto it = m_objects.find(number);
-    return it == m_objects.end() ? nullptr : it->second;
+    auto it = m_table.objects.find(number);
+    return it == m_table.objects.end() ? nullptr : it->second;
 }
 
 namespace {
@@ -62,7 +67,7 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
         return nullptr;
     }
     const uint64_t position = entry->dataRange().location;
-    const QByteArray data = m_docData;
+    const QByteArray data = m_bytes.data;
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
     if (!object)
         return nullptr;

@@ -3,10 +3,29 @@
 // of the file and the security state. The open road, the cross-reference chain, the pages and
 // the writer build on this shell.
 //
-// Ownership: owns its bytes and every object in its table. Objects point back at it raw, so it
-// must outlive them. Always held by std::shared_ptr (documentWithData): page and annotation
-// copies, which may outlive every other owner, hold their source document through
-// weak_from_this() until they are put back into it (see KVPDFPage.h).
+// Ownership, who holds whom and when:
+// - The document is always held by std::shared_ptr (documentWithData). It owns its bytes, its
+//   object table, its retired objects and its page list.
+// - Objects, pages and annotations read from it point back at it raw (document()): they rely
+//   on it and must not outlive it unless one of the holds below keeps it.
+// - Objects keep the targets of the references they have read, so the table is full of
+//   cycles (page <-> Parent, page -> Annots -> annotation -> P -> page). releaseGraph() breaks
+//   them: the document calls it on every table entry and every retired object when it goes
+//   or re-opens. Retired objects are table entries replaced while the document lives (by
+//   setObject, or the whole old table at a refresh); callers may still hold them, so they
+//   stay alive until then.
+// - The page list holds the pages; a page's imprint list holds its annotations, which link
+//   back to the page weakly.
+// - A copy that may outlive every other owner holds its source document strongly: a page
+//   copy (KVPDFPage::copy) or a page made from data (heldDocument()), and an annotation copy
+//   (KVPDFAnnotation::heldDocument()). An imprint owns the one-page document it draws. The
+//   hold is switched so that no cycle forms: a page put into the very document it holds
+//   (insertPage, setPagesFromArray) lets go of it and takes it up again when taken out
+//   (removePageAtIndex, setPagesFromArray); an annotation copy lets go when put on a page of
+//   its document and takes it up when taken off (KVPDFAnnotation::attachToPage,
+//   detachFromPage).
+// - A write owns the copies it makes and takes them apart when it ends (KVPDFWriteState).
+// So once the document and every copy made from it are dropped, nothing of it stays alive.
 // Threads: one thread at a time.
 #include "KVPDFObject.h"
 #include "KVPDFParser.h"
@@ -40,6 +59,9 @@ enum KVPDFOpenResult : int {
     KVPDFOpenUnsupportedSecurity = 3,
 };
 
+// What a password check answers.
+enum class KVPDFPasswordResult { Accepted, Refused };
+
 // A file the engine cannot parse may be redrawn page by page by the renderer of the installed
 // services (KVPDFServices::redraw). Asked before a redrawn copy is used: the copy loses
 // annotations and form fields.
@@ -64,43 +86,44 @@ public:
     KVPDFDocument(const KVPDFDocument &) = delete;
     KVPDFDocument &operator=(const KVPDFDocument &) = delete;
 
-    // Opens PDF bytes. Never throws: the result code says what happened, and the document is
-    // answered whenever one could be made (also for results 1 and 3). A parse failure offers the
+    // Opens PDF bytes. Never throws: `result` (optional) says what happened, and the document is
+    // answered whenever one could be made (also for KVPDFOpenNeedsPassword and
+    // KVPDFOpenUnsupportedSecurity). A parse failure offers the
     // redrawn copy when a redraw function is installed and `consent` agrees.
-    static std::shared_ptr<KVPDFDocument> documentWithData(const QByteArray &data, int *result,
+    static std::shared_ptr<KVPDFDocument> documentWithData(const QByteArray &data, KVPDFOpenResult *result,
                                                            const KVPDFRedrawConsent &consent = {},
                                                            KVPDFOpenMode mode = KVPDFOpenMode::Editing);
-    // As above from a file; an unreadable file gives result 2 and no document.
-    static std::shared_ptr<KVPDFDocument> documentWithContentsOfFile(const QString &path, int *result,
+    // As above from a file; an unreadable file gives KVPDFOpenBroken and no document.
+    static std::shared_ptr<KVPDFDocument> documentWithContentsOfFile(const QString &path, KVPDFOpenResult *result,
                                                                      const KVPDFRedrawConsent &consent = {},
                                                                      KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     KVPDFOpenMode openMode() const { return m_openMode; }
 
     // Open steps.
+    // Finds the header ("%PDF-" within the first 1000 bytes), takes the version from it and the
+    // line end after it, and cuts junk that stands before it. False without a header or line end.
     bool versionAndEOF();
+    // Reads the cross-reference chain from startxref (object by object when there is none or
+    // it cannot be read) into trailer() and the object table, then the catalogue when the file
+    // is not encrypted, and settles objectCount().
     bool workTrailer();
     // Walks the page tree into pages; answers whether any page holds stored imprints.
     bool prepPages();
 
-    const QString &pdfVersion() const { return m_pdfVersion; }
-    void setPDFVersion(const QString &version) { m_pdfVersion = version; }
+    const QString &pdfVersion() const { return m_bytes.pdfVersion; }
     const QString &path() const { return m_path; }
-    void setPath(const QString &path) { m_path = path; }
-    KVPDFTrailer *trailer() const { return m_trailer.get(); }
-    const std::shared_ptr<KVPDFObjectDictionary> &rootObject() const { return m_rootObject; }
-    void setRootObject(const std::shared_ptr<KVPDFObjectDictionary> &root) { m_rootObject = root; }
-    const std::shared_ptr<KVPDFObjectDictionary> &pagesObject() const { return m_pagesObject; }
-    void setPagesObject(const std::shared_ptr<KVPDFObjectDictionary> &pages);
-    bool hasFields() const { return m_hasFields; }
-    void setHasFields(bool hasFields) { m_hasFields = hasFields; }
+    KVPDFTrailer *trailer() const { return m_structure.trailer.get(); }
+    const std::shared_ptr<KVPDFObjectDictionary> &rootObject() const { return m_structure.rootObject; }
+    const std::shared_ptr<KVPDFObjectDictionary> &pagesObject() const { return m_structure.pagesObject; }
+    bool hasFields() const { return m_structure.hasFields; }
     bool secondTry() const { return m_secondTry; }
-    bool hadFormSubmitInstructionsOnOpen() const { return m_hadFormSubmitInstructionsOnOpen; }
-    uint64_t startxref() const { return m_startxref; }
-    const std::shared_ptr<KVPDFObjectArray> &docIDArray() const { return m_docID; }
+    bool hadFormSubmitInstructionsOnOpen() const { return m_structure.hadFormSubmitInstructionsOnOpen; }
+    uint64_t startxref() const { return m_structure.startxref; }
+    const std::shared_ptr<KVPDFObjectArray> &docIDArray() const { return m_contents.docID; }
 
     // Pages.
-    const std::vector<std::shared_ptr<KVPDFPage>> &pages() const { return m_pages; }
-    size_t pageCount() const { return m_pages.size(); }
+    const std::vector<std::shared_ptr<KVPDFPage>> &pages() const { return m_contents.pages; }
+    size_t pageCount() const { return m_contents.pages.size(); }
     std::shared_ptr<KVPDFPage> pageAtIndex(size_t index) const;
     // A page that holds this document lets go of it here (KVPDFPage::releaseHeldDocument).
     void insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index);
@@ -124,21 +147,21 @@ public:
     // Recoverable defects met while opening, in order.
     const QStringList &warnings() const { return m_warnings; }
 
-    const QByteArray &docData() const { return m_docData; }
-    void setDocData(const QByteArray &data) { m_docData = data; }
+    const QByteArray &docData() const { return m_bytes.data; }
+    void setDocData(const QByteArray &data) { m_bytes.data = data; }
     // True when `data` is this document's file bytes (the same shared buffer).
     bool isDocData(const QByteArray &data) const
     {
-        return !m_docData.isEmpty() && data.constData() == m_docData.constData();
+        return !m_bytes.data.isEmpty() && data.constData() == m_bytes.data.constData();
     }
 
     // Where the stream reader looks for "endstream" when a Length misses it.
-    KVPDFKeywordFinder &endstreamFinder() { return m_endstreamFinder; }
+    KVPDFKeywordFinder &endstreamFinder() { return m_bytes.endstreamFinder; }
 
     // The line end found after the header: "\n", "\r" or "\r\n".
-    const QByteArray &EOL() const { return m_eol; }
-    int EOLLength() const { return int(m_eol.size()); }
-    void setEOL(const QByteArray &eol) { m_eol = eol; }
+    const QByteArray &EOL() const { return m_bytes.eol; }
+    int EOLLength() const { return int(m_bytes.eol.size()); }
+    void setEOL(const QByteArray &eol) { m_bytes.eol = eol; }
 
     // Object table. Number 0 is ignored; the stored object is stamped with number and generation.
     // Numbers above kMaxObjectNumber are refused: no real file comes near it, and mark tables are
@@ -158,11 +181,10 @@ public:
     KVPDFObjectPtr readObjectOnce(uint64_t number, uint64_t generation);
     // True when the table holds `number` but has not parsed it yet.
     bool isUnread(uint64_t number) const;
-    void removeObject(uint64_t number) { m_objects.erase(number); }
-    const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_objects; }
-    uint64_t generationCount() const { return m_generationCount; }
-    uint64_t objectCount() const { return m_objectCount; }
-    void setObjectCount(uint64_t count) { m_objectCount = count; }
+    void removeObject(uint64_t number) { m_table.objects.erase(number); }
+    const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_table.objects; }
+    uint64_t generationCount() const { return m_table.generationCount; }
+    uint64_t objectCount() const { return m_table.objectCount; }
 
     // The object parser over `data` (the file bytes, an object stream or any other buffer).
     // directOnly: `data` is not the file (content streams): numbers are never references and an
@@ -173,23 +195,22 @@ public:
     KVPDFObjectPtr numberAtOffset(uint64_t offset, const QByteArray &data, bool directOnly, bool contained);
 
     // Security state. Until a security handler is installed the document is never encrypted.
-    EncryptionStatus encryptionStatus() const { return m_encryptionStatus; }
-    void setEncryptionStatus(EncryptionStatus status) { m_encryptionStatus = status; }
-    bool hasEncryptionKey() const { return !m_encryptKey.isEmpty(); }
-    const QByteArray &encryptKey() const { return m_encryptKey; }
-    bool aesEncryption() const { return m_aesEncryption; }
+    EncryptionStatus encryptionStatus() const { return m_security.encryptionStatus; }
+    void setEncryptionStatus(EncryptionStatus status) { m_security.encryptionStatus = status; }
+    bool hasEncryptionKey() const { return !m_security.encryptKey.isEmpty(); }
+    const QByteArray &encryptKey() const { return m_security.encryptKey; }
+    bool aesEncryption() const { return m_security.aesEncryption; }
     // False while strings read from the file still hold encrypted bytes.
-    bool pastDecryption() const { return m_pastDecryption; }
-    void setPastDecryption(bool past) { m_pastDecryption = past; }
+    bool pastDecryption() const { return m_structure.pastDecryption; }
 
     // Reading and writing keep keys of their own: bytes read from the file decrypt with the key
     // the password gave, whatever the passwords set for the next write. Opened for editing, an
     // encrypted file is read once with the read key into a plain copy, which is what the
     // document then holds: the read key is gone and only the key for writing stays.
-    bool isDecrypting() const { return !m_readKey.isEmpty(); }
-    bool isEncrypting() const { return hasEncryptionKey() && m_encryptionStatus == EncryptionEncrypting; }
+    bool isDecrypting() const { return !m_security.readKey.isEmpty(); }
+    bool isEncrypting() const { return hasEncryptionKey() && m_security.encryptionStatus == EncryptionEncrypting; }
     // The file key the accepted password gave (empty for plain files and before a password).
-    const QByteArray &fileKey() const { return m_fileKey; }
+    const QByteArray &fileKey() const { return m_security.fileKey; }
 
     // What is being decrypted or encrypted: strings and streams may use different crypt filters.
     enum CryptTarget { CryptString, CryptStream };
@@ -202,18 +223,18 @@ public:
     // EncryptMetadata is false, and streams with an Identity crypt filter of their own.
     bool streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary);
 
-    // Standard security handler. validatePassword answers 0 when the password is accepted (as
-    // user or owner) and 1 when refused; a refusal changes nothing.
-    int validatePassword(const QString &password);
+    // Standard security handler. A password is accepted as the user's or the owner's; a refusal
+    // changes nothing.
+    KVPDFPasswordResult validatePassword(const QString &password);
     // Sets, changes or removes (both empty, as owner) the passwords the next write encrypts with.
     // permissions: the permission bits asked for; reserved bits are set as the format requires.
     void setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,
                          bool encryptMetadata = true);
-    bool isOwner() const { return m_isOwner; }
+    bool isOwner() const { return m_security.isOwner; }
     // 0xFFFFFFFC (everything) for the owner and for plain files, else the file's P.
-    int64_t accessPermissions() const { return m_isOwner ? int64_t(0xFFFFFFFC) : m_accessPermissions; }
-    bool awaitingPassword() const { return m_encryptDictionary && m_fileKey.isEmpty() && m_encryptKey.isEmpty(); }
-    const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_encryptDictionary; }
+    int64_t accessPermissions() const { return m_security.isOwner ? int64_t(0xFFFFFFFC) : m_security.accessPermissions; }
+    bool awaitingPassword() const { return m_security.encryptDictionary && m_security.fileKey.isEmpty() && m_security.encryptKey.isEmpty(); }
+    const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_security.encryptDictionary; }
     // The first element of the ID in force, which every key depends on.
     QByteArray firstIDBytes() const;
     // The first element of the ID the next save writes.
@@ -258,10 +279,10 @@ public:
     QByteArray currentDataWithImprints(bool withImprints, int compression = 0);
     bool currentDataWithImprints(bool withImprints, int compression, KVPDFDataWriter &writer);
 
-    // Seams of the writer.
-    // The dictionary written for one page (KVPDFDocument_imprints.cpp): a direct dictionary
-    // whose references may still name objects of the page's own document (the writer copies
-    // and renumbers what they reach); Parent is state.newPagesObject. New objects it makes go
+    // Parts of the writer.
+    // Builds the page dictionary a save writes for `source` (KVPDFDocument_imprints.cpp): a
+    // direct dictionary whose references may still name objects of the page's own document (the
+    // writer copies and renumbers what they reach); Parent is state.newPagesObject. New objects it makes go
     // through state.addObject(). The page's inherited keys become its own. Live imprint
     // streams stored by an earlier save are dropped from Contents (and their "FolivoImprint"
     // names from the XObject resources), since the page holds those imprints as objects.
@@ -271,9 +292,9 @@ public:
     // "FolivoImprints"; once the page's annotations were read, Annots is rebuilt from the
     // annotation imprints' dictionaries. An imprint whose document has no page is logged and
     // left out. nullptr fails the write.
-    virtual std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
+    std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
     // The value of the written catalogue's Outlines, or nullptr to keep the catalogue's own.
-    virtual KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
+    KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
     // Annots of the written page `dictionary`, from the page's annotation imprints.
     void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
     // What the written copy of an annotation's dictionary takes from the annotation: its new
@@ -284,14 +305,14 @@ public:
     // The next imprint form name, "FolivoFlattened<n>" or "FolivoImprint<n>", n from the
     // document's name counter, which it advances.
     QByteArray createName(bool flattened);
-    uint64_t nameCount() const { return m_nameCount; }
-    void setNameCount(uint64_t count) { m_nameCount = count; }
+    uint64_t nameCount() const { return m_contents.nameCount; }
+    void setNameCount(uint64_t count) { m_contents.nameCount = count; }
     // The Encrypt dictionary to write, or nullptr for a plain file. When one is answered the
     // document must hold the file key for output (hasEncryptionKey()); the writer then
-    // encrypts every string and stream but this dictionary. This version answers a copy of
+    // encrypts every string and stream but this dictionary. It is a copy of
     // encryptDictionary() with U and O as new strings, unless the document is being decrypted
     // on open or has no key.
-    virtual std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
+    std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
     // ---- end Writing ------------------------------------------------------------------------
 
     // ---- Data refresh (KVPDFDocument_refresh.cpp) -------------------------------------------
@@ -315,90 +336,119 @@ public:
     // ---- end Data refresh --------------------------------------------------------------------
 
 protected:
-    // Resets to the freshly made state (the open road re-runs on the same object).
+    // Forgets everything read from the bytes and done since (the open road re-runs on the same
+    // object). What stays: the path, the open mode, the second-try mark and the warnings.
     void reset();
-    int openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
-    int openOnce();
+    KVPDFOpenResult openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
+    KVPDFOpenResult openOnce();
     void setUpDocumentID();
     // Parses the object an unread table entry stands for; nullptr on a cycle or no object.
     KVPDFObjectPtr parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained);
     // The security step of the open road. Without a security handler an encrypted file can
     // only report that it needs a password.
-    virtual int setupSecurity();
+    KVPDFOpenResult setupSecurity();
 
-    QByteArray m_docData;
-    KVPDFKeywordFinder m_endstreamFinder{"endstream"};
-    QByteArray m_eol = QByteArrayLiteral("\n");
-    std::unordered_map<uint64_t, KVPDFObjectPtr> m_objects;
-    // Table entries replaced while the document lives; released with it, since callers may still
-    // hold them and they may be part of reference cycles.
-    std::vector<KVPDFObjectPtr> m_retired;
-    uint64_t m_generationCount = 1;
-    uint64_t m_objectCount = 0;
-
-    QByteArray m_encryptKey;
-    EncryptionStatus m_encryptionStatus = EncryptionNone;
-    bool m_aesEncryption = false;
-    bool m_pastDecryption = true;
-
-    QString m_pdfVersion;
-    QString m_path;
-    std::unique_ptr<KVPDFTrailer> m_trailer;
-    std::shared_ptr<KVPDFObjectDictionary> m_rootObject;
-    std::shared_ptr<KVPDFObjectDictionary> m_pagesObject;
-    std::vector<std::shared_ptr<KVPDFPage>> m_pages;
-    std::shared_ptr<KVPDFObjectArray> m_docID;
-    QStringList m_warnings;
-    uint64_t m_startxref = 0;
-    bool m_secondTry = false;
-    bool m_hasFields = false;
-    bool m_hadFormSubmitInstructionsOnOpen = false;
-    bool m_isOwner = false;
-
-    // Security state beyond the key and status above.
+    // The state is kept in groups that are reset by assigning a fresh value, so a field added
+    // to a group is reset with it. reset() resets every group; a refresh, which reads new bytes
+    // under the same pages and security, resets the object table and the file structure only.
     enum class CryptMethod { None, RC4, AES };
-    CryptMethod methodFor(CryptTarget target) const { return target == CryptStream ? m_streamMethod : m_stringMethod; }
-    int checkSecurityHandler();
+
+    // The bytes and what their header says.
+    struct Bytes {
+        QByteArray data;
+        // The line end found after the header: "\n", "\r" or "\r\n".
+        QByteArray eol = QByteArrayLiteral("\n");
+        KVPDFKeywordFinder endstreamFinder{"endstream"};
+        QString pdfVersion;
+    };
+    // Numbered objects. An entry replaced while the document lives goes to m_retired.
+    struct ObjectTable {
+        std::unordered_map<uint64_t, KVPDFObjectPtr> objects;
+        uint64_t generationCount = 1;
+        // The next number a new object gets; never past kMaxObjectNumber.
+        uint64_t objectCount = 0;
+    };
+    // What the cross-reference chain and the catalogue of the current bytes say.
+    struct FileStructure {
+        std::unique_ptr<KVPDFTrailer> trailer;
+        std::shared_ptr<KVPDFObjectDictionary> rootObject;
+        std::shared_ptr<KVPDFObjectDictionary> pagesObject;
+        uint64_t startxref = 0;
+        // False while strings read from the bytes still hold encrypted bytes.
+        bool pastDecryption = true;
+        bool hasFields = false;
+        bool hadFormSubmitInstructionsOnOpen = false;
+    };
+    // The standard security handler's state. Reading uses the read key and methods of the
+    // file; writing uses the encrypt key and methods, which the passwords may change.
+    struct Security {
+        std::shared_ptr<KVPDFObjectDictionary> encryptDictionary;
+        QByteArray fileKey;
+        QByteArray readKey;
+        QByteArray encryptKey;
+        EncryptionStatus encryptionStatus = EncryptionNone;
+        CryptMethod readStringMethod = CryptMethod::RC4;
+        CryptMethod readStreamMethod = CryptMethod::RC4;
+        CryptMethod stringMethod = CryptMethod::RC4;
+        CryptMethod streamMethod = CryptMethod::RC4;
+        bool aesEncryption = false;
+        bool encryptMetadata = true;
+        bool isOwner = false;
+        int32_t filePermissions = -4;
+        int64_t accessPermissions = int64_t(0xFFFFFFFC);
+    };
+    // What the program works on; kept through a refresh.
+    struct Contents {
+        std::vector<std::shared_ptr<KVPDFPage>> pages;
+        // The ID in force (the file's first element, a fresh second one).
+        std::shared_ptr<KVPDFObjectArray> docID;
+        // The imprint form name counter of the write under way.
+        uint64_t nameCount = 0;
+    };
+
+    Bytes m_bytes;
+    ObjectTable m_table;
+    FileStructure m_structure;
+    Security m_security;
+    Contents m_contents;
+    // Objects the table let go of (replaced entries, and the whole table at a refresh): callers
+    // may still hold them, so they stay alive until the document goes or re-opens, and are taken
+    // apart then (their reference cycles broken).
+    std::vector<KVPDFObjectPtr> m_retired;
+    // Breaks the reference cycles of the table's objects and the retired ones, and empties both.
+    void releaseObjects();
+
+    QString m_path;
+    QStringList m_warnings;
+    bool m_secondTry = false;
+
+    CryptMethod methodFor(CryptTarget target) const
+    {
+        return target == CryptStream ? m_security.streamMethod : m_security.stringMethod;
+    }
+    KVPDFOpenResult checkSecurityHandler();
     // Continues the open road once a key is known: object streams, catalogue, pages, then the
     // rewrites below when opened for editing.
-    int finishOpen();
+    KVPDFOpenResult finishOpen();
     // The file's objects as read with the read key, written in clear into memory and read
     // again; the security state is kept for writing. On a failed write the document stays as
     // read (decrypting on demand).
-    int decryptedRewrite();
+    KVPDFOpenResult decryptedRewrite();
     // The data becomes the working copy (without the imprints the pages now hold as objects).
     void workingCopyRewrite();
     // Reads `data` as the document's bytes (refreshDocData); when it does not read, logs
     // `failure` and reads the bytes it had again.
     bool readDocDataOrKeep(const QByteArray &data, const QString &failure);
+    // refreshDocData's steps: the line end, the cross-reference chain and the catalogue of the
+    // new bytes (false when they do not read), then each page of this document matched to its
+    // re-read dictionary.
+    bool readStructureAgain();
+    void givePagesTheirDictionaries(const std::vector<std::shared_ptr<KVPDFObjectDictionary>> &leaves);
     // The page dictionaries of the page tree under pagesObject(), depth first.
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageDictionariesInTree();
+    void setPath(const QString &path) { m_path = path; }
+    void setPagesObject(const std::shared_ptr<KVPDFObjectDictionary> &pages);
     KVPDFOpenMode m_openMode = KVPDFOpenMode::Editing;
-    uint64_t m_nameCount = 0;
-    // Old objects replaced by a refresh; kept for whoever still holds them, and taken apart
-    // (their reference cycles broken) with the document.
-    struct RetiredObjects {
-        std::vector<KVPDFObjectPtr> objects;
-        void release()
-        {
-            for (auto &object : objects)
-                if (object)
-                    object->releaseGraph();
-            objects.clear();
-        }
-        ~RetiredObjects() { release(); }
-    };
-    RetiredObjects m_retiredObjects;
-    QByteArray m_fileKey;
-    QByteArray m_readKey;
-    CryptMethod m_readStringMethod = CryptMethod::RC4;
-    CryptMethod m_readStreamMethod = CryptMethod::RC4;
-    int32_t m_filePermissions = -4;
-    std::shared_ptr<KVPDFObjectDictionary> m_encryptDictionary;
-    int64_t m_accessPermissions = int64_t(0xFFFFFFFC);
-    CryptMethod m_stringMethod = CryptMethod::RC4;
-    CryptMethod m_streamMethod = CryptMethod::RC4;
-    bool m_encryptMetadata = true;
 
     // Writing
     NotificationHandler m_notificationHandler;

@@ -30,9 +30,6 @@ namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 using Stream = std::shared_ptr<KVPDFObjectStream>;
 
-// What a page may inherit from its page-tree ancestors. Pages are written under one flat
-// root, so each page carries these itself.
-const char *const kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
 // Keys of a stream dictionary that say how its data is stored.
 const char *const kFilterKeys[] = {"Filter", "DecodeParms", "DP"};
 
@@ -268,8 +265,8 @@ bool namesStoredImprints(const KVPDFObjectPtr &resourcesValue, KVPDFWriteState &
 QByteArray KVPDFDocument::createName(bool flattened)
 {
     const QByteArray name = (flattened ? QByteArrayLiteral("FolivoFlattened") : QByteArrayLiteral("FolivoImprint"))
-        + QByteArray::number(qulonglong(m_nameCount));
-    ++m_nameCount;
+        + QByteArray::number(qulonglong(m_contents.nameCount));
+    ++m_contents.nameCount;
     return name;
 }
 
@@ -279,7 +276,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
     if (!original)
         return nullptr;
     auto dictionary = kv_cast<KVPDFObjectDictionary>(writableCopy(original));
-    for (const char *key : kInheritableKeys)
+    for (const char *key : KVPDFPage::kInheritableKeys)
         if (!dictionary->objectForKey(key))
             if (KVPDFObjectPtr inherited = original->objectFromAncestorsForKey(key))
                 dictionary->setObject(key, adoptedValue(inherited));
@@ -303,7 +300,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
             contents.push_back(entry->copy());
     // Names an earlier save used stay taken, so a flattened form kept in the page is not
     // shadowed by a new one.
-    m_nameCount += listed.size();
+    m_contents.nameCount += listed.size();
 
     std::vector<std::shared_ptr<KVPDFImprint>> content;
     if (withImprints)
@@ -375,11 +372,11 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
         while (own.xobjects->objectForKey(name));
         own.xobjects->setObject(name, referenceTo(form));
 
-        const QByteArray tab = m_eol + "\t\t\t\t";
+        const QByteArray tab = m_bytes.eol + "\t\t\t\t";
         const QTransform &m = placement;
         const QByteArray text = "q" + tab + "1 0 0 1 0 0 cm" + tab + fixed(m.m11()) + ' ' + fixed(m.m12()) + ' '
             + fixed(m.m21()) + ' ' + fixed(m.m22()) + ' ' + fixed(m.dx()) + ' ' + fixed(m.dy()) + " cm" + tab
-            + "1 0 0 1 " + fixed(location.x()) + ' ' + fixed(location.y()) + " cm" + tab + '/' + name + " Do" + m_eol + "Q";
+            + "1 0 0 1 " + fixed(location.x()) + ' ' + fixed(location.y()) + " cm" + tab + '/' + name + " Do" + m_bytes.eol + "Q";
         Stream draw = KVPDFObjectStream::streamWithData(text);
         draw->dictionary()->setObject("FolivoImprint", referenceTo(form));
         if (flattened)

@@ -27,17 +27,17 @@ namespace {
 const QByteArray kTemplateID("\x7B\xEC\x2A\x5E\xD9\x3F\x94\xFA\xA0\x41\xDE\xAC\x2A\xEB\xF1\x3B", 16);
 }
 
-std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, int *result,
+std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray &data, KVPDFOpenResult *result,
                                                                const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     auto document = std::make_shared<KVPDFDocument>();
-    const int code = document->openData(data, consent, mode);
+    const KVPDFOpenResult code = document->openData(data, consent, mode);
     if (result)
         *result = code;
     return document;
 }
 
-std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, int *result,
+std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, KVPDFOpenResult *result,
                                                                          const KVPDFRedrawConsent &consent,
                                                                          KVPDFOpenMode mode)
 {
@@ -69,48 +69,23 @@ std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const Q
 
 void KVPDFDocument::reset()
 {
-    for (auto &entry : m_objects)
-        if (entry.second)
-            entry.second->releaseGraph();
-    m_objects.clear();
-    for (auto &object : m_retired)
-        object->releaseGraph();
-    m_retired.clear();
-    m_retiredObjects.release();
-    m_nameCount = 0;
-    m_fileKey.clear();
-    m_generationCount = 1;
-    m_objectCount = 0;
-    m_docData.clear();
-    m_endstreamFinder.forget();
-    m_eol = QByteArrayLiteral("\n");
-    m_trailer.reset();
-    m_rootObject.reset();
-    m_pagesObject.reset();
-    m_pages.clear();
-    m_docID.reset();
-    m_pdfVersion.clear();
-    m_startxref = 0;
-    m_hasFields = false;
-    m_hadFormSubmitInstructionsOnOpen = false;
-    m_encryptKey.clear();
-    m_readKey.clear();
-    m_encryptDictionary.reset();
-    m_encryptionStatus = EncryptionNone;
-    m_pastDecryption = true;
-    m_isOwner = false;
-    m_accessPermissions = int64_t(0xFFFFFFFC);
+    releaseObjects();
+    m_bytes = {};
+    m_table = {};
+    m_structure = {};
+    m_security = {};
+    m_contents = {};
 }
 
-int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
+KVPDFOpenResult KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     m_openMode = mode;
     KVPDFLogCapture capture;
-    int result = KVPDFOpenOK;
+    KVPDFOpenResult result = KVPDFOpenOK;
     QByteArray input = data;
     for (;;) {
         reset();
-        m_docData = input;
+        m_bytes.data = input;
         try {
             result = openOnce();
             break;
@@ -121,7 +96,7 @@ int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &co
         const KVPDFRedrawFunction redraw = KVPDFServices::installed()->redraw;
         if (m_secondTry || !redraw || !consent || !consent()) {
             result = KVPDFOpenBroken;
-            m_pages.clear();
+            m_contents.pages.clear();
             break;
         }
         m_secondTry = true;
@@ -136,9 +111,9 @@ int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &co
     return result;
 }
 
-int KVPDFDocument::openOnce()
+KVPDFOpenResult KVPDFDocument::openOnce()
 {
-    if (m_docData.isEmpty())
+    if (m_bytes.data.isEmpty())
         return KVPDFOpenOK;
     if (!versionAndEOF())
         return KVPDFOpenBroken;
@@ -146,36 +121,36 @@ int KVPDFDocument::openOnce()
         return KVPDFOpenBroken;
     setUpDocumentID();
 
-    auto trailerDictionary = m_trailer ? m_trailer->trailerDictionary() : nullptr;
+    auto trailerDictionary = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
     if (trailerDictionary && trailerDictionary->objectForKey("Encrypt")) {
-        const int security = setupSecurity();
+        const KVPDFOpenResult security = setupSecurity();
         if (security != KVPDFOpenOK)
             return security;
     } else {
-        m_isOwner = true;
+        m_security.isOwner = true;
     }
     return finishOpen();
 }
 
-int KVPDFDocument::finishOpen()
+KVPDFOpenResult KVPDFDocument::finishOpen()
 {
-    if (m_trailer)
-        m_trailer->handleAllDeferredResolves();
-    auto trailerDictionary = m_trailer ? m_trailer->trailerDictionary() : nullptr;
-    if (!m_rootObject && trailerDictionary)
-        m_rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
-    if (!m_rootObject) {
+    if (m_structure.trailer)
+        m_structure.trailer->handleAllDeferredResolves();
+    auto trailerDictionary = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
+    if (!m_structure.rootObject && trailerDictionary)
+        m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
+    if (!m_structure.rootObject) {
         kvLog(QStringLiteral("No document catalogue"));
         return KVPDFOpenBroken;
     }
-    if (auto version = kv_cast<KVPDFObjectName>(m_rootObject->resolvedObjectForKey("Version"))) {
+    if (auto version = kv_cast<KVPDFObjectName>(m_structure.rootObject->resolvedObjectForKey("Version"))) {
         const QString catalogVersion = version->stringValue();
-        if (!catalogVersion.isEmpty() && catalogVersion != m_pdfVersion)
-            m_pdfVersion = catalogVersion;
+        if (!catalogVersion.isEmpty() && catalogVersion != m_bytes.pdfVersion)
+            m_bytes.pdfVersion = catalogVersion;
     }
-    if (m_rootObject->objectForKey("AcroForm"))
-        m_hasFields = true;
-    setPagesObject(kv_cast<KVPDFObjectDictionary>(m_rootObject->resolvedObjectForKey("Pages")));
+    if (m_structure.rootObject->objectForKey("AcroForm"))
+        m_structure.hasFields = true;
+    setPagesObject(kv_cast<KVPDFObjectDictionary>(m_structure.rootObject->resolvedObjectForKey("Pages")));
     const bool hasImprints = prepPages();
     if (m_openMode == KVPDFOpenMode::AsStored)
         return KVPDFOpenOK;
@@ -188,10 +163,10 @@ int KVPDFDocument::finishOpen()
 
 bool KVPDFDocument::versionAndEOF()
 {
-    const qsizetype size = m_docData.size();
+    const qsizetype size = m_bytes.data.size();
     qsizetype marker = -1;
     for (qsizetype i = std::min<qsizetype>(size, 1000); i >= 0; --i) {
-        if (i + 8 <= size && m_docData.at(i) == '%' && kvHasKeyword(m_docData, uint64_t(i), "%PDF-")) {
+        if (i + 8 <= size && m_bytes.data.at(i) == '%' && kvHasKeyword(m_bytes.data, uint64_t(i), "%PDF-")) {
             marker = i;
             break;
         }
@@ -201,25 +176,25 @@ bool KVPDFDocument::versionAndEOF()
         return false;
     }
     qsizetype p = marker + 5;
-    while (p < size && !kvIsWhite(uint8_t(m_docData.at(p))) && p - marker < 32)
+    while (p < size && !kvIsWhite(uint8_t(m_bytes.data.at(p))) && p - marker < 32)
         ++p;
-    m_pdfVersion = QString::fromLatin1(m_docData.mid(marker + 5, p - marker - 5));
+    m_bytes.pdfVersion = QString::fromLatin1(m_bytes.data.mid(marker + 5, p - marker - 5));
     if (marker >= 2) {
         // Junk before the header shifts every offset in the file; the byte before "%" stays
         // because writers that prepend junk usually count offsets from there.
         const qsizetype cut = marker - 1;
-        m_docData = m_docData.mid(cut);
+        m_bytes.data = m_bytes.data.mid(cut);
         marker -= cut;
         kvLog(QStringLiteral("%1 bytes precede PDF start marker -- adjusted document data").arg(cut));
     }
-    for (qsizetype i = marker; i < size && i < marker + 94 && i < m_docData.size(); ++i) {
-        const char c = m_docData.at(i);
+    for (qsizetype i = marker; i < size && i < marker + 94 && i < m_bytes.data.size(); ++i) {
+        const char c = m_bytes.data.at(i);
         if (c == '\r') {
-            m_eol = i + 1 < m_docData.size() && m_docData.at(i + 1) == '\n' ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\r");
+            m_bytes.eol = i + 1 < m_bytes.data.size() && m_bytes.data.at(i + 1) == '\n' ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\r");
             return true;
         }
         if (c == '\n') {
-            m_eol = QByteArrayLiteral("\n");
+            m_bytes.eol = QByteArrayLiteral("\n");
             return true;
         }
     }
@@ -229,7 +204,7 @@ bool KVPDFDocument::versionAndEOF()
 
 bool KVPDFDocument::workTrailer()
 {
-    const QByteArray &data = m_docData;
+    const QByteArray &data = m_bytes.data;
     const char *begin = data.constData();
     const char *end = begin + data.size();
     bool hasXref = false;
@@ -238,12 +213,12 @@ bool KVPDFDocument::workTrailer()
     if (startxref >= 0 && data.indexOf('%', startxref) >= 0) {
         uint64_t p = kvSkipWhite(data, uint64_t(startxref) + 9);
         const int64_t value = KVPDFObjectInteger::parseInteger(begin + p, end, nullptr);
-        m_startxref = value > 0 ? uint64_t(value) : 0;
-        const uint64_t at = kvSkipWhite(data, m_startxref);
-        if (m_startxref > 0 && m_startxref < uint64_t(data.size())
+        m_structure.startxref = value > 0 ? uint64_t(value) : 0;
+        const uint64_t at = kvSkipWhite(data, m_structure.startxref);
+        if (m_structure.startxref > 0 && m_structure.startxref < uint64_t(data.size())
             && (kvHasKeyword(data, at, "xref") || (at < uint64_t(data.size()) && kvIsDigit(uint8_t(data.at(qsizetype(at))))))) {
             hasXref = true;
-            offset = m_startxref;
+            offset = m_structure.startxref;
         } else {
             kvLog(QStringLiteral("startxref does not point at a cross-reference section; reading objects one by one"));
         }
@@ -251,73 +226,73 @@ bool KVPDFDocument::workTrailer()
         // A file cut short after its last objects still holds them: read it object by object.
         kvLog(QStringLiteral("No startxref at the end of the file; reading objects one by one"));
     }
-    m_trailer = KVPDFTrailer::trailerWithOffset(offset, this, hasXref);
-    if (!m_trailer && hasXref) {
+    m_structure.trailer = KVPDFTrailer::trailerWithOffset(offset, this, hasXref);
+    if (!m_structure.trailer && hasXref) {
         kvLog(QStringLiteral("The cross-reference section could not be read; reading objects one by one"));
-        m_trailer = KVPDFTrailer::trailerWithOffset(0, this, false);
+        m_structure.trailer = KVPDFTrailer::trailerWithOffset(0, this, false);
     }
-    if (!m_trailer)
+    if (!m_structure.trailer)
         return false;
-    if (!m_trailer->setupAllObjects())
+    if (!m_structure.trailer->setupAllObjects())
         return false;
-    auto trailerDictionary = m_trailer->trailerDictionary();
+    auto trailerDictionary = m_structure.trailer->trailerDictionary();
     if (!trailerDictionary)
         return false;
     // Strings and streams of an encrypted file stay encrypted until a key is known; object
     // streams must not be expanded before then either.
     const bool encrypted = trailerDictionary->objectForKey("Encrypt") != nullptr;
     if (encrypted)
-        m_pastDecryption = false;
+        m_structure.pastDecryption = false;
     KVPDFObjectPtr root = trailerDictionary->resolvedObjectForKey("Root");
     if (!kv_cast<KVPDFObjectDictionary>(root) && !encrypted) {
-        m_trailer->handleAllDeferredResolves();
+        m_structure.trailer->handleAllDeferredResolves();
         root = trailerDictionary->resolvedObjectForKey("Root");
     }
-    m_rootObject = kv_cast<KVPDFObjectDictionary>(root);
+    m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(root);
     const int64_t size = trailerDictionary->integerForKey("Size", 0);
     uint64_t highest = 0;
-    for (KVPDFTrailer *section = m_trailer.get(); section; section = section->prev())
+    for (KVPDFTrailer *section = m_structure.trailer.get(); section; section = section->prev())
         highest = std::max(highest, section->maxObjectNumber());
-    if (size > 0 && uint64_t(size) > m_objectCount)
-        m_objectCount = uint64_t(size);
+    if (size > 0 && uint64_t(size) > m_table.objectCount)
+        m_table.objectCount = uint64_t(size);
     // A stream section reports its Size as its highest number, so only a number past Size counts.
     if (highest > uint64_t(std::max<int64_t>(size, 0)))
         kvLog(QStringLiteral("Document object count mismatch; reported: %1, actual: %2").arg(size).arg(highest + 1));
-    if (highest + 1 > m_objectCount)
-        m_objectCount = highest + 1;
+    if (highest + 1 > m_table.objectCount)
+        m_table.objectCount = highest + 1;
     // New objects are numbered from here; a hostile Size must not push them past what the table
     // keeps.
-    if (m_objectCount > kMaxObjectNumber) {
-        kvLog(QStringLiteral("Object count %1 is beyond what the engine keeps").arg(m_objectCount));
-        m_objectCount = std::max<uint64_t>(uint64_t(m_objects.size()) + 1, 1);
-        for (const auto &entry : m_objects)
-            m_objectCount = std::max(m_objectCount, entry.first + 1);
+    if (m_table.objectCount > kMaxObjectNumber) {
+        kvLog(QStringLiteral("Object count %1 is beyond what the engine keeps").arg(m_table.objectCount));
+        m_table.objectCount = std::max<uint64_t>(uint64_t(m_table.objects.size()) + 1, 1);
+        for (const auto &entry : m_table.objects)
+            m_table.objectCount = std::max(m_table.objectCount, entry.first + 1);
     }
     return true;
 }
 
 void KVPDFDocument::setPagesObject(const std::shared_ptr<KVPDFObjectDictionary> &pages)
 {
-    m_pagesObject = pages;
-    m_hadFormSubmitInstructionsOnOpen = false;
+    m_structure.pagesObject = pages;
+    m_structure.hadFormSubmitInstructionsOnOpen = false;
     if (!pages)
         return;
     auto kids = kv_cast<KVPDFObjectArray>(pages->resolvedObjectForKey("Kids"));
     auto first = kids ? kv_cast<KVPDFObjectDictionary>(kids->resolvedObjectAtIndex(0)) : nullptr;
     if (first && (first->integerForKey("FolivoFlags", 0) & 0x1))
-        m_hadFormSubmitInstructionsOnOpen = true;
+        m_structure.hadFormSubmitInstructionsOnOpen = true;
 }
 
 bool KVPDFDocument::prepPages()
 {
-    m_pages.clear();
-    if (!m_pagesObject)
+    m_contents.pages.clear();
+    if (!m_structure.pagesObject)
         return false;
     const std::vector<std::shared_ptr<KVPDFObjectDictionary>> leaves = pageDictionariesInTree();
     bool hasImprints = false;
     for (size_t i = 0; i < leaves.size(); ++i) {
-        m_pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
-        hasImprints |= m_pages.back()->setupImprints();
+        m_contents.pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
+        hasImprints |= m_contents.pages.back()->setupImprints();
     }
     return hasImprints;
 }
@@ -325,7 +300,7 @@ bool KVPDFDocument::prepPages()
 std::vector<std::shared_ptr<KVPDFObjectDictionary>> KVPDFDocument::pageDictionariesInTree()
 {
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> leaves;
-    if (!m_pagesObject)
+    if (!m_structure.pagesObject)
         return leaves;
     // Depth first, iteratively; a node met again is a loop in the tree and is not walked twice.
     std::unordered_set<const KVPDFObject *> nodes;
@@ -334,8 +309,8 @@ std::vector<std::shared_ptr<KVPDFObjectDictionary>> KVPDFDocument::pageDictionar
         size_t next = 0;
     };
     std::vector<Frame> stack;
-    nodes.insert(m_pagesObject.get());
-    if (auto kids = kv_cast<KVPDFObjectArray>(m_pagesObject->resolvedObjectForKey("Kids")))
+    nodes.insert(m_structure.pagesObject.get());
+    if (auto kids = kv_cast<KVPDFObjectArray>(m_structure.pagesObject->resolvedObjectForKey("Kids")))
         stack.push_back({kids, 0});
     while (!stack.empty()) {
         Frame &frame = stack.back();
@@ -368,7 +343,7 @@ std::vector<std::shared_ptr<KVPDFObjectDictionary>> KVPDFDocument::pageDictionar
             kvLog(QStringLiteral("Expected Page or Pages object, found: %1").arg(QString::fromLatin1(type)));
         leaves.push_back(dictionary);
     }
-    const int64_t count = m_pagesObject->integerForKey("Count", -1);
+    const int64_t count = m_structure.pagesObject->integerForKey("Count", -1);
     if (count != int64_t(leaves.size()))
         kvLog(QStringLiteral("The page tree counts %1 pages but holds %2").arg(count).arg(leaves.size()));
     return leaves;
@@ -376,7 +351,7 @@ std::vector<std::shared_ptr<KVPDFObjectDictionary>> KVPDFDocument::pageDictionar
 
 void KVPDFDocument::setUpDocumentID()
 {
-    auto trailerDictionary = m_trailer ? m_trailer->trailerDictionary() : nullptr;
+    auto trailerDictionary = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
     auto fresh = KVPDFObjectString::stringWithData(uuidData());
     auto ids = trailerDictionary ? kv_cast<KVPDFObjectArray>(trailerDictionary->resolvedObjectForKey("ID")) : nullptr;
     if (ids && ids->count() >= 1) {
@@ -387,44 +362,44 @@ void KVPDFDocument::setUpDocumentID()
         if (!first || first->stringData() == kTemplateID)
             elements[0] = fresh;
         elements[1] = fresh->copy();
-        m_docID = KVPDFObjectArray::arrayWithArray(std::move(elements));
+        m_contents.docID = KVPDFObjectArray::arrayWithArray(std::move(elements));
     } else {
-        m_docID = KVPDFObjectArray::arrayWithArray({fresh, fresh->copy()});
+        m_contents.docID = KVPDFObjectArray::arrayWithArray({fresh, fresh->copy()});
     }
-    m_docID->setDocument(this);
+    m_contents.docID->setDocument(this);
 }
 
 std::shared_ptr<KVPDFPage> KVPDFDocument::pageAtIndex(size_t index) const
 {
-    return index < m_pages.size() ? m_pages[index] : nullptr;
+    return index < m_contents.pages.size() ? m_contents.pages[index] : nullptr;
 }
 
 // The page-list setters keep what the pages let go of until they return: it may be the last
 // owner of this very document.
 void KVPDFDocument::insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index)
 {
-    m_pages.insert(m_pages.begin() + qsizetype(std::min(index, m_pages.size())), page);
+    m_contents.pages.insert(m_contents.pages.begin() + qsizetype(std::min(index, m_contents.pages.size())), page);
     std::shared_ptr<KVPDFDocument> released = page ? page->releaseHeldDocument(this) : nullptr;
 }
 
 void KVPDFDocument::removePageAtIndex(size_t index)
 {
-    if (index >= m_pages.size())
+    if (index >= m_contents.pages.size())
         return;
     // Whoever still has the page now relies on the page for this document.
-    if (m_pages[index])
-        m_pages[index]->holdDocument();
-    m_pages.erase(m_pages.begin() + qsizetype(index));
+    if (m_contents.pages[index])
+        m_contents.pages[index]->holdDocument();
+    m_contents.pages.erase(m_contents.pages.begin() + qsizetype(index));
 }
 
 void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages)
 {
-    for (const auto &old : m_pages)
+    for (const auto &old : m_contents.pages)
         if (old && std::find(pages.begin(), pages.end(), old) == pages.end())
             old->holdDocument();
-    m_pages = std::move(pages);
+    m_contents.pages = std::move(pages);
     std::vector<std::shared_ptr<KVPDFDocument>> released;
-    for (const auto &page : m_pages)
+    for (const auto &page : m_contents.pages)
         if (std::shared_ptr<KVPDFDocument> document = page ? page->releaseHeldDocument(this) : nullptr)
             released.push_back(std::move(document));
 }
@@ -438,7 +413,7 @@ std::shared_ptr<KVPDFPage> KVPDFDocument::pageForReference(const KVPDFObjectPtr 
         target = object->resolvedObject();
     if (!target)
         return nullptr;
-    for (const auto &page : m_pages) {
+    for (const auto &page : m_contents.pages) {
         const auto &dictionary = page->pageDictionary();
         if (dictionary && dictionary->objectNumber() == target->objectNumber()
             && dictionary->generation() == target->generation())
@@ -449,9 +424,9 @@ std::shared_ptr<KVPDFPage> KVPDFDocument::pageForReference(const KVPDFObjectPtr 
 
 QString KVPDFDocument::docID(int index) const
 {
-    if (!m_docID || index < 0 || size_t(index) >= m_docID->count())
+    if (!m_contents.docID || index < 0 || size_t(index) >= m_contents.docID->count())
         return QString();
-    auto string = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(size_t(index)));
+    auto string = kv_cast<KVPDFObjectString>(m_contents.docID->resolvedObjectAtIndex(size_t(index)));
     if (!string)
         return QString();
     return QString::fromLatin1(string->stringData().left(16).toHex().toUpper());
@@ -459,9 +434,9 @@ QString KVPDFDocument::docID(int index) const
 
 QString KVPDFDocument::permanentID() const
 {
-    if (!m_docID || m_docID->count() == 0)
+    if (!m_contents.docID || m_contents.docID->count() == 0)
         return QString();
-    auto string = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0));
+    auto string = kv_cast<KVPDFObjectString>(m_contents.docID->resolvedObjectAtIndex(0));
     return string ? string->stringValue() : QString();
 }
 

@@ -14,9 +14,9 @@
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
+#include "KVPDFXrefWriter.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <unordered_set>
 
@@ -52,8 +52,6 @@ KVPDFObjectPtr detachedCopy(const KVPDFObjectPtr &object, int depth = 0)
     return value->copy();
 }
 
-QByteArray decimal(uint64_t value) { return QByteArray::number(qulonglong(value)); }
-
 bool isStructureStream(const KVPDFObjectPtr &object)
 {
     auto stream = kv_cast<KVPDFObjectStream>(object);
@@ -64,27 +62,27 @@ bool isStructureStream(const KVPDFObjectPtr &object)
 }
 }
 
-int KVPDFDocument::decryptedRewrite()
+KVPDFOpenResult KVPDFDocument::decryptedRewrite()
 {
     // The keys were made with the file's first ID element; the copy and every later save
     // carry that element, or a reader of the saved file would derive another key.
     const QByteArray keyID = firstIDBytes();
-    if (!keyID.isEmpty() && m_docID && m_docID->count() > 0) {
-        auto first = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0));
+    if (!keyID.isEmpty() && m_contents.docID && m_contents.docID->count() > 0) {
+        auto first = kv_cast<KVPDFObjectString>(m_contents.docID->resolvedObjectAtIndex(0));
         if (!first || first->stringData() != keyID) {
             auto element = KVPDFObjectString::stringWithData(keyID);
             element->setDocument(this);
-            m_docID->replaceObjectAtIndex(0, element);
+            m_contents.docID->replaceObjectAtIndex(0, element);
         }
     }
 
     QByteArray plain;
     {
         // While decrypting, the writer writes no Encrypt dictionary and nothing encrypted.
-        const EncryptionStatus saved = m_encryptionStatus;
-        m_encryptionStatus = EncryptionDecrypting;
+        const EncryptionStatus saved = m_security.encryptionStatus;
+        m_security.encryptionStatus = EncryptionDecrypting;
         plain = currentDataWithImprints(true, 0);
-        m_encryptionStatus = saved;
+        m_security.encryptionStatus = saved;
     }
     if (plain.isEmpty()) {
         kvLog(QStringLiteral("The decrypted copy could not be written; the file is read as it is"));
@@ -92,33 +90,26 @@ int KVPDFDocument::decryptedRewrite()
     }
 
     // What the next save needs to encrypt again, held apart from the table that goes now.
-    auto encrypt = kv_cast<KVPDFObjectDictionary>(detachedCopy(m_encryptDictionary));
-    const QByteArray fileKey = m_fileKey;
-    const QByteArray encryptKey = m_encryptKey;
-    const bool owner = m_isOwner;
-    const int64_t permissions = m_accessPermissions;
-    const std::shared_ptr<KVPDFObjectArray> docID = m_docID;
+    Security kept = m_security;
+    kept.encryptDictionary = kv_cast<KVPDFObjectDictionary>(detachedCopy(m_security.encryptDictionary));
+    const std::shared_ptr<KVPDFObjectArray> docID = m_contents.docID;
 
     reset();
-    m_docData = plain;
+    m_bytes.data = plain;
     if (!versionAndEOF() || !workTrailer()) {
         kvLog(QStringLiteral("The decrypted copy does not read back"));
         return KVPDFOpenBroken;
     }
-    m_docID = docID;
-    const int result = finishOpen();
+    m_contents.docID = docID;
+    const KVPDFOpenResult result = finishOpen();
 
-    if (encrypt) {
-        encrypt->setDocument(this);
-        m_encryptDictionary = encrypt;
-    }
-    m_fileKey = fileKey;
-    m_encryptKey = encryptKey;
-    m_readKey.clear();
-    m_isOwner = owner;
-    m_accessPermissions = permissions;
-    m_pastDecryption = true;
-    m_encryptionStatus = m_encryptKey.isEmpty() ? EncryptionNone : EncryptionEncrypting;
+    // The plain copy is read in clear from now on; the rest of the security state is for writing.
+    m_security = std::move(kept);
+    if (m_security.encryptDictionary)
+        m_security.encryptDictionary->setDocument(this);
+    m_security.readKey.clear();
+    m_security.encryptionStatus = m_security.encryptKey.isEmpty() ? EncryptionNone : EncryptionEncrypting;
+    m_structure.pastDecryption = true;
     return result;
 }
 
@@ -134,12 +125,12 @@ void KVPDFDocument::workingCopyRewrite()
 
 bool KVPDFDocument::readDocDataOrKeep(const QByteArray &data, const QString &failure)
 {
-    const QByteArray previous = m_docData;
-    m_docData = data;
+    const QByteArray previous = m_bytes.data;
+    m_bytes.data = data;
     if (refreshDocData())
         return true;
     kvLog(failure);
-    m_docData = previous;
+    m_bytes.data = previous;
     refreshDocData();
     return false;
 }
@@ -153,27 +144,27 @@ bool KVPDFDocument::updateDocData()
         return false;
     const QByteArray working = currentDataWithImprints(false);
     if (!working.isEmpty())
-        m_docData = working;
+        m_bytes.data = working;
     return true;
 }
 
 QByteArray KVPDFDocument::changedDocData()
 {
-    if (!m_rootObject)
+    if (!m_structure.rootObject)
         return QByteArray();
     // Always plain: this is the engine's own copy, never a file for others.
-    const EncryptionStatus savedStatus = m_encryptionStatus;
-    m_encryptionStatus = EncryptionNone;
+    const EncryptionStatus savedStatus = m_security.encryptionStatus;
+    m_security.encryptionStatus = EncryptionNone;
 
     std::vector<uint64_t> numbers;
-    numbers.reserve(m_objects.size());
-    for (const auto &entry : m_objects)
+    numbers.reserve(m_table.objects.size());
+    for (const auto &entry : m_table.objects)
         numbers.push_back(entry.first);
     std::sort(numbers.begin(), numbers.end());
     const uint64_t size = numbers.empty() ? 1 : numbers.back() + 1;
 
-    QByteArray out = "%PDF-1.3" + m_eol;
-    std::map<uint64_t, std::pair<uint64_t, uint64_t>> rows;  // number -> offset, generation
+    QByteArray out = "%PDF-1.3" + m_bytes.eol;
+    KVPDFXrefWriter xref;
     for (uint64_t number : numbers) {
         KVPDFObjectPtr object;
         try {
@@ -184,7 +175,7 @@ QByteArray KVPDFDocument::changedDocData()
                 || object->objectType() == KVPDFObject::TypeReference || isStructureStream(object))
                 continue;
             const QByteArray text = object->indirectObject();
-            rows[number] = {uint64_t(out.size()), object->generation()};
+            xref.addObject(number, uint64_t(out.size()), object->generation());
             out.append(text);
         } catch (const FolivoException &failure) {
             kvLog(QStringLiteral("Object %1 could not be read and is left out: %2")
@@ -193,33 +184,21 @@ QByteArray KVPDFDocument::changedDocData()
         }
     }
 
-    const uint64_t xref = uint64_t(out.size());
-    out.append("xref" + m_eol + "0 " + decimal(size) + m_eol + "0000000000 65535 f \n");
-    char row[32];
-    for (uint64_t number = 1; number < size; ++number) {
-        auto it = rows.find(number);
-        if (it == rows.end()) {
-            out.append("0000000000 00000 f \n");
-            continue;
-        }
-        std::snprintf(row, sizeof row, "%010llu %05lu n \n", static_cast<unsigned long long>(it->second.first),
-                      static_cast<unsigned long>(it->second.second & 0xFFFF));
-        out.append(row);
-    }
+    const uint64_t xrefOffset = uint64_t(out.size());
+    out.append(xref.tableWithOneSection(0, size, 0, m_bytes.eol));
 
     // A fresh trailer: the newest section's dictionary may be a cross-reference stream's, whose
     // W, Index and Filter describe a table that is not there.
     auto trailer = std::make_shared<KVPDFObjectDictionary>();
     trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(size)));
-    trailer->setObject("Root", KVPDFObjectReference::referenceWithObject(m_rootObject));
-    const Dictionary oldTrailer = m_trailer ? m_trailer->trailerDictionary() : nullptr;
+    trailer->setObject("Root", KVPDFObjectReference::referenceWithObject(m_structure.rootObject));
+    const Dictionary oldTrailer = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
     if (KVPDFObjectPtr info = oldTrailer ? oldTrailer->objectForKey("Info") : nullptr)
         trailer->setObject("Info", info->copy());
-    if (m_docID)
-        trailer->setObject("ID", m_docID->copy());
-    out.append("trailer" + m_eol + trailer->directObject());
-    out.append(m_eol + "startxref" + m_eol + decimal(xref) + m_eol + "%%EOF" + m_eol);
-    m_encryptionStatus = savedStatus;
+    if (m_contents.docID)
+        trailer->setObject("ID", m_contents.docID->copy());
+    out.append(KVPDFXrefWriter::trailerAndEnd(trailer, xrefOffset, m_bytes.eol));
+    m_security.encryptionStatus = savedStatus;
     return out;
 }
 
@@ -227,48 +206,47 @@ bool KVPDFDocument::refreshDocData()
 {
     // The old objects may still be held (annotations, the layers above): keep them alive, and
     // take them apart only with the document.
-    for (auto &entry : m_objects)
+    for (auto &entry : m_table.objects)
         if (entry.second)
-            m_retiredObjects.objects.push_back(entry.second);
-    m_objects.clear();
-    m_generationCount = 1;
-    m_objectCount = 0;
-    m_trailer.reset();
-    m_rootObject.reset();
-    m_pagesObject.reset();
-    m_startxref = 0;
-    m_hasFields = false;
-    m_pastDecryption = true;
+            m_retired.push_back(entry.second);
+    m_table = {};
+    m_structure = {};
 
-    bool read = false;
+    if (!readStructureAgain())
+        return false;
+    if (auto version = kv_cast<KVPDFObjectName>(m_structure.rootObject->resolvedObjectForKey("Version")))
+        if (!version->stringValue().isEmpty())
+            m_bytes.pdfVersion = version->stringValue();
+    m_structure.hasFields = m_structure.rootObject->objectForKey("AcroForm") != nullptr;
+    setPagesObject(kv_cast<KVPDFObjectDictionary>(m_structure.rootObject->resolvedObjectForKey("Pages")));
+    givePagesTheirDictionaries(pageDictionariesInTree());
+    return true;
+}
+
+bool KVPDFDocument::readStructureAgain()
+{
     try {
-        read = versionAndEOF() && workTrailer();
-        if (read) {
-            auto trailerDictionary = m_trailer->trailerDictionary();
-            // Rebuilt bytes are plain; only bytes still encrypted keep the read key.
-            if (!trailerDictionary->objectForKey("Encrypt"))
-                m_readKey.clear();
-            if (!trailerDictionary->objectForKey("Encrypt") || isDecrypting())
-                m_trailer->handleAllDeferredResolves();
-            if (!m_rootObject)
-                m_rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
-            read = m_rootObject != nullptr;
-        }
+        if (!versionAndEOF() || !workTrailer())
+            return false;
+        auto trailerDictionary = m_structure.trailer->trailerDictionary();
+        // Rebuilt bytes are plain; only bytes still encrypted keep the read key.
+        if (!trailerDictionary->objectForKey("Encrypt"))
+            m_security.readKey.clear();
+        if (!trailerDictionary->objectForKey("Encrypt") || isDecrypting())
+            m_structure.trailer->handleAllDeferredResolves();
+        if (!m_structure.rootObject)
+            m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
+        return m_structure.rootObject != nullptr;
     } catch (const FolivoException &failure) {
         kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
-        read = false;
-    }
-    if (!read)
         return false;
-    if (auto version = kv_cast<KVPDFObjectName>(m_rootObject->resolvedObjectForKey("Version")))
-        if (!version->stringValue().isEmpty())
-            m_pdfVersion = version->stringValue();
-    m_hasFields = m_rootObject->objectForKey("AcroForm") != nullptr;
-    setPagesObject(kv_cast<KVPDFObjectDictionary>(m_rootObject->resolvedObjectForKey("Pages")));
+    }
+}
 
+void KVPDFDocument::givePagesTheirDictionaries(const std::vector<std::shared_ptr<KVPDFObjectDictionary>> &leaves)
+{
     // Pages are matched by object number: the page list may have been reordered since the
     // bytes were made, so the i-th page need not be the i-th page of the tree.
-    const std::vector<Dictionary> leaves = pageDictionariesInTree();
     std::map<std::pair<uint64_t, uint64_t>, size_t> byNumber;
     for (size_t i = 0; i < leaves.size(); ++i)
         if (leaves[i]->objectNumber() != 0)
@@ -276,7 +254,7 @@ bool KVPDFDocument::refreshDocData()
     std::vector<bool> taken(leaves.size(), false);
     std::vector<KVPDFPage *> unmatched;
     size_t ownPages = 0;
-    for (const auto &page : m_pages) {
+    for (const auto &page : m_contents.pages) {
         if (!page || page->document() != this)
             continue;  // a page brought in from another document keeps its own dictionary
         ++ownPages;
@@ -305,5 +283,4 @@ bool KVPDFDocument::refreshDocData()
     } else if (!unmatched.empty()) {
         kvLog(QStringLiteral("%1 pages were not found in the re-read page tree and keep their old dictionaries").arg(unmatched.size()));
     }
-    return true;
 }

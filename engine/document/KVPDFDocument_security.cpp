@@ -50,8 +50,8 @@ void markPlain(const KVPDFObjectPtr &object)
 
 QByteArray KVPDFDocument::firstIDBytes() const
 {
-    auto ids = m_trailer && m_trailer->trailerDictionary()
-        ? kv_cast<KVPDFObjectArray>(m_trailer->trailerDictionary()->resolvedObjectForKey("ID"))
+    auto ids = m_structure.trailer && m_structure.trailer->trailerDictionary()
+        ? kv_cast<KVPDFObjectArray>(m_structure.trailer->trailerDictionary()->resolvedObjectForKey("ID"))
         : nullptr;
     // The file's own first element, as its keys were made with it; a file without an ID made
     // them with empty bytes.
@@ -64,13 +64,13 @@ QByteArray KVPDFDocument::firstIDBytes() const
 
 QByteArray KVPDFDocument::writtenIDBytes() const
 {
-    auto first = m_docID ? kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0)) : nullptr;
+    auto first = m_contents.docID ? kv_cast<KVPDFObjectString>(m_contents.docID->resolvedObjectAtIndex(0)) : nullptr;
     return first ? first->stringData() : firstIDBytes();
 }
 
-int KVPDFDocument::checkSecurityHandler()
+KVPDFOpenResult KVPDFDocument::checkSecurityHandler()
 {
-    auto encrypt = m_encryptDictionary;
+    auto encrypt = m_security.encryptDictionary;
     const QByteArray filter = encrypt->nameForKey("Filter");
     const int64_t v = encrypt->integerForKey("V", 0);
     const int64_t r = encrypt->integerForKey("R", 2);
@@ -84,7 +84,7 @@ int KVPDFDocument::checkSecurityHandler()
         return unsupported(QString());
     if (r < 2 || r > 4)
         return unsupported(QStringLiteral("Security handler revision %1 (AES-256) is not supported").arg(r));
-    m_readStringMethod = m_readStreamMethod = CryptMethod::RC4;
+    m_security.readStringMethod = m_security.readStreamMethod = CryptMethod::RC4;
     if (v == 4) {
         auto filters = kv_cast<KVPDFObjectDictionary>(encrypt->resolvedObjectForKey("CF"));
         auto methodOf = [&](QByteArrayView key, CryptMethod &method) -> bool {
@@ -106,54 +106,54 @@ int KVPDFDocument::checkSecurityHandler()
                 return false;
             return true;
         };
-        if (!methodOf("StrF", m_readStringMethod) || !methodOf("StmF", m_readStreamMethod))
+        if (!methodOf("StrF", m_security.readStringMethod) || !methodOf("StmF", m_security.readStreamMethod))
             return unsupported(QStringLiteral("Crypt filter methods other than V2 and AESV2 not supported"));
     }
     if (auto metadata = kv_cast<KVPDFObjectBoolean>(encrypt->resolvedObjectForKey("EncryptMetadata")))
-        m_encryptMetadata = metadata->boolValue();
-    m_aesEncryption = m_readStringMethod == CryptMethod::AES;
+        m_security.encryptMetadata = metadata->boolValue();
+    m_security.aesEncryption = m_security.readStringMethod == CryptMethod::AES;
     return KVPDFOpenOK;
 }
 
-int KVPDFDocument::setupSecurity()
+KVPDFOpenResult KVPDFDocument::setupSecurity()
 {
-    auto trailerDictionary = m_trailer->trailerDictionary();
-    m_encryptDictionary = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Encrypt"));
-    if (!m_encryptDictionary) {
+    auto trailerDictionary = m_structure.trailer->trailerDictionary();
+    m_security.encryptDictionary = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Encrypt"));
+    if (!m_security.encryptDictionary) {
         kvLog(QStringLiteral("The Encrypt entry is not a dictionary"));
         return KVPDFOpenUnsupportedSecurity;
     }
-    markPlain(m_encryptDictionary);
-    const int checked = checkSecurityHandler();
+    markPlain(m_security.encryptDictionary);
+    const KVPDFOpenResult checked = checkSecurityHandler();
     if (checked != KVPDFOpenOK)
         return checked;
-    m_filePermissions = int32_t(m_encryptDictionary->integerForKey("P", 0));
-    const KVPDFStandardSecurity security = securityFrom(*m_encryptDictionary, firstIDBytes());
+    m_security.filePermissions = int32_t(m_security.encryptDictionary->integerForKey("P", 0));
+    const KVPDFStandardSecurity security = securityFrom(*m_security.encryptDictionary, firstIDBytes());
     const QByteArray key = security.authenticateUser(QByteArray());
     if (key.isEmpty())
         return KVPDFOpenNeedsPassword;
-    m_readKey = key;
-    m_fileKey = key;
-    m_isOwner = false;
-    m_accessPermissions = m_filePermissions;
+    m_security.readKey = key;
+    m_security.fileKey = key;
+    m_security.isOwner = false;
+    m_security.accessPermissions = m_security.filePermissions;
     // Written again with the same protection unless the passwords change.
-    m_encryptKey = key;
-    m_stringMethod = m_readStringMethod;
-    m_streamMethod = m_readStreamMethod;
-    m_encryptionStatus = EncryptionEncrypting;
+    m_security.encryptKey = key;
+    m_security.stringMethod = m_security.readStringMethod;
+    m_security.streamMethod = m_security.readStreamMethod;
+    m_security.encryptionStatus = EncryptionEncrypting;
     return KVPDFOpenOK;
 }
 
-int KVPDFDocument::validatePassword(const QString &password)
+KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
 {
-    if (!m_encryptDictionary)
-        return awaitingPassword() ? 1 : 0;
-    if (!m_fileKey.isEmpty() && m_isOwner)
-        return 0;
+    if (!m_security.encryptDictionary)
+        return awaitingPassword() ? KVPDFPasswordResult::Refused : KVPDFPasswordResult::Accepted;
+    if (!m_security.fileKey.isEmpty() && m_security.isOwner)
+        return KVPDFPasswordResult::Accepted;
     // A handler the open refused stays refused, whatever a password would compute under it.
-    if (m_fileKey.isEmpty() && checkSecurityHandler() != KVPDFOpenOK)
-        return 1;
-    const KVPDFStandardSecurity security = securityFrom(*m_encryptDictionary, firstIDBytes());
+    if (m_security.fileKey.isEmpty() && checkSecurityHandler() != KVPDFOpenOK)
+        return KVPDFPasswordResult::Refused;
+    const KVPDFStandardSecurity security = securityFrom(*m_security.encryptDictionary, firstIDBytes());
     QByteArray key;
     bool owner = false;
     for (const QByteArray &form : KVPDFStandardSecurity::passwordForms(password)) {
@@ -168,21 +168,21 @@ int KVPDFDocument::validatePassword(const QString &password)
             break;
     }
     if (key.isEmpty())
-        return 1;
-    if (!m_fileKey.isEmpty()) {
+        return KVPDFPasswordResult::Refused;
+    if (!m_security.fileKey.isEmpty()) {
         // Already open: a second password can only show that the user is the owner. The data
         // is the plain copy by now and must not be read or decrypted again.
-        m_isOwner = owner || m_isOwner;
-        return 0;
+        m_security.isOwner = owner || m_security.isOwner;
+        return KVPDFPasswordResult::Accepted;
     }
-    m_readKey = key;
-    m_fileKey = key;
-    m_isOwner = owner || m_isOwner;
-    m_accessPermissions = m_filePermissions;
-    m_encryptKey = key;
-    m_stringMethod = m_readStringMethod;
-    m_streamMethod = m_readStreamMethod;
-    m_encryptionStatus = EncryptionEncrypting;
+    m_security.readKey = key;
+    m_security.fileKey = key;
+    m_security.isOwner = owner || m_security.isOwner;
+    m_security.accessPermissions = m_security.filePermissions;
+    m_security.encryptKey = key;
+    m_security.stringMethod = m_security.readStringMethod;
+    m_security.streamMethod = m_security.readStreamMethod;
+    m_security.encryptionStatus = EncryptionEncrypting;
     KVPDFLogCapture capture;
     try {
         finishOpen();
@@ -190,33 +190,33 @@ int KVPDFDocument::validatePassword(const QString &password)
         kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
     }
     m_warnings += capture.messages;
-    return 0;
+    return KVPDFPasswordResult::Accepted;
 }
 
 void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,
                                     bool encryptMetadata)
 {
     if (userPassword.isEmpty() && ownerPassword.isEmpty()) {
-        if (!m_isOwner && m_encryptDictionary) {
+        if (!m_security.isOwner && m_security.encryptDictionary) {
             kvLog(QStringLiteral("Only the owner may remove the passwords"));
             return;
         }
-        m_encryptDictionary.reset();
-        m_encryptKey.clear();
-        m_encryptionStatus = EncryptionNone;
+        m_security.encryptDictionary.reset();
+        m_security.encryptKey.clear();
+        m_security.encryptionStatus = EncryptionNone;
         return;
     }
     std::shared_ptr<KVPDFObjectDictionary> dictionary;
-    if (m_encryptDictionary) {
-        dictionary = kv_cast<KVPDFObjectDictionary>(m_encryptDictionary->copy());
+    if (m_security.encryptDictionary) {
+        dictionary = kv_cast<KVPDFObjectDictionary>(m_security.encryptDictionary->copy());
     } else {
         dictionary = std::make_shared<KVPDFObjectDictionary>();
         dictionary->setObject("Filter", KVPDFObjectName::nameWithBytes("Standard"));
         dictionary->setObject("V", KVPDFObjectInteger::integerWithLongLong(1));
         dictionary->setObject("R", KVPDFObjectInteger::integerWithLongLong(2));
         dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(40));
-        m_stringMethod = m_streamMethod = CryptMethod::RC4;
-        m_aesEncryption = false;
+        m_security.stringMethod = m_security.streamMethod = CryptMethod::RC4;
+        m_security.aesEncryption = false;
     }
     dictionary->setDocument(this);
     const int revision = int(dictionary->integerForKey("R", 2));
@@ -240,12 +240,12 @@ void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &
     security.userValue = security.computeUserValue(user);
     dictionary->setObject("O", KVPDFObjectString::stringWithData(security.ownerValue));
     dictionary->setObject("U", KVPDFObjectString::stringWithData(security.userValue));
-    m_encryptDictionary = dictionary;
+    m_security.encryptDictionary = dictionary;
     markPlain(dictionary);
-    m_encryptMetadata = encryptMetadata;
-    m_accessPermissions = p;
-    m_encryptKey = security.fileKey(user);
-    m_encryptionStatus = EncryptionEncrypting;
+    m_security.encryptMetadata = encryptMetadata;
+    m_security.accessPermissions = p;
+    m_security.encryptKey = security.fileKey(user);
+    m_security.encryptionStatus = EncryptionEncrypting;
 }
 
 bool KVPDFDocument::streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary)
@@ -254,7 +254,7 @@ bool KVPDFDocument::streamIsEncrypted(const KVPDFObjectDictionary &streamDiction
     const QByteArray type = dictionary.nameForKey("Type");
     if (type == "XRef")
         return false;
-    if (type == "Metadata" && !m_encryptMetadata)
+    if (type == "Metadata" && !m_security.encryptMetadata)
         return false;
     // A Crypt filter of the stream's own: without a name, or named Identity, it is in clear.
     KVPDFObjectPtr filter = dictionary.resolvedObjectForKey("Filter");
@@ -279,16 +279,16 @@ bool KVPDFDocument::streamIsEncrypted(const KVPDFObjectDictionary &streamDiction
 
 QByteArray KVPDFDocument::decryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target)
 {
-    if (m_readKey.isEmpty())
+    if (m_security.readKey.isEmpty())
         return data;
-    const CryptMethod method = target == CryptStream ? m_readStreamMethod : m_readStringMethod;
+    const CryptMethod method = target == CryptStream ? m_security.readStreamMethod : m_security.readStringMethod;
     switch (method) {
     case CryptMethod::None:
         return data;
     case CryptMethod::RC4:
-        return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_readKey, number, generation, false), data);
+        return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_security.readKey, number, generation, false), data);
     case CryptMethod::AES: {
-        const auto result = kvcrypto::aes128DecryptWithIV(KVPDFStandardSecurity::objectKey(m_readKey, number, generation, true), data);
+        const auto result = kvcrypto::aes128DecryptWithIV(KVPDFStandardSecurity::objectKey(m_security.readKey, number, generation, true), data);
         if (!result.ok) {
             kvLog(QStringLiteral("Object %1 %2: AES data shorter than its initialisation vector").arg(number).arg(generation));
             return QByteArray();
@@ -309,9 +309,9 @@ QByteArray KVPDFDocument::encryptData(const QByteArray &data, uint64_t number, u
     case CryptMethod::None:
         return data;
     case CryptMethod::RC4:
-        return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_encryptKey, number, generation, false), data);
+        return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_security.encryptKey, number, generation, false), data);
     case CryptMethod::AES:
-        return kvcrypto::aes128EncryptWithIV(KVPDFStandardSecurity::objectKey(m_encryptKey, number, generation, true), data);
+        return kvcrypto::aes128EncryptWithIV(KVPDFStandardSecurity::objectKey(m_security.encryptKey, number, generation, true), data);
     }
     return data;
 }

@@ -29,9 +29,6 @@ namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 
 const QString kFolivoVersion = QStringLiteral(FOLIVO_VERSION);
-// What a page may inherit from its page-tree ancestors. Pages are written under one flat
-// root, so each page carries these itself.
-const char *const kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
 
 float qualityForLevel(int level)
 {
@@ -137,7 +134,7 @@ void fillPagesObject(const Dictionary &target, const Dictionary &oldRoot, const 
         auto copy = kv_cast<KVPDFObjectDictionary>(oldRoot->copy());
         for (const char *key : {"Kids", "Count", "Parent"})
             copy->removeObjectForKey(key);
-        for (const char *key : kInheritableKeys)
+        for (const char *key : KVPDFPage::kInheritableKeys)
             copy->removeObjectForKey(key);
         target->setValue(copy->value());
     }
@@ -237,7 +234,7 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
 {
     // Form names are unique within a page's resources; counting from 0 in every write makes
     // the same document give the same bytes on every save.
-    m_nameCount = 0;
+    m_contents.nameCount = 0;
     KVPDFWriteState state;
     state.fullRewrite = withImprints;
     state.withImprints = withImprints;
@@ -258,7 +255,7 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
         return false;
     }
     // Extra objects are written once; a failed save keeps them for the next attempt.
-    for (const auto &page : m_pages) {
+    for (const auto &page : m_contents.pages) {
         if (!page)
             continue;
         const std::vector<KVPDFObjectPtr> extras = page->extraObjects();
@@ -283,6 +280,133 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::encryptDictionaryForWritin
 }
 
 namespace {
+// The flat page-tree root every written page goes under, standing for every old node.
+void startPageTree(KVPDFDocument &document, KVPDFWriteState &state)
+{
+    state.newPagesObject = std::make_shared<KVPDFObjectDictionary>();
+    state.markWritten(state.newPagesObject);
+    state.assignNumber(state.newPagesObject);
+    for (const KVPDFObjectPtr &node : pageTreeNodes(document)) {
+        state.pageTreeNodes.insert(node.get());
+        state.translate(node, state.newPagesObject);
+    }
+}
+
+// Every page gets its number before any is built, so links between pages find them. A page is
+// built only when its turn comes: what it adds to the write is then written with it, rather
+// than all pages' additions being copied at the first page. Answers the pages written.
+std::vector<std::shared_ptr<KVPDFPage>> numberPages(KVPDFDocument &document, KVPDFWriteState &state)
+{
+    std::vector<std::shared_ptr<KVPDFPage>> pages;
+    for (const auto &page : document.pages()) {
+        if (!page || !page->pageDictionary()) {
+            kvLog(QStringLiteral("A page without a page dictionary is left out"));
+            continue;
+        }
+        auto dictionary = std::make_shared<KVPDFObjectDictionary>();
+        state.pageList.push_back(dictionary);
+        state.markWritten(dictionary);
+        state.assignNumber(dictionary);
+        state.translate(page->pageDictionary(), dictionary);
+        pages.push_back(page);
+    }
+    return pages;
+}
+
+// The form and its Fields change once all pages are written (fields the pages collected join
+// them): the originals of those two, whose copies wait until the end.
+std::vector<KVPDFObjectPtr> formObjects(KVPDFDocument &document)
+{
+    std::vector<KVPDFObjectPtr> originals;
+    if (const Dictionary &root = document.rootObject()) {
+        KVPDFObjectPtr form = root->resolvedObjectForKey("AcroForm");
+        if (auto formDictionary = kv_cast<KVPDFObjectDictionary>(form)) {
+            originals.push_back(form);
+            if (KVPDFObjectPtr fields = formDictionary->resolvedObjectForKey("Fields"))
+                originals.push_back(fields);
+        }
+    }
+    return originals;
+}
+
+// An annotation reached before its page is built (a widget of a field whose other widgets sit
+// on earlier pages) is written then: it takes what its page would give it at once.
+void finishAnnotationsWhenCopied(const std::vector<std::shared_ptr<KVPDFPage>> &pages, KVPDFWriteState &state)
+{
+    std::unordered_map<const KVPDFObject *, std::pair<std::shared_ptr<KVPDFAnnotation>, size_t>> annotations;
+    for (size_t i = 0; i < pages.size(); ++i)
+        if (pages[i]->processedAnnotations())
+            for (const auto &annotation : pages[i]->annotationImprints())
+                if (annotation->annotDict())
+                    annotations.emplace(annotation->annotDict().get(), std::make_pair(annotation, i));
+    state.copied = [annotations = std::move(annotations), &state](const KVPDFObjectPtr &original, const KVPDFObjectPtr &copy) {
+        auto found = annotations.find(original.get());
+        auto dictionary = kv_cast<KVPDFObjectDictionary>(copy);
+        if (found != annotations.end() && dictionary)
+            KVPDFDocument::finishAnnotationCopy(*found->second.first, dictionary, state.pageList[found->second.second]);
+    };
+}
+
+// Builds and writes each page with what it reaches. Copying what each page reaches is most of
+// the work: progress is reported by it.
+bool writePages(KVPDFDocument &document, KVPDFWriteState &state, const std::vector<std::shared_ptr<KVPDFPage>> &pages,
+                KVPDFReferenceTranslator &translator, KVPDFObjectEmitter &emitter, KVPDFDataWriter &writer)
+{
+    const size_t count = state.pageList.size();
+    for (size_t i = 0; i < count; ++i) {
+        document.postNotification(QString::fromLatin1(KVPDFDocument::SaveProgressNotification),
+                                  {{QStringLiteral("Percentage"), double(i) / double(count)}});
+        Dictionary built = document.page(*pages[i], state.withImprints, state);
+        if (!built) {
+            kvLog(QStringLiteral("Page %1 could not be written").arg(i + 1));
+            return false;
+        }
+        // What the build made refers to it (an annotation's P): it stands for the numbered page.
+        state.pageList[i]->setValue(built->value());
+        state.translate(built, state.pageList[i]);
+        built->releaseGraph();
+        translator.translateWithin(state.pageList[i]);
+        emitter.writeObject(state.pageList[i], state.pageList[i]->objectNumber(), true);
+        for (const KVPDFObjectPtr &extra : pages[i]->extraObjects())
+            translator.replacementFor(extra);
+        translator.drain();
+        if (!writer.ok())
+            return false;
+    }
+    return true;
+}
+
+// The catalogue's entries once the pages are written: the old catalogue's, with the new page
+// tree, the outline and the collected fields.
+void fillCatalog(KVPDFDocument &document, KVPDFWriteState &state, const Dictionary &catalog, KVPDFReferenceTranslator &translator)
+{
+    const Dictionary &oldCatalog = document.rootObject();
+    if (oldCatalog && oldCatalog->objectForKey("Outlines"))
+        document.postNotification(QString::fromLatin1(KVPDFDocument::WillSaveOutlineNotification));
+    if (oldCatalog)
+        catalog->setValue(kv_cast<KVPDFObjectDictionary>(oldCatalog->copy())->value());
+    catalog->setObject("Type", KVPDFObjectName::nameWithBytes("Catalog"));
+    catalog->setObject("Pages", referenceTo(state.newPagesObject));
+    if (KVPDFObjectPtr outlines = document.outlinesForWriting(state))
+        catalog->setObject("Outlines", outlines);
+    addCollectedFields(catalog, state, translator);
+}
+
+Dictionary fullRewriteTrailer(KVPDFDocument &document, const KVPDFWriteState &state, const Dictionary &catalog,
+                              const Dictionary &info, const Dictionary &encrypt)
+{
+    auto trailer = std::make_shared<KVPDFObjectDictionary>();
+    trailer->setObject("Root", referenceTo(catalog));
+    trailer->setObject("FolivoVersion", KVPDFObjectString::stringWithString(kFolivoVersion));
+    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(state.nextNumber)));
+    if (info)
+        trailer->setObject("Info", referenceTo(info));
+    if (encrypt)
+        trailer->setObject("Encrypt", referenceTo(encrypt));
+    trailer->setObject("ID", documentID(document));
+    return trailer;
+}
+
 bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer, bool plain)
 {
     if (!writer.appendData("%PDF-1.3" + document.EOL()))
@@ -292,14 +416,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     // what is still to come, not a second copy of the whole file.
     state.nextNumber = 1;
     KVPDFObjectEmitter emitter(document, writer);
-
-    state.newPagesObject = std::make_shared<KVPDFObjectDictionary>();
-    state.markWritten(state.newPagesObject);
-    state.assignNumber(state.newPagesObject);
-    for (const KVPDFObjectPtr &node : pageTreeNodes(document)) {
-        state.pageTreeNodes.insert(node.get());
-        state.translate(node, state.newPagesObject);
-    }
+    startPageTree(document, state);
 
     // The catalogue and Info are known before the pages, so references met there find them.
     auto catalog = std::make_shared<KVPDFObjectDictionary>();
@@ -329,93 +446,24 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
         document.setEncryptionStatus(KVPDFDocument::EncryptionNone);
     }
 
-    std::vector<std::shared_ptr<KVPDFPage>> pages;
-    for (const auto &page : document.pages()) {
-        if (!page || !page->pageDictionary()) {
-            kvLog(QStringLiteral("A page without a page dictionary is left out"));
-            continue;
-        }
-        // Every page has its number before any is built, so links between pages find them. A
-        // page is built only when its turn comes: what it adds to the write is then written
-        // with it, rather than all pages' additions being copied at the first page.
-        auto dictionary = std::make_shared<KVPDFObjectDictionary>();
-        state.pageList.push_back(dictionary);
-        state.markWritten(dictionary);
-        state.assignNumber(dictionary);
-        state.translate(page->pageDictionary(), dictionary);
-        pages.push_back(page);
-    }
-
-    // The form and its Fields change once all pages are written (fields the pages collected
-    // join them): those two wait until the end.
-    std::vector<KVPDFObjectPtr> laterOriginals;
-    if (const Dictionary &root = document.rootObject()) {
-        KVPDFObjectPtr form = root->resolvedObjectForKey("AcroForm");
-        if (auto formDictionary = kv_cast<KVPDFObjectDictionary>(form)) {
-            laterOriginals.push_back(form);
-            if (KVPDFObjectPtr fields = formDictionary->resolvedObjectForKey("Fields"))
-                laterOriginals.push_back(fields);
-        }
-    }
+    const std::vector<std::shared_ptr<KVPDFPage>> pages = numberPages(document, state);
+    const std::vector<KVPDFObjectPtr> laterOriginals = formObjects(document);
     auto waits = [&](const KVPDFObjectPtr &object) {
         for (const KVPDFObjectPtr &original : laterOriginals)
             if (state.translation(*original) == object)
                 return true;
         return false;
     };
-    // An annotation reached before its page is built (a widget of a field whose other widgets
-    // sit on earlier pages) is written then: it takes what its page would give it at once.
-    std::unordered_map<const KVPDFObject *, std::pair<std::shared_ptr<KVPDFAnnotation>, size_t>> annotations;
-    for (size_t i = 0; i < pages.size(); ++i)
-        if (pages[i]->processedAnnotations())
-            for (const auto &annotation : pages[i]->annotationImprints())
-                if (annotation->annotDict())
-                    annotations.emplace(annotation->annotDict().get(), std::make_pair(annotation, i));
-    state.copied = [&](const KVPDFObjectPtr &original, const KVPDFObjectPtr &copy) {
-        auto found = annotations.find(original.get());
-        auto dictionary = kv_cast<KVPDFObjectDictionary>(copy);
-        if (found != annotations.end() && dictionary)
-            KVPDFDocument::finishAnnotationCopy(*found->second.first, dictionary, state.pageList[found->second.second]);
-    };
+    finishAnnotationsWhenCopied(pages, state);
     KVPDFReferenceTranslator translator(document, state);
     translator.setFinishedHandler([&](const KVPDFObjectPtr &object) {
         if (!waits(object))
             emitter.writeObject(object, object->objectNumber(), true);
     });
+    if (!writePages(document, state, pages, translator, emitter, writer))
+        return false;
 
-    // Copying what each page reaches is most of the work: report progress by it.
-    const size_t count = state.pageList.size();
-    for (size_t i = 0; i < count; ++i) {
-        document.postNotification(QString::fromLatin1(KVPDFDocument::SaveProgressNotification),
-                                  {{QStringLiteral("Percentage"), double(i) / double(count)}});
-        Dictionary built = document.page(*pages[i], state.withImprints, state);
-        if (!built) {
-            kvLog(QStringLiteral("Page %1 could not be written").arg(i + 1));
-            return false;
-        }
-        // What the build made refers to it (an annotation's P): it stands for the numbered page.
-        state.pageList[i]->setValue(built->value());
-        state.translate(built, state.pageList[i]);
-        built->releaseGraph();
-        translator.translateWithin(state.pageList[i]);
-        emitter.writeObject(state.pageList[i], state.pageList[i]->objectNumber(), true);
-        for (const KVPDFObjectPtr &extra : pages[i]->extraObjects())
-            translator.replacementFor(extra);
-        translator.drain();
-        if (!writer.ok())
-            return false;
-    }
-
-    const Dictionary &oldCatalog = document.rootObject();
-    if (oldCatalog && oldCatalog->objectForKey("Outlines"))
-        document.postNotification(QString::fromLatin1(KVPDFDocument::WillSaveOutlineNotification));
-    if (oldCatalog)
-        catalog->setValue(kv_cast<KVPDFObjectDictionary>(oldCatalog->copy())->value());
-    catalog->setObject("Type", KVPDFObjectName::nameWithBytes("Catalog"));
-    catalog->setObject("Pages", referenceTo(state.newPagesObject));
-    if (KVPDFObjectPtr outlines = document.outlinesForWriting(state))
-        catalog->setObject("Outlines", outlines);
-    addCollectedFields(catalog, state, translator);
+    fillCatalog(document, state, catalog, translator);
     fillPagesObject(state.newPagesObject, document.pagesObject(), state);
     translator.translateWithin(state.newPagesObject);
     translator.translateWithin(catalog);
@@ -426,18 +474,10 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     emitter.writeObject(state.newPagesObject, state.newPagesObject->objectNumber(), false);
     emitter.writeObject(catalog, catalog->objectNumber(), false);
 
-    auto trailer = std::make_shared<KVPDFObjectDictionary>();
-    trailer->setObject("Root", referenceTo(catalog));
-    trailer->setObject("FolivoVersion", KVPDFObjectString::stringWithString(kFolivoVersion));
-    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(state.nextNumber)));
-    if (info)
-        trailer->setObject("Info", referenceTo(info));
-    if (encrypt)
-        trailer->setObject("Encrypt", referenceTo(encrypt));
-    trailer->setObject("ID", documentID(document));
+    const Dictionary trailer = fullRewriteTrailer(document, state, catalog, info, encrypt);
     if (emitter.emittedCount() + 1 != state.nextNumber)
         kvLog(QStringLiteral("%1 numbered objects were not written").arg(state.nextNumber - 1 - emitter.emittedCount()));
-    return emitter.finish(trailer, true);
+    return emitter.finish(trailer, KVPDFObjectEmitter::Table::Complete);
 }
 
 bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer)
@@ -548,6 +588,6 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     for (const NumberedObject &entry : objects)
         if (!emitter.writeObject(entry.object, entry.number, false))
             return false;
-    return emitter.finish(trailer, false);
+    return emitter.finish(trailer, KVPDFObjectEmitter::Table::Update);
 }
 }

@@ -1,9 +1,11 @@
 #include "KVPDFImprint.h"
 
+#include "KVPDFDataWriter.h"
 #include "KVPDFDocument.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectEmitter.h"
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectName.h"
 #include "KVPDFObjectNull.h"
@@ -17,8 +19,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cinttypes>
-#include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -139,7 +139,7 @@ KVPDFImprint::~KVPDFImprint() = default;
 std::shared_ptr<KVPDFImprint> KVPDFImprint::imprintWithData(const QByteArray &data, QPointF location)
 {
     auto imprint = std::make_shared<KVPDFImprint>();
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     imprint->m_document = KVPDFDocument::documentWithData(data, &result);
     imprint->m_location = location;
     return imprint;
@@ -317,26 +317,16 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
         document.setObject(objects[i], uint64_t(i) + 1, 0);
     }
 
-    const QByteArray &eol = document.EOL();
-    QByteArray out = "%PDF-1.3" + eol;
-    QByteArray xref = "xref" + eol + "1 " + QByteArray::number(qulonglong(objects.size())) + eol;
-    char row[32];
-    for (size_t i = 0; i < objects.size(); ++i) {
-        const KVPDFObjectPtr object = document.objectWithNumber(uint64_t(i) + 1);
-        std::snprintf(row, sizeof row, "%010llu %05lu n \n", static_cast<unsigned long long>(out.size()),
-                      static_cast<unsigned long>(object->generation()));
-        xref.append(row);
-        out.append(object->indirectObject());
-    }
-    const qsizetype xrefOffset = out.size();
-    out.append(xref);
     auto trailer = std::make_shared<KVPDFObjectDictionary>();
     trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(objects.size()) + 1));
     trailer->setObject("Root", refTo(catalogue));
-    out.append("trailer" + eol);
-    out.append(trailer->directObject());
-    out.append(eol + "startxref" + eol + QByteArray::number(xrefOffset) + eol + "%%EOF" + eol);
-    return out;
+    KVPDFMutableDataWriter writer;
+    writer.appendData("%PDF-1.3" + document.EOL());
+    KVPDFObjectEmitter emitter(document, writer);
+    for (size_t i = 0; i < objects.size(); ++i)
+        emitter.writeObject(objects[i], uint64_t(i) + 1, false);
+    emitter.finish(trailer, KVPDFObjectEmitter::Table::CompleteFromOne);
+    return writer.data();
 }
 
 QByteArray KVPDFBlankPage()

@@ -40,7 +40,7 @@ std::shared_ptr<KVPDFPage> KVPDFPage::pageWithDocument(KVPDFDocument *document, 
 std::shared_ptr<KVPDFPage> KVPDFPage::pageWithData(const QByteArray &data, uint64_t number,
                                                    const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
 {
-    int result = 0;
+    KVPDFOpenResult result = KVPDFOpenOK;
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(data, &result);
     auto page = pageWithDocument(document.get(), number, dictionary);
     page->m_heldDocument = document;

@@ -32,13 +32,17 @@ class KVPDFObjectStream;
 class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
     KVPDFPage();
-    virtual ~KVPDFPage();
+    ~KVPDFPage();
 
     static std::shared_ptr<KVPDFPage> pageWithDocument(KVPDFDocument *document, uint64_t number,
                                                        const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
     // The page makes (and owns) a document from `data`.
     static std::shared_ptr<KVPDFPage> pageWithData(const QByteArray &data, uint64_t number,
                                                    const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
+
+    // What a page may inherit from its page-tree ancestors. Pages are written under one flat
+    // root, so each written page carries these itself.
+    static constexpr const char *kInheritableKeys[] = {"Resources", "MediaBox", "CropBox", "Rotate"};
 
     KVPDFDocument *document() const { return m_document; }
     void setDocument(KVPDFDocument *document) { m_document = document; }

@@ -13,13 +13,6 @@ QByteArray decimal(uint64_t value)
 }
 }
 
-QByteArray KVPDFObjectEmitter::xrefRow(uint64_t offset, bool inUse)
-{
-    if (!inUse)
-        return QByteArrayLiteral("0000000000 65535 f \n");
-    return decimal(offset).rightJustified(10, '0') + QByteArrayLiteral(" 00000 n \n");
-}
-
 bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t number, bool release)
 {
     if (!object || number == 0)
@@ -46,7 +39,10 @@ bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t numb
     text.append(decimal(number) + " 0 obj" + eol);
     text.append(value);
     text.append(eol + "endobj" + eol);
-    m_rows.emplace(number, std::make_pair(m_writer.length(), object->objectType() != KVPDFObject::TypeUnknown));
+    if (object->objectType() == KVPDFObject::TypeUnknown)
+        m_xref.addFree(number);
+    else
+        m_xref.addObject(number, m_writer.length());
     m_emitted.insert(object.get());
     if (release) {
         // Other written objects refer to this one by number only: its contents can go.
@@ -57,24 +53,16 @@ bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t numb
     return m_writer.appendData(text);
 }
 
-bool KVPDFObjectEmitter::finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, bool oneSection)
+bool KVPDFObjectEmitter::finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, Table table)
 {
     const QByteArray &eol = m_document.EOL();
     const uint64_t xref = m_writer.length();
-    QByteArray table = "xref" + eol;
-    if (oneSection) {
-        const uint64_t highest = m_rows.empty() ? 0 : m_rows.rbegin()->first;
-        table.reserve(qsizetype(highest + 2) * 20 + 32);
-        table += "0 " + decimal(highest + 1) + eol + xrefRow(0, false);
-        for (uint64_t number = 1; number <= highest; ++number) {
-            auto it = m_rows.find(number);
-            table += it == m_rows.end() ? xrefRow(0, false) : xrefRow(it->second.first, it->second.second);
-        }
-    } else {
-        for (const auto &[number, row] : m_rows)
-            table += decimal(number) + " 1" + eol + xrefRow(row.first, row.second);
+    QByteArray tail;
+    switch (table) {
+    case Table::Complete: tail = m_xref.tableWithOneSection(0, m_xref.highest() + 1, 65535, eol); break;
+    case Table::CompleteFromOne: tail = m_xref.tableWithOneSection(1, m_xref.highest() + 1, 65535, eol); break;
+    case Table::Update: tail = m_xref.tableWithSectionPerObject(eol); break;
     }
-    table += "trailer" + eol + trailer->directObject() + eol;
-    table += "startxref" + eol + decimal(xref) + eol + "%%EOF" + eol;
-    return m_writer.appendData(table);
+    tail += KVPDFXrefWriter::trailerAndEnd(trailer, xref, eol);
+    return m_writer.appendData(tail);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Writes the numbered objects of a save one at a time, then the cross-reference table and the
-// trailer (KVPDFDocument_write.cpp). An object is written the moment it is final, so a writer
+// trailer through KVPDFXrefWriter (KVPDFDocument_write.cpp). An object is written the moment it is final, so a writer
 // that lets go of each object once written holds only what is still to come.
 //
 // Every object is written as "N 0 obj" EOL value EOL "endobj" EOL in the document's line end,
@@ -10,9 +10,9 @@
 // first row. Nothing here throws unless the object's own serialisation does.
 // Ownership: refers to the document and the data writer, which must outlive it.
 #include "KVPDFObject.h"
+#include "KVPDFXrefWriter.h"
 
 #include <cstdint>
-#include <map>
 #include <unordered_set>
 
 class KVPDFDataWriter;
@@ -29,21 +29,25 @@ public:
     // needed again (references to it only need its number): what it holds is let go.
     bool writeObject(const KVPDFObjectPtr &object, uint64_t number, bool release);
     bool isEmitted(const KVPDFObject *object) const { return m_emitted.count(object) != 0; }
-    size_t emittedCount() const { return m_rows.size(); }
+    size_t emittedCount() const { return m_xref.count(); }
 
-    // The table and the trailer. oneSection: one section from 0 (the free head row, then one
-    // row per number up to the highest, free for numbers not written); else a one-row
-    // subsection per object written (an update). The trailer dictionary is written as given.
-    bool finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, bool oneSection);
-
-    // "%010llu %05lu n \n" or the free "0000000000 65535 f \n": always 20 bytes ending in a
-    // space and a line feed, whatever the file's line end, so readers can index the table.
-    static QByteArray xrefRow(uint64_t offset, bool inUse);
+    // How the table lists the objects written.
+    enum class Table {
+        // One section from 0: the free head row, then one row per number up to the highest,
+        // free for numbers not written.
+        Complete,
+        // One section from 1, without the head row: for files numbered 1..N without a gap.
+        CompleteFromOne,
+        // A one-row section per object written (an update).
+        Update,
+    };
+    // The table and the trailer; the trailer dictionary is written as given.
+    bool finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, Table table);
 
 private:
     KVPDFDocument &m_document;
     KVPDFDataWriter &m_writer;
     const KVPDFObject *m_encrypt = nullptr;
-    std::map<uint64_t, std::pair<uint64_t, bool>> m_rows;  // number -> offset, in use
+    KVPDFXrefWriter m_xref;
     std::unordered_set<const KVPDFObject *> m_emitted;
 };

@@ -52,7 +52,7 @@ QByteArray stream(const QByteArray &keys, const QByteArray &data)
 
 std::shared_ptr<KVPDFDocument> open(const QByteArray &data)
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(data, &result);
     EXPECT_EQ(result, KVPDFOpenOK);
     return document;
@@ -860,13 +860,13 @@ TEST_F(KVPDFAnnotationTest, AppearancesDrawnAloneMatchThePeerDrawingOfThePage)
     constexpr double scale = dpi / 72.0;
     std::map<QString, std::pair<int, int>> results;  // file -> (matching, compared)
     for (const CorpusFile &file : files) {
-        int result = -1;
+        KVPDFOpenResult result = KVPDFOpenResult(-1);
         QFile in(file.path);
         if (!in.open(QIODevice::ReadOnly))
             continue;
         auto document = KVPDFDocument::documentWithData(in.readAll(), &result);
         if (result == KVPDFOpenNeedsPassword && !file.password.isEmpty())
-            result = document->validatePassword(file.password) == 0 ? KVPDFOpenOK : result;
+            result = document->validatePassword(file.password) == KVPDFPasswordResult::Accepted ? KVPDFOpenOK : result;
         if (result != KVPDFOpenOK)
             continue;
         for (size_t p = 0; p < document->pageCount() && p < 5; ++p) {

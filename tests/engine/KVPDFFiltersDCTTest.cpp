@@ -231,7 +231,7 @@ TEST(KVPDFFiltersTest, DCTDecodeOfCorpusImagesEqualsQpdf)
         const QString path = QDir(corpusDir()).filePath(QString::fromLatin1(name));
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        int result = -1;
+        KVPDFOpenResult result = KVPDFOpenResult(-1);
         auto document = KVPDFDocument::documentWithData(file.readAll(), &result, {}, KVPDFOpenMode::AsStored);
         ASSERT_EQ(result, KVPDFOpenOK);
         std::vector<uint64_t> numbers;

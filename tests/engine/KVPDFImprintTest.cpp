@@ -89,7 +89,7 @@ PdfBuilder storedImprintsFile(const QByteArray &pageMarker = "/FolivoImprints [3
 
 std::shared_ptr<KVPDFDocument> open(const QByteArray &data)
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(data, &result);
     EXPECT_EQ(result, KVPDFOpenOK);
     return document;
@@ -153,7 +153,7 @@ TEST_F(KVPDFImprintTest, StoredImprintsComeBackInNumericNameOrderWithTheirPlaceA
     EXPECT_EQ(imprints[0]->document()->pageAtIndex(0)->mediaBox(), QRectF(10, 20, 100, 50));
     // The page-tree walk reports stored imprints in the file as stored; the document opened for
     // editing holds its working copy, whose pages carry them as objects only.
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     EXPECT_TRUE(KVPDFDocument::documentWithData(storedImprintsFile().build(), &result, {}, KVPDFOpenMode::AsStored)->prepPages());
     EXPECT_FALSE(document->prepPages());
 }
@@ -209,7 +209,7 @@ TEST_F(KVPDFImprintTest, ImprintsAreReadOnlyFromMarkedPagesAndOnlyLiveNames)
         auto document = open(storedImprintsFile(c.marker).build());
         auto page = document->pageAtIndex(0);
         EXPECT_EQ(page->contentImprints().size(), c.imprints);
-        int result = -1;
+        KVPDFOpenResult result = KVPDFOpenResult(-1);
         EXPECT_EQ(KVPDFDocument::documentWithData(storedImprintsFile(c.marker).build(), &result, {}, KVPDFOpenMode::AsStored)->prepPages(),
                   c.imprints > 0);
     }

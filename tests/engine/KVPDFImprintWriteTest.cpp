@@ -54,9 +54,9 @@ std::shared_ptr<KVPDFImprint> boxImprint(QPointF at, QSizeF size, const QVariant
 std::shared_ptr<KVPDFDocument> open(const QByteArray &data, const QString &password = QString(),
                                     KVPDFOpenMode mode = KVPDFOpenMode::Editing)
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(data, &result, {}, mode);
-    if (result == KVPDFOpenNeedsPassword && document->validatePassword(password) == 0)
+    if (result == KVPDFOpenNeedsPassword && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
     EXPECT_EQ(result, KVPDFOpenOK);
     return result == KVPDFOpenOK ? document : nullptr;

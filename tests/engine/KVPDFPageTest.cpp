@@ -18,7 +18,7 @@
 namespace {
 std::shared_ptr<KVPDFDocument> open(const QByteArray &bytes)
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(bytes, &result);
     EXPECT_EQ(result, KVPDFOpenOK);
     return document;

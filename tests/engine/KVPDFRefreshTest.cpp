@@ -25,9 +25,9 @@ using namespace savechecks;
 namespace {
 std::shared_ptr<KVPDFDocument> open(const QByteArray &data, const QString &password = QString())
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(data, &result);
-    if (result == KVPDFOpenNeedsPassword && document->validatePassword(password) == 0)
+    if (result == KVPDFOpenNeedsPassword && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
     EXPECT_EQ(result, KVPDFOpenOK);
     return result == KVPDFOpenOK ? document : nullptr;
@@ -259,9 +259,9 @@ TEST_F(KVPDFRefreshTest, EncryptedFileBecomesAPlainWorkingCopy)
 
         const QByteArray data = document->docData();
         if (!c.owner) {
-            EXPECT_EQ(document->validatePassword(QStringLiteral("wrong")), 1);
+            EXPECT_EQ(document->validatePassword(QStringLiteral("wrong")), KVPDFPasswordResult::Refused);
             if (!c.password.isEmpty()) {
-                EXPECT_EQ(document->validatePassword(QStringLiteral("master")), 0);
+                EXPECT_EQ(document->validatePassword(QStringLiteral("master")), KVPDFPasswordResult::Accepted);
                 EXPECT_TRUE(document->isOwner());
             }
         }

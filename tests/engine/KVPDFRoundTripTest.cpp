@@ -54,9 +54,9 @@ std::string corpusTestName(const ::testing::TestParamInfo<CorpusFile> &info)
 
 std::shared_ptr<KVPDFDocument> openFile(const QString &path, const QString &password)
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithContentsOfFile(path, &result);
-    if (document && result == KVPDFOpenNeedsPassword && document->validatePassword(password) == 0)
+    if (document && result == KVPDFOpenNeedsPassword && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
     return document && result == KVPDFOpenOK && document->pageCount() > 0 ? document : nullptr;
 }

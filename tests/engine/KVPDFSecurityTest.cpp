@@ -39,8 +39,8 @@ QString qpdfKey(const QString &path, const QString &password)
 
 struct Opened {
     std::shared_ptr<KVPDFDocument> document;
-    int result = -1;
-    int validation = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
+    KVPDFPasswordResult validation = KVPDFPasswordResult::Refused;
 };
 
 Opened openWithPassword(const QByteArray &bytes, const QString &password)
@@ -84,7 +84,7 @@ TEST(KVPDFSecurityTest, FileKeysMatchQpdfForCorpusFiles)
             EXPECT_EQ(opened.result, KVPDFOpenOK);
         } else {
             EXPECT_EQ(opened.result, KVPDFOpenNeedsPassword);
-            EXPECT_EQ(opened.validation, 0);
+            EXPECT_EQ(opened.validation, KVPDFPasswordResult::Accepted);
         }
         EXPECT_EQ(QString::fromLatin1(opened.document->fileKey().toHex()), qpdfKey(path, c.password));
         // Opening without a prompt never grants owner status, even where the owner password is empty.
@@ -134,7 +134,7 @@ TEST(KVPDFSecurityTest, FilesEncryptedByQpdfOpenWithEitherPassword)
             SCOPED_TRACE(password.toStdString());
             const Opened opened = openWithPassword(bytes, password);
             EXPECT_EQ(opened.result, KVPDFOpenNeedsPassword);
-            EXPECT_EQ(opened.validation, 0);
+            EXPECT_EQ(opened.validation, KVPDFPasswordResult::Accepted);
             EXPECT_EQ(QString::fromLatin1(opened.document->fileKey().toHex()), qpdfKey(out, password));
             EXPECT_EQ(opened.document->isOwner(), password == QLatin1String("owner"));
             EXPECT_EQ(opened.document->pageCount(), 1u);
@@ -145,13 +145,13 @@ TEST(KVPDFSecurityTest, FilesEncryptedByQpdfOpenWithEitherPassword)
 TEST(KVPDFSecurityTest, WrongPasswordChangesNothingAndAes256IsUnsupported)
 {
     const QByteArray bytes = readFile(QDir(corpusDir()).filePath(QStringLiteral("qpdf/enc-R3,V2,U=view,O=master.pdf")));
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(bytes, &result);
     EXPECT_EQ(result, KVPDFOpenNeedsPassword);
-    EXPECT_EQ(document->validatePassword(QStringLiteral("wrong")), 1);
+    EXPECT_EQ(document->validatePassword(QStringLiteral("wrong")), KVPDFPasswordResult::Refused);
     EXPECT_TRUE(document->awaitingPassword());
     EXPECT_EQ(document->pageCount(), 0u);
-    EXPECT_EQ(document->validatePassword(QStringLiteral("view")), 0);
+    EXPECT_EQ(document->validatePassword(QStringLiteral("view")), KVPDFPasswordResult::Accepted);
     EXPECT_EQ(document->pageCount(), 30u);
     EXPECT_FALSE(document->isOwner());
     EXPECT_EQ(document->accessPermissions(), -3104);
@@ -160,7 +160,7 @@ TEST(KVPDFSecurityTest, WrongPasswordChangesNothingAndAes256IsUnsupported)
     auto unsupported = KVPDFDocument::documentWithData(r6, &result);
     EXPECT_EQ(result, KVPDFOpenUnsupportedSecurity);
     EXPECT_TRUE(unsupported->warnings().join(QLatin1Char('\n')).contains(QStringLiteral("does not support")));
-    EXPECT_EQ(unsupported->validatePassword(QStringLiteral("view")), 1);
+    EXPECT_EQ(unsupported->validatePassword(QStringLiteral("view")), KVPDFPasswordResult::Refused);
 
     // A revision the handler does not know, over values an older revision would accept: a
     // password must not open what the handler refused.
@@ -169,7 +169,7 @@ TEST(KVPDFSecurityTest, WrongPasswordChangesNothingAndAes256IsUnsupported)
     r7.replace("/R 3", "/R 7");
     auto unknown = KVPDFDocument::documentWithData(r7, &result);
     EXPECT_EQ(result, KVPDFOpenUnsupportedSecurity);
-    EXPECT_EQ(unknown->validatePassword(QStringLiteral("view")), 1);
+    EXPECT_EQ(unknown->validatePassword(QStringLiteral("view")), KVPDFPasswordResult::Refused);
     EXPECT_EQ(unknown->pageCount(), 0u);
 }
 
@@ -192,7 +192,7 @@ TEST(KVPDFSecurityTest, EmptyOwnerPasswordNeverUnlocksAProtectedFile)
 TEST(KVPDFSecurityTest, NewPasswordsWriteThePermissionsHeldInMemory)
 {
     const QByteArray bytes = readFile(QDir(corpusDir()).filePath(QStringLiteral("qpdf/minimal-linearized.pdf")));
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(bytes, &result);
     ASSERT_EQ(result, KVPDFOpenOK);
     // Print and copy allowed, changes not.
@@ -243,7 +243,7 @@ TEST(KVPDFSecurityTest, ProbeReportsTheKeyAndTheOpenResult)
 TEST(KVPDFSecurityTest, PasswordsAddedToANewDocumentOpenItAfterSaving)
 {
     // Documents made from the blank page get a fresh ID at open; the keys must follow that ID.
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(KVPDFBlankPage(), &result);
     ASSERT_EQ(result, KVPDFOpenOK);
     document->setUserPassword(QStringLiteral("user"), QStringLiteral("owner"), 0xFFFFFFFC);
@@ -254,7 +254,7 @@ TEST(KVPDFSecurityTest, PasswordsAddedToANewDocumentOpenItAfterSaving)
         SCOPED_TRACE(password.toStdString());
         const Opened opened = openWithPassword(readFile(path), password);
         EXPECT_EQ(opened.result, KVPDFOpenNeedsPassword);
-        EXPECT_EQ(opened.validation, 0);
+        EXPECT_EQ(opened.validation, KVPDFPasswordResult::Accepted);
         EXPECT_EQ(opened.document->pageCount(), 1u);
         EXPECT_EQ(QString::fromLatin1(opened.document->fileKey().toHex()), qpdfKey(path, password));
     }

@@ -33,7 +33,7 @@
 namespace {
 std::shared_ptr<KVPDFDocument> openData(const QByteArray &data)
 {
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(data, &result);
     EXPECT_EQ(result, 0);
     return result == 0 ? document : nullptr;
@@ -524,7 +524,7 @@ TEST_F(KVPDFWriterTest, ReadOnlyFolderFailsAndKeepsTheOldFile)
             // Root ignores permission bits: check as "nobody".
             if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
                 std::_Exit(3);
-            int result = -1;
+            KVPDFOpenResult result = KVPDFOpenResult(-1);
             auto document = KVPDFDocument::documentWithData(data, &result);
             std::_Exit(result == 0 && !document->writeUpdatedDocument(target, {}) ? 0 : 1);
         },
@@ -537,7 +537,7 @@ TEST_F(KVPDFWriterTest, ReadOnlyFolderFailsAndKeepsTheOldFile)
 TEST_F(KVPDFWriterTest, SaveOverTheOpenedFileReplacesIt)
 {
     const QString target = store(QStringLiteral("same.pdf"), threePages().build());
-    int result = -1;
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithContentsOfFile(target, &result);
     ASSERT_EQ(result, 0);
     document->setPagesFromArray({document->pageAtIndex(1)});
@@ -605,7 +605,7 @@ TEST_F(KVPDFWriterTest, EncryptedFilesStayEncryptedAndTheWorkingCopyIsPlain)
     for (const char *name : files) {
         SCOPED_TRACE(name);
         const QString input = QDir(corpusDir()).filePath(QString::fromLatin1(name));
-        int result = -1;
+        KVPDFOpenResult result = KVPDFOpenResult(-1);
         auto document = KVPDFDocument::documentWithContentsOfFile(input, &result);
         if (!document || result != 0) {
             ADD_FAILURE() << "does not open: " << result;
