@@ -114,7 +114,9 @@ void KVPDFDocument::reset()
 int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     m_openMode = mode;
+    kvpdf::restartLogBudget();
     KVPDFLogCapture capture;
+    m_openCapture = &capture;
     int result = KVPDFOpenOK;
     QByteArray input = data;
     for (;;) {
@@ -145,7 +147,9 @@ int KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &co
             break;
         }
     }
-    m_warnings += capture.messages;
+    m_openCapture = nullptr;
+    for (const KVPDFWarning &warning : capture.records)
+        m_warningSink.add(warning);
     return result;
 }
 
@@ -404,7 +408,7 @@ void KVPDFDocument::setUpDocumentID()
     } else {
         m_docID = KVPDFObjectArray::arrayWithArray({fresh, fresh->copy()});
     }
-    m_docID->setDocument(this);
+    m_docID->setContext(this);
 }
 
 std::shared_ptr<KVPDFPage> KVPDFDocument::pageAtIndex(size_t index) const

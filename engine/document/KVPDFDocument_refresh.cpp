@@ -73,7 +73,7 @@ int KVPDFDocument::decryptedRewrite()
         auto first = kv_cast<KVPDFObjectString>(m_docID->resolvedObjectAtIndex(0));
         if (!first || first->stringData() != keyID) {
             auto element = KVPDFObjectString::stringWithData(keyID);
-            element->setDocument(this);
+            element->setContext(this);
             m_docID->replaceObjectAtIndex(0, element);
         }
     }
@@ -109,7 +109,7 @@ int KVPDFDocument::decryptedRewrite()
     const int result = finishOpen();
 
     if (encrypt) {
-        encrypt->setDocument(this);
+        encrypt->setContext(this);
         m_encryptDictionary = encrypt;
     }
     m_fileKey = fileKey;

@@ -8,12 +8,12 @@
 
 KVPDFObjectArray::KVPDFObjectArray() { m_type = TypeArray; }
 
-std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offset, KVPDFDocument *document,
+std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                                   const QByteArray &data, bool directOnly, bool inText,
                                                                   bool contained)
 {
     auto array = std::make_shared<KVPDFObjectArray>();
-    array->m_document = document;
+    array->m_context = context;
     array->m_objectData = data;
     array->m_offset = offset;
     array->m_directOnly = directOnly;
@@ -63,7 +63,7 @@ void KVPDFObjectArray::parse()
             break;
         }
         uint64_t end = p;
-        KVPDFObjectPtr element = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true,
+        KVPDFObjectPtr element = KVPDFParser::objectAtOffset(m_context, p, data, m_directOnly, true,
                                                              !m_directOnly && indexed, false, &end);
         if (!element) {
             kvLog(QStringLiteral("Unable to parse array element at index: %1").arg(m_elements.size()));
@@ -147,12 +147,12 @@ void KVPDFObjectArray::removeObjectAtIndex(size_t index)
         m_elements.erase(m_elements.begin() + qsizetype(index));
 }
 
-void KVPDFObjectArray::setDocument(KVPDFDocument *document)
+void KVPDFObjectArray::setContext(KVPDFObjectContext *context)
 {
-    m_document = document;
+    m_context = context;
     for (const auto &element : value())
         if (element)
-            element->setDocument(document);
+            element->setContext(context);
 }
 
 void KVPDFObjectArray::setContainer(const std::weak_ptr<KVPDFObject> &container)
@@ -163,7 +163,7 @@ void KVPDFObjectArray::setContainer(const std::weak_ptr<KVPDFObject> &container)
             adopt(element);
 }
 
-QByteArray KVPDFObjectArray::directObject()
+QByteArray KVPDFObjectArray::syntax(KVPDFEncryption encryption)
 {
     if (!m_parsed && !m_objectData.isEmpty())
         return m_objectData.mid(qsizetype(m_offset), qsizetype(m_rawLength));
@@ -171,7 +171,7 @@ QByteArray KVPDFObjectArray::directObject()
     for (const auto &element : value()) {
         if (!element)
             continue;
-        out.append(element->directObject());
+        out.append(element->directObject(encryption));
         out.append(' ');
     }
     out.append(']');

@@ -8,7 +8,7 @@ class KVPDFObjectArray : public KVPDFObject {
 public:
     KVPDFObjectArray();
 
-    static std::shared_ptr<KVPDFObjectArray> arrayAtOffset(uint64_t offset, KVPDFDocument *document, const QByteArray &data,
+    static std::shared_ptr<KVPDFObjectArray> arrayAtOffset(uint64_t offset, KVPDFObjectContext *context, const QByteArray &data,
                                                            bool directOnly, bool inText, bool contained);
     static std::shared_ptr<KVPDFObjectArray> arrayWithArray(std::vector<KVPDFObjectPtr> elements);
 
@@ -26,9 +26,9 @@ public:
     bool isInText() const { return m_inText; }
     uint64_t offset() const { return m_offset; }
 
-    void setDocument(KVPDFDocument *document) override;
+    void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;

@@ -1,6 +1,6 @@
 #include "KVPDFObjectDictionary.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
@@ -13,12 +13,12 @@
 
 KVPDFObjectDictionary::KVPDFObjectDictionary() { m_type = TypeDictionary; }
 
-std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFDocument *document,
+std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                                                  const QByteArray &data, bool directOnly,
                                                                                  bool contained)
 {
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
-    dictionary->m_document = document;
+    dictionary->m_context = context;
     dictionary->m_objectData = data;
     dictionary->m_offset = offset;
     dictionary->m_directOnly = directOnly;
@@ -81,7 +81,7 @@ void KVPDFObjectDictionary::parse()
         if (kvIsObjectBoundary(data, p))
             break;
         uint64_t end = p;
-        KVPDFObjectPtr value = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true, false, false, &end);
+        KVPDFObjectPtr value = KVPDFParser::objectAtOffset(m_context, p, data, m_directOnly, true, false, false, &end);
         if (!value) {
             kvLog(QStringLiteral("Unable to parse dictionary element at index: %1").arg(m_entries.size()));
             p = std::max(end, p + 1);
@@ -253,7 +253,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionar
                 merged.push_back(entry);
     }
     auto result = std::make_shared<KVPDFObjectDictionary>();
-    result->m_document = m_document;
+    result->m_context = m_context;
     // Values are shared with the inputs; the result does not claim them as its own.
     result->m_entries = std::move(merged);
     result->reindex();
@@ -273,15 +273,15 @@ KVPDFObjectPtr KVPDFObjectDictionary::resolvedObject()
     return shared_from_this();
 }
 
-void KVPDFObjectDictionary::setDocument(KVPDFDocument *document)
+void KVPDFObjectDictionary::setContext(KVPDFObjectContext *context)
 {
-    if (document == m_document)
+    if (context == m_context)
         return;
-    m_document = document;
+    m_context = context;
     // Parent is not followed, so a page's move does not climb the page tree.
     for (const auto &entry : value())
         if (entry.second && entry.first != "Parent")
-            entry.second->setDocument(document);
+            entry.second->setContext(context);
 }
 
 void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &container)
@@ -292,7 +292,7 @@ void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &conta
             adopt(entry.second);
 }
 
-QByteArray KVPDFObjectDictionary::directObject()
+QByteArray KVPDFObjectDictionary::syntax(KVPDFEncryption encryption)
 {
     if (!m_parsed && !m_objectData.isEmpty())
         return m_objectData.mid(qsizetype(m_offset), qsizetype(m_rawLength));
@@ -303,7 +303,7 @@ QByteArray KVPDFObjectDictionary::directObject()
             continue;
         out.append(KVPDFObjectName::escapedName(entry.first));
         out.append(' ');
-        out.append(entry.second->directObject());
+        out.append(entry.second->directObject(encryption));
         out.append(' ');
         any = true;
     }
@@ -356,7 +356,7 @@ void KVPDFObjectDictionary::releaseGraph()
 
 QString KVPDFObjectDictionary::attributedObject()
 {
-    const QString eol = m_document ? QString::fromLatin1(m_document->EOL()) : QStringLiteral("\n");
+    const QString eol = m_context ? QString::fromLatin1(m_context->EOL()) : QStringLiteral("\n");
     QString text = QStringLiteral("<< ");
     for (const char *key : {"Type", "Subtype"}) {
         if (KVPDFObjectPtr object = objectForKey(key))

@@ -13,7 +13,7 @@ public:
 
     KVPDFObjectDictionary();
 
-    static std::shared_ptr<KVPDFObjectDictionary> dictionaryAtOffset(uint64_t offset, KVPDFDocument *document,
+    static std::shared_ptr<KVPDFObjectDictionary> dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                                      const QByteArray &data, bool directOnly, bool contained);
     static std::shared_ptr<KVPDFObjectDictionary> dictionaryWithDictionary(std::vector<Entry> entries);
 
@@ -43,9 +43,9 @@ public:
     const QByteArray &objectData() const { return m_objectData; }
 
     KVPDFObjectPtr resolvedObject() override;
-    void setDocument(KVPDFDocument *document) override;
+    void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;

@@ -14,7 +14,7 @@ public:
     KVPDFObjectStream();
 
     // `offset` is the position of the keyword "stream" in the document's bytes.
-    static std::shared_ptr<KVPDFObjectStream> streamAtOffset(uint64_t offset, KVPDFDocument *document,
+    static std::shared_ptr<KVPDFObjectStream> streamAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                              const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
     static std::shared_ptr<KVPDFObjectStream> streamWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary,
                                                                    const QByteArray &data, KVPDFRange range);
@@ -46,8 +46,8 @@ public:
     void handleCompressedObjects(const std::function<bool(uint64_t)> &accept = {});
 
     KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
-    void setDocument(KVPDFDocument *document) override;
-    QByteArray directObject() override;
+    void setContext(KVPDFObjectContext *context) override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;
