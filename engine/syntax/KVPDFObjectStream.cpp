@@ -71,6 +71,7 @@ std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t of
         }
     }
     stream->m_range = {start, length};
+    stream->m_fileOffset = start;
     const char *endKeyword = strstrtoend(bytes + start + length, "endstream", bytes + std::min(size, start + length + 64));
     stream->m_rawLength = (endKeyword ? uint64_t(endKeyword - bytes) + 9 : start + length) - offset;
     return stream;
@@ -224,12 +225,14 @@ void checkImageShape(KVPDFObjectDictionary &dictionary, int jpegWidth, int jpegH
     }
 }
 
-// The samples the JPEG holds; `dictionary` (the image's) is checked against them.
-QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+// The samples the JPEG holds; `dictionary` (the image's) is checked against them. A JPEG that
+// does not decode answers nothing, and `failure` receives the message logged.
+QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, QString &failure)
 {
     KVPDFJPEGImage image = KVPDFDecodeJPEG(jpeg);
     if (!image.complete) {
-        kvLog(QStringLiteral("DCTDecode: %1").arg(image.error));
+        failure = QStringLiteral("DCTDecode: %1").arg(image.error);
+        kvLog(failure);
         return QByteArray();
     }
     if (dictionary)
@@ -238,7 +241,7 @@ QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectD
 }
 }
 
-QByteArray KVPDFObjectStream::decode()
+QByteArray KVPDFObjectStream::decode(QString &failure)
 {
     QByteArray data = rawData();
     m_decodeComplete = true;
@@ -282,7 +285,7 @@ QByteArray KVPDFObjectStream::decode()
         }
         const QByteArray &filterName = name->bytes();
         if (filterName == "DCTDecode" || filterName == "DCT") {
-            data = decodeJPEG(data, m_dictionary);
+            data = decodeJPEG(data, m_dictionary, failure);
             if (data.isEmpty())
                 m_decodeComplete = false;
             break;
@@ -290,6 +293,7 @@ QByteArray KVPDFObjectStream::decode()
         KVPDFFilterResult result = KVPDFApplyFilter(filterName, data, predictor, earlyChange);
         data = std::move(result.data);
         if (!result.complete) {
+            failure = result.error;
             m_decodeComplete = false;
             break;
         }
@@ -301,8 +305,14 @@ QByteArray KVPDFObjectStream::decodedData()
 {
     decryptIfNeeded();
     if (!m_hasDecoded) {
-        m_decodedData = decode();
+        QString failure;
+        m_decodedData = decode(failure);
         m_hasDecoded = true;
+        // Reported to the document once, however often the data is decoded again.
+        if (!m_decodeComplete && !failure.isEmpty() && m_context && !m_reportedFailure) {
+            m_reportedFailure = true;
+            m_context->warn({failure, objectNumber(), m_fileOffset});
+        }
     }
     return m_decodedData;
 }
@@ -442,6 +452,7 @@ KVPDFObjectPtr KVPDFObjectStream::copy()
     stream->m_hasDecoded = m_hasDecoded;
     stream->m_decodedData = m_decodedData;
     stream->m_decodeComplete = m_decodeComplete;
+    stream->m_fileOffset = m_fileOffset;
     return stream;
 }
 

@@ -31,7 +31,9 @@ public:
     QByteArray rawData();
     // The decoded bytes, cached. A filter that fails keeps what it decoded; see decodeComplete().
     QByteArray decodedData();
-    // False when the last decode stopped early (a damaged or unsupported filter).
+    // False when the last decode stopped early (a damaged or unsupported filter). The first
+    // such fault is also reported to the context as a warning with the object number and
+    // the offset of the data in the file.
     bool decodeComplete() const { return m_decodeComplete; }
     KVPDFRange range() const { return m_range; }
     void setRange(KVPDFRange range);
@@ -57,7 +59,7 @@ public:
 
 private:
     void decryptIfNeeded();
-    QByteArray decode();
+    QByteArray decode(QString &failure);
 
     std::shared_ptr<KVPDFObjectDictionary> m_dictionary;
     QByteArray m_rawData;
@@ -66,4 +68,7 @@ private:
     bool m_hasDecoded = false;
     bool m_decodeComplete = true;
     bool m_decrypted = true;
+    bool m_reportedFailure = false;
+    // Where the data starts in the file's bytes; 0 for a stream not read from a file.
+    uint64_t m_fileOffset = 0;
 };
