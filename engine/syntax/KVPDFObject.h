@@ -1,12 +1,13 @@
 #pragma once
 // The base of every PDF value the engine reads or builds. The graph is lazy: a placeholder
 // (type 0) stands for an indirect object not yet parsed and parses on its first
-// resolvedObject(); references cache their target; top-level arrays and dictionaries parse on
-// first use; strings and streams decrypt on first use.
+// resolvedObject(); references cache their target; strings and streams decrypt on first use.
+// An array or dictionary read from bytes is parsed whole at once.
 //
 // Ownership: objects are always held by std::shared_ptr (make them through the classes'
-// factories). A container owns its elements; `container` is a weak back link and `document`
-// a raw back link: the document must outlive the objects it owns.
+// factories). A container owns its elements; `container` is a weak back link and `context`
+// (the document, seen through KVPDFObjectContext) a raw back link: the context must outlive
+// the objects it owns.
 // Threads: one thread at a time per object graph (the shared direct integers are immutable).
 #include <QByteArray>
 #include <QString>

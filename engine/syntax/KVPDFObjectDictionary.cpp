@@ -14,17 +14,12 @@
 KVPDFObjectDictionary::KVPDFObjectDictionary() { m_type = TypeDictionary; }
 
 std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
-                                                                                 const QByteArray &data, bool directOnly,
-                                                                                 bool contained)
+                                                                                 const QByteArray &data, bool directOnly)
 {
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
     dictionary->m_context = context;
-    dictionary->m_objectData = data;
-    dictionary->m_offset = offset;
     dictionary->m_directOnly = directOnly;
-    dictionary->m_parsed = false;
-    (void)contained;
-    dictionary->parse();
+    dictionary->parse(data, offset);
     return dictionary;
 }
 
@@ -35,25 +30,17 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryWithDict
     return dictionary;
 }
 
-void KVPDFObjectDictionary::parse()
+void KVPDFObjectDictionary::parse(const QByteArray &data, uint64_t offset)
 {
-    if (m_parsed)
-        return;
-    m_parsed = true;  // a failure below is not retried
     KVPDFDepthGuard depth;
     if (!depth.ok())
         throw FolivoParseFailure("Folivo failed to parse an object");
-    // The source bytes are not needed once parsed; letting go of them also keeps a dictionary
-    // from holding a view into a buffer it does not own (object-stream members are parsed from
-    // bounded views of the decoded data).
-    const QByteArray data = std::move(m_objectData);
-    m_objectData.clear();
     const uint64_t size = uint64_t(data.size());
-    if (!kvHasKeyword(data, m_offset, "<<"))
+    if (!kvHasKeyword(data, offset, "<<"))
         throw FolivoParseFailure("Dictionary must start with '<<'.");
     m_entries.clear();
     m_index.clear();
-    uint64_t p = m_offset + 2;
+    uint64_t p = offset + 2;
     bool closed = false;
     while (p < size) {
         p = kvSkipWhiteAndComments(data, p);
@@ -99,12 +86,11 @@ void KVPDFObjectDictionary::parse()
     }
     if (!closed)
         kvLog(QStringLiteral("Dictionary without closing '>>'"));
-    m_rawLength = std::min(p, size) - m_offset;
+    m_rawLength = std::min(p, size) - offset;
 }
 
 const std::vector<KVPDFObjectDictionary::Entry> &KVPDFObjectDictionary::value()
 {
-    parse();
     return m_entries;
 }
 
@@ -126,7 +112,6 @@ void KVPDFObjectDictionary::reindex()
 
 qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
 {
-    parse();
     // Most dictionaries hold a handful of keys: a scan is faster and a hash index per
     // dictionary would cost more memory than the entries themselves.
     if (m_entries.size() <= kLinearLookup) {
@@ -143,7 +128,6 @@ qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
 
 void KVPDFObjectDictionary::setValue(std::vector<Entry> entries)
 {
-    m_parsed = true;
     m_entries.clear();
     m_index.clear();
     for (auto &entry : entries)
@@ -262,7 +246,6 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionar
 
 KVPDFObjectPtr KVPDFObjectDictionary::resolvedObject()
 {
-    parse();
     for (auto &entry : m_entries) {
         if (!entry.second || entry.second->objectType() != TypeReference)
             continue;
@@ -279,7 +262,7 @@ void KVPDFObjectDictionary::setContext(KVPDFObjectContext *context)
         return;
     m_context = context;
     // Parent is not followed, so a page's move does not climb the page tree.
-    for (const auto &entry : value())
+    for (const auto &entry : m_entries)
         if (entry.second && entry.first != "Parent")
             entry.second->setContext(context);
 }
@@ -287,15 +270,12 @@ void KVPDFObjectDictionary::setContext(KVPDFObjectContext *context)
 void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &container)
 {
     m_container = container;
-    if (m_parsed)
-        for (const auto &entry : m_entries)
-            adopt(entry.second);
+    for (const auto &entry : m_entries)
+        adopt(entry.second);
 }
 
 QByteArray KVPDFObjectDictionary::syntax(KVPDFEncryption encryption)
 {
-    if (!m_parsed && !m_objectData.isEmpty())
-        return m_objectData.mid(qsizetype(m_offset), qsizetype(m_rawLength));
     QByteArray out("<< ");
     bool any = false;
     for (const auto &entry : value()) {
@@ -350,8 +330,6 @@ void KVPDFObjectDictionary::releaseGraph()
     std::vector<Entry> entries;
     entries.swap(m_entries);
     m_index.clear();
-    m_objectData.clear();
-    m_parsed = true;
 }
 
 QString KVPDFObjectDictionary::attributedObject()

@@ -292,11 +292,9 @@ KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
         throw FolivoParseFailure("Folivo failed to parse an object");
     }
     const bool fileBytes = context && context->isDocData(data);
-    // Deferred parsing only pays off for top-level objects of the file itself.
     // Arrays and dictionaries parse at once: finding where an unparsed one ends (to look for a
     // "stream" keyword after it) by searching for keywords misreads "endobj" or "stream" inside
     // a string. Objects stay lazy as a whole: an indirect object parses on first resolution.
-    const bool eager = true;
     KVPDFObjectPtr object;
     uint64_t length = 0;
     const char c = bytes[p];
@@ -316,13 +314,13 @@ KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
         length = 4;
         break;
     case '[':
-        object = KVPDFObjectArray::arrayAtOffset(p, context, data, directOnly, false, eager);
+        object = KVPDFObjectArray::arrayAtOffset(p, context, data, directOnly);
         length = object->rawLength();
         break;
     case '(':
     case '<':
         if (c == '<' && p + 1 < size && bytes[p + 1] == '<') {
-            auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, context, data, directOnly, eager);
+            auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, context, data, directOnly);
             length = dictionary->rawLength();
             object = dictionary;
             // Stream data lies in the file bytes only; in other data (an object stream, a content
@@ -330,7 +328,7 @@ KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
             if (compressed || !fileBytes)
                 break;
             const uint64_t keyword = kvSkipWhite(data, p + length);
-            if (kvHasKeyword(data, keyword, "stream") && keyword + 6 < size && !kvHasKeyword(data, keyword, "endobj")) {
+            if (kvHasKeyword(data, keyword, "stream") && keyword + 6 < size) {
                 dictionary->resolvedObject();
                 auto stream = KVPDFObjectStream::streamAtOffset(keyword, context, dictionary);
                 object = stream;
