@@ -161,7 +161,7 @@ KVPDFObjectPtr KVPDFObjectArray::copy()
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())
-        throw FolivoLogicFailure("Objects nested too deeply to copy");
+        throw FolivoParseFailure("Objects nested too deeply to copy");
     auto array = std::make_shared<KVPDFObjectArray>();
     copyBaseInto(*array);
     std::vector<KVPDFObjectPtr> elements;

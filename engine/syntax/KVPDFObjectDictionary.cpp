@@ -213,7 +213,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionar
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())
-        throw FolivoLogicFailure("Objects nested too deeply to merge");
+        throw FolivoParseFailure("Objects nested too deeply to merge");
     std::vector<Entry> merged = value();
     if (other) {
         for (auto &entry : merged) {
@@ -300,7 +300,7 @@ KVPDFObjectPtr KVPDFObjectDictionary::copy()
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())
-        throw FolivoLogicFailure("Objects nested too deeply to copy");
+        throw FolivoParseFailure("Objects nested too deeply to copy");
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
     copyBaseInto(*dictionary);
     std::vector<Entry> entries;
