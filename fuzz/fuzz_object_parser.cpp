@@ -80,7 +80,7 @@ void force(const KVPDFObjectPtr &root, Budget &budget, std::unordered_set<const 
                         stream->decodedData();
                         // As the cross-reference reader does: members fill only numbers that
                         // hold nothing parsed yet.
-                        KVPDFDocument *document = stream->document();
+                        KVPDFObjectContext *document = stream->context();
                         stream->handleCompressedObjects([document](uint64_t number) {
                             KVPDFObjectPtr entry = document ? document->objectWithNumber(number) : nullptr;
                             return !entry || entry->objectType() == KVPDFObject::TypeUnknown;

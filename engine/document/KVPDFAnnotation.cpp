@@ -132,7 +132,7 @@ KVPDFObjectPtr copyNode(const KVPDFObjectPtr &object, SubtreeCopy &state, std::v
         const size_t slot = list.size();
         list.push_back(nullptr);
         KVPDFObjectPtr copy = copyNode(target, state, list);
-        copy->setDocument(nullptr);
+        copy->setContext(nullptr);
         copy->setObjectNumber(0);
         copy->setGeneration(0);
         copy->setDirect(false);
@@ -185,7 +185,7 @@ bool followReference(const std::shared_ptr<KVPDFObjectReference> &reference, KVP
     state.walking.insert(target.get());
     walkResources(copy, page, state);
     state.walking.erase(target.get());
-    copy->setDocument(nullptr);
+    copy->setContext(nullptr);
     copy->setObjectNumber(0);
     copy->setGeneration(0);
     copy->setDirect(false);
@@ -258,9 +258,9 @@ KVPDFAnnotation::KVPDFAnnotation(const std::shared_ptr<KVPDFObjectDictionary> &d
     : m_page(page ? page->weak_from_this() : std::weak_ptr<KVPDFPage>())
 {
     std::shared_ptr<KVPDFObjectDictionary> annotDict = dictionary;
-    if (dictionary && dictionary->objectNumber() != 0 && dictionary->document()) {
+    if (dictionary && dictionary->objectNumber() != 0 && dictionary->context()) {
         // The table's object, so that edits through the annotation are what the writer sees.
-        KVPDFObjectPtr again = dictionary->document()->resolveObject(dictionary->objectNumber(), dictionary->generation());
+        KVPDFObjectPtr again = dictionary->context()->resolveObject(dictionary->objectNumber(), dictionary->generation());
         if (auto stream = kv_cast<KVPDFObjectStream>(again))
             annotDict = stream->dictionary();
         else if (auto fromTable = kv_cast<KVPDFObjectDictionary>(again))
@@ -437,7 +437,7 @@ void KVPDFAnnotation::copyAnnotationInto(KVPDFAnnotation &target) const
         dictionary->setGeneration(0);
         target.m_annotDict = dictionary;
         // The copy may outlive every other owner of that document.
-        if (KVPDFDocument *document = dictionary->document())
+        if (KVPDFDocument *document = kvpdf::documentOf(*dictionary))
             target.m_heldDocument = document->weak_from_this().lock();
     }
     target.m_page = m_page;
@@ -455,8 +455,9 @@ std::shared_ptr<KVPDFDocument> KVPDFAnnotation::attachToPage(KVPDFPage &page)
 
 void KVPDFAnnotation::detachFromPage()
 {
-    if (!m_heldDocument && m_annotDict && m_annotDict->document())
-        m_heldDocument = m_annotDict->document()->weak_from_this().lock();
+    if (!m_heldDocument && m_annotDict)
+        if (KVPDFDocument *document = kvpdf::documentOf(*m_annotDict))
+            m_heldDocument = document->weak_from_this().lock();
 }
 
 std::shared_ptr<KVPDFImprint> KVPDFAnnotation::copy() const

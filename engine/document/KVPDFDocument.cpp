@@ -128,3 +128,11 @@ KVPDFObjectPtr KVPDFDocument::numberAtOffset(uint64_t offset, const QByteArray &
     return KVPDFParser::numberAtOffset(this, offset, data, directOnly, contained);
 }
 
+
+void KVPDFDocument::warn(const KVPDFWarning &warning)
+{
+    if (m_openCapture)
+        m_openCapture->locate(warning);
+    else
+        m_warningSink.add(warning);
+}

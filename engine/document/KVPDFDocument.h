@@ -28,6 +28,7 @@
 // So once the document and every copy made from it are dropped, nothing of it stays alive.
 // Threads: one thread at a time.
 #include "KVPDFObject.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFParser.h"
 
 #include <QByteArray>
@@ -49,6 +50,7 @@ class KVPDFAnnotation;
 class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter;        // Writing
+struct KVPDFLogCapture;
 struct KVPDFWriteState;       // Writing
 
 // Open results.
@@ -73,7 +75,9 @@ using KVPDFRedrawConsent = std::function<bool()>;
 // objects) the file's objects stay as they are numbered in the file, decrypted on demand.
 enum class KVPDFOpenMode { Editing, AsStored };
 
-class KVPDFDocument : public std::enable_shared_from_this<KVPDFDocument> {
+// Implements KVPDFObjectContext with the calls of the same names below (the bytes, the line
+// end, the object table, the crypt calls) and warn().
+class KVPDFDocument : public std::enable_shared_from_this<KVPDFDocument>, public KVPDFObjectContext {
 public:
     enum EncryptionStatus : int {
         EncryptionNone = 0,
@@ -144,16 +148,14 @@ public:
     static QSizeF pageSizeForPage(KVPDFPage &page);
     static bool isJPEG(const QString &path);
 
-    // Recoverable defects met while opening, in order.
-    const QStringList &warnings() const { return m_warnings; }
+    // Recoverable defects met while opening, and those of its objects met after (a stream that
+    // does not decode on first use), in order: the records, and their messages alone.
+    const std::vector<KVPDFWarning> &warningRecords() const { return m_warningSink.records(); }
+    QStringList warnings() const { return m_warningSink.messages(); }
+    void warn(const KVPDFWarning &warning) override;
 
     const QByteArray &docData() const { return m_bytes.data; }
     void setDocData(const QByteArray &data) { m_bytes.data = data; }
-    // True when `data` is this document's file bytes (the same shared buffer).
-    bool isDocData(const QByteArray &data) const
-    {
-        return !m_bytes.data.isEmpty() && data.constData() == m_bytes.data.constData();
-    }
 
     // Where the stream reader looks for "endstream" when a Length misses it.
     KVPDFKeywordFinder &endstreamFinder() { return m_bytes.endstreamFinder; }
@@ -166,7 +168,6 @@ public:
     // Object table. Number 0 is ignored; the stored object is stamped with number and generation.
     // Numbers above kMaxObjectNumber are refused: no real file comes near it, and mark tables are
     // sized by the highest number.
-    static constexpr uint64_t kMaxObjectNumber = uint64_t(1) << 24;
     void setObject(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation);
     // The object under `number`; the generation does not take part.
     KVPDFObjectPtr objectWithNumber(uint64_t number, uint64_t generation = 0) const;
@@ -196,7 +197,6 @@ public:
 
     // Security state. Until a security handler is installed the document is never encrypted.
     EncryptionStatus encryptionStatus() const { return m_security.encryptionStatus; }
-    void setEncryptionStatus(EncryptionStatus status) { m_security.encryptionStatus = status; }
     bool hasEncryptionKey() const { return !m_security.encryptKey.isEmpty(); }
     const QByteArray &encryptKey() const { return m_security.encryptKey; }
     bool aesEncryption() const { return m_security.aesEncryption; }
@@ -212,13 +212,15 @@ public:
     // The file key the accepted password gave (empty for plain files and before a password).
     const QByteArray &fileKey() const { return m_security.fileKey; }
 
-    // What is being decrypted or encrypted: strings and streams may use different crypt filters.
-    enum CryptTarget { CryptString, CryptStream };
     // Decrypts the bytes of a string or stream of object (number, generation). AES input starts
     // with its 16-byte vector and has its padding removed; bad padding is logged and kept.
     QByteArray decryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target = CryptString);
     // Encrypts for writing: AES output is a fresh vector followed by the padded cipher text.
     QByteArray encryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target = CryptString);
+    // As encryptData, whether or not the document is encrypting now: a write that encrypts asks
+    // for it (the key for writing is needed; without one the data is answered as it is).
+    QByteArray encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation,
+                                   CryptTarget target) override;
     // False for a stream the file leaves in clear: the Metadata stream of a file whose
     // EncryptMetadata is false, and streams with an Identity crypt filter of their own.
     bool streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary);
@@ -419,7 +421,6 @@ protected:
     void releaseObjects();
 
     QString m_path;
-    QStringList m_warnings;
     bool m_secondTry = false;
 
     CryptMethod methodFor(CryptTarget target) const
@@ -452,4 +453,15 @@ protected:
 
     // Writing
     NotificationHandler m_notificationHandler;
+
+    // Warnings: the document's records, and while an open runs, the capture that collects its
+    // messages (a record reported then only places a message the capture holds already).
+    KVPDFWarningSink m_warningSink;
+    KVPDFLogCapture *m_openCapture = nullptr;
 };
+
+namespace kvpdf {
+// The document `object` belongs to: nullptr for an object without one (or with a context that
+// is not a document).
+inline KVPDFDocument *documentOf(const KVPDFObject &object) { return dynamic_cast<KVPDFDocument *>(object.context()); }
+}

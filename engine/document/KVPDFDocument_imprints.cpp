@@ -236,7 +236,7 @@ bool namesStoredImprints(const KVPDFObjectPtr &resourcesValue, KVPDFWriteState &
         auto reference = kv_cast<KVPDFObjectReference>(value);
         if (!reference || reference->objectNumber() == 0)
             return look();
-        const auto key = std::make_pair(static_cast<const KVPDFDocument *>(reference->document()), reference->objectNumber());
+        const auto key = std::make_pair(static_cast<const KVPDFObjectContext *>(reference->context()), reference->objectNumber());
         auto known = state.namesStoredImprints.find(key);
         if (known != state.namesStoredImprints.end())
             return known->second;

@@ -80,7 +80,9 @@ void KVPDFDocument::reset()
 KVPDFOpenResult KVPDFDocument::openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     m_openMode = mode;
+    kvpdf::restartLogBudget();
     KVPDFLogCapture capture;
+    m_openCapture = &capture;
     KVPDFOpenResult result = KVPDFOpenOK;
     QByteArray input = data;
     for (;;) {
@@ -107,7 +109,9 @@ KVPDFOpenResult KVPDFDocument::openData(const QByteArray &data, const KVPDFRedra
             break;
         }
     }
-    m_warnings += capture.messages;
+    m_openCapture = nullptr;
+    for (const KVPDFWarning &warning : capture.records)
+        m_warningSink.add(warning);
     return result;
 }
 
@@ -366,7 +370,7 @@ void KVPDFDocument::setUpDocumentID()
     } else {
         m_contents.docID = KVPDFObjectArray::arrayWithArray({fresh, fresh->copy()});
     }
-    m_contents.docID->setDocument(this);
+    m_contents.docID->setContext(this);
 }
 
 std::shared_ptr<KVPDFPage> KVPDFDocument::pageAtIndex(size_t index) const

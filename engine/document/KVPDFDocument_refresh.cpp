@@ -71,7 +71,7 @@ KVPDFOpenResult KVPDFDocument::decryptedRewrite()
         auto first = kv_cast<KVPDFObjectString>(m_contents.docID->resolvedObjectAtIndex(0));
         if (!first || first->stringData() != keyID) {
             auto element = KVPDFObjectString::stringWithData(keyID);
-            element->setDocument(this);
+            element->setContext(this);
             m_contents.docID->replaceObjectAtIndex(0, element);
         }
     }
@@ -106,7 +106,7 @@ KVPDFOpenResult KVPDFDocument::decryptedRewrite()
     // The plain copy is read in clear from now on; the rest of the security state is for writing.
     m_security = std::move(kept);
     if (m_security.encryptDictionary)
-        m_security.encryptDictionary->setDocument(this);
+        m_security.encryptDictionary->setContext(this);
     m_security.readKey.clear();
     m_security.encryptionStatus = m_security.encryptKey.isEmpty() ? EncryptionNone : EncryptionEncrypting;
     m_structure.pastDecryption = true;

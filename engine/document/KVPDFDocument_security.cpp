@@ -184,12 +184,15 @@ KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
     m_security.streamMethod = m_security.readStreamMethod;
     m_security.encryptionStatus = EncryptionEncrypting;
     KVPDFLogCapture capture;
+    m_openCapture = &capture;
     try {
         finishOpen();
     } catch (const FolivoException &failure) {
         kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
     }
-    m_warnings += capture.messages;
+    m_openCapture = nullptr;
+    for (const KVPDFWarning &warning : capture.records)
+        m_warningSink.add(warning);
     return KVPDFPasswordResult::Accepted;
 }
 
@@ -218,7 +221,7 @@ void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &
         m_security.stringMethod = m_security.streamMethod = CryptMethod::RC4;
         m_security.aesEncryption = false;
     }
-    dictionary->setDocument(this);
+    dictionary->setContext(this);
     const int revision = int(dictionary->integerForKey("R", 2));
     // The bits the format reserves are set; P as written is what the document holds.
     const uint32_t reserved = revision >= 3 ? 0xFFFFF0C0u : 0xFFFFFFC0u;
@@ -303,7 +306,13 @@ QByteArray KVPDFDocument::decryptData(const QByteArray &data, uint64_t number, u
 
 QByteArray KVPDFDocument::encryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target)
 {
-    if (!isEncrypting())
+    return isEncrypting() ? encryptWithWriteKey(data, number, generation, target) : data;
+}
+
+QByteArray KVPDFDocument::encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation,
+                                              CryptTarget target)
+{
+    if (!hasEncryptionKey())
         return data;
     switch (methodFor(target)) {
     case CryptMethod::None:

@@ -42,19 +42,6 @@ float qualityForLevel(int level)
 
 KVPDFObjectPtr referenceTo(const KVPDFObjectPtr &object) { return KVPDFObjectReference::referenceWithObject(object); }
 
-// Restores the document's encryption state when a write ends, however it ends.
-class EncryptionStatusScope {
-public:
-    explicit EncryptionStatusScope(KVPDFDocument &document) : m_document(document), m_saved(document.encryptionStatus()) {}
-    ~EncryptionStatusScope() { m_document.setEncryptionStatus(m_saved); }
-    EncryptionStatusScope(const EncryptionStatusScope &) = delete;
-    EncryptionStatusScope &operator=(const EncryptionStatusScope &) = delete;
-
-private:
-    KVPDFDocument &m_document;
-    KVPDFDocument::EncryptionStatus m_saved;
-};
-
 // The page-tree nodes above the written pages: those of this document's tree and the
 // ancestors of every page (pages brought in from other documents bring theirs).
 std::vector<KVPDFObjectPtr> pageTreeNodes(KVPDFDocument &document)
@@ -415,7 +402,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     // references are translated; written, it is let go. The save then holds the document and
     // what is still to come, not a second copy of the whole file.
     state.nextNumber = 1;
-    KVPDFObjectEmitter emitter(document, writer);
+    KVPDFObjectEmitter emitter(document, writer, state);
     startPageTree(document, state);
 
     // The catalogue and Info are known before the pages, so references met there find them.
@@ -431,19 +418,16 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
         state.addObject(info);
     }
     Dictionary encrypt = plain ? nullptr : document.encryptDictionaryForWriting();
-    EncryptionStatusScope encryptionScope(document);
     if (encrypt && !document.hasEncryptionKey()) {
         // An Encrypt dictionary over plain strings would make a file nobody can read.
         kvLog(QStringLiteral("No file key for the Encrypt dictionary; the file is written unencrypted"));
         encrypt = nullptr;
     }
     // Strings and streams encrypt exactly when the file says it is encrypted.
+    state.encrypt = encrypt != nullptr;
     if (encrypt) {
-        document.setEncryptionStatus(KVPDFDocument::EncryptionEncrypting);
         state.addObject(encrypt);
         emitter.setEncryptDictionary(encrypt.get());
-    } else if (document.encryptionStatus() == KVPDFDocument::EncryptionEncrypting) {
-        document.setEncryptionStatus(KVPDFDocument::EncryptionNone);
     }
 
     const std::vector<std::shared_ptr<KVPDFPage>> pages = numberPages(document, state);
@@ -499,16 +483,14 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
         next = std::max(next, entry.first + 1);
 
     // The working copy is the engine's own plain copy of the file, never encrypted.
-    EncryptionStatusScope encryptionScope(document);
-    if (document.encryptionStatus() == KVPDFDocument::EncryptionEncrypting)
-        document.setEncryptionStatus(KVPDFDocument::EncryptionNone);
+    state.encrypt = false;
 
     // Rewritten objects keep their numbers where they have one, so every reference the file
     // already holds to a page, the page tree or the catalogue stays good.
     std::unordered_map<const KVPDFObject *, uint64_t> kept;
     std::unordered_set<uint64_t> usedNumbers;
     auto keep = [&](const KVPDFObjectPtr &written, const KVPDFObjectPtr &original) {
-        if (original && original->document() == &document && original->objectNumber() != 0
+        if (original && original->context() == &document && original->objectNumber() != 0
             && usedNumbers.insert(original->objectNumber()).second)
             kept[written.get()] = original->objectNumber();
     };
@@ -584,7 +566,7 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     // References print their target's number: every object has its number before any is written.
     for (const NumberedObject &entry : objects)
         entry.object->setObjectNumber(entry.number);
-    KVPDFObjectEmitter emitter(document, writer);
+    KVPDFObjectEmitter emitter(document, writer, state);
     for (const NumberedObject &entry : objects)
         if (!emitter.writeObject(entry.object, entry.number, false))
             return false;

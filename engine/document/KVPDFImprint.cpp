@@ -223,7 +223,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
         const uint64_t generation = original->generation();
         if (generation > 65535)
             return;
-        auto &bySlot = table[original->document()];
+        auto &bySlot = table[original->context()];
         if (bySlot.size() <= generation)
             bySlot.resize(generation + 1);
         bySlot[generation][original->objectNumber()] = copy;
@@ -313,7 +313,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
                 stream->dictionary()->removeObjectForKey("filename");
     }
     for (size_t i = 0; i < objects.size(); ++i) {
-        objects[i]->setDocument(&document);
+        objects[i]->setContext(&document);
         document.setObject(objects[i], uint64_t(i) + 1, 0);
     }
 

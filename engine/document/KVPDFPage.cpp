@@ -226,7 +226,7 @@ std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
             parts.push_back(stream);
     const QByteArray joined = joinedContent(parts, QStringLiteral("Page at index %1").arg(m_pageNumber));
     m_potentialNewStream = KVPDFObjectStream::streamByDeflatingData(joined);
-    m_potentialNewStream->setDocument(m_document);
+    m_potentialNewStream->setContext(m_document);
     return {m_potentialNewStream};
 }
 

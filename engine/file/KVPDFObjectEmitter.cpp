@@ -1,9 +1,10 @@
 #include "KVPDFObjectEmitter.h"
 
 #include "KVPDFDataWriter.h"
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
+#include "KVPDFWriteState.h"
 
 namespace {
 QByteArray decimal(uint64_t value)
@@ -19,21 +20,14 @@ bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t numb
         return false;
     // Strings and streams brought in from another document encrypt (and end their lines) like
     // this document's, with the number they are written under.
-    object->setDocument(&m_document);
+    object->setContext(&m_context);
     object->setObjectNumber(number);
     object->setGeneration(0);
     object->setDirect(false);
-    QByteArray value;
-    if (object.get() == m_encrypt) {
-        // The Encrypt dictionary is the key to the rest and is itself never encrypted.
-        const KVPDFDocument::EncryptionStatus saved = m_document.encryptionStatus();
-        m_document.setEncryptionStatus(KVPDFDocument::EncryptionNone);
-        value = object->directObject();
-        m_document.setEncryptionStatus(saved);
-    } else {
-        value = object->directObject();
-    }
-    const QByteArray &eol = m_document.EOL();
+    // The Encrypt dictionary is the key to the rest and is itself never encrypted.
+    const bool encrypt = m_state.encrypt && object.get() != m_encrypt;
+    const QByteArray value = object->directObject(encrypt ? KVPDFEncryption::Encrypt : KVPDFEncryption::Plain);
+    const QByteArray &eol = m_context.EOL();
     QByteArray text;
     text.reserve(value.size() + 32);
     text.append(decimal(number) + " 0 obj" + eol);
@@ -55,7 +49,7 @@ bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t numb
 
 bool KVPDFObjectEmitter::finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, Table table)
 {
-    const QByteArray &eol = m_document.EOL();
+    const QByteArray &eol = m_context.EOL();
     const uint64_t xref = m_writer.length();
     QByteArray tail;
     switch (table) {
@@ -63,6 +57,6 @@ bool KVPDFObjectEmitter::finish(const std::shared_ptr<KVPDFObjectDictionary> &tr
     case Table::CompleteFromOne: tail = m_xref.tableWithOneSection(1, m_xref.highest() + 1, 65535, eol); break;
     case Table::Update: tail = m_xref.tableWithSectionPerObject(eol); break;
     }
-    tail += KVPDFXrefWriter::trailerAndEnd(trailer, xref, eol);
+    tail += KVPDFXrefWriter::trailerAndEnd(trailer, xref, eol, m_state.encrypt ? KVPDFEncryption::Encrypt : KVPDFEncryption::Plain);
     return m_writer.appendData(tail);
 }

@@ -4,11 +4,12 @@
 // that lets go of each object once written holds only what is still to come.
 //
 // Every object is written as "N 0 obj" EOL value EOL "endobj" EOL in the document's line end,
-// adopted by the document first (so its strings and streams encrypt like the document's, with
-// N), except the Encrypt dictionary, which is written with encryption suspended.
+// adopted by the document first (so its strings and streams encrypt with the document's key
+// and N). Strings and streams encrypt when the write state says the write encrypts, except in
+// the Encrypt dictionary.
 // Bad input: an object without a number is refused (false); a number written twice keeps its
 // first row. Nothing here throws unless the object's own serialisation does.
-// Ownership: refers to the document and the data writer, which must outlive it.
+// Ownership: refers to the document, the data writer and the write state, which must outlive it.
 #include "KVPDFObject.h"
 #include "KVPDFXrefWriter.h"
 
@@ -16,12 +17,16 @@
 #include <unordered_set>
 
 class KVPDFDataWriter;
-class KVPDFDocument;
+class KVPDFObjectContext;
 class KVPDFObjectDictionary;
+struct KVPDFWriteState;
 
 class KVPDFObjectEmitter {
 public:
-    KVPDFObjectEmitter(KVPDFDocument &document, KVPDFDataWriter &writer) : m_document(document), m_writer(writer) {}
+    KVPDFObjectEmitter(KVPDFObjectContext &context, KVPDFDataWriter &writer, const KVPDFWriteState &state)
+        : m_context(context), m_writer(writer), m_state(state)
+    {
+    }
 
     void setEncryptDictionary(const KVPDFObject *encrypt) { m_encrypt = encrypt; }
 
@@ -45,8 +50,9 @@ public:
     bool finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, Table table);
 
 private:
-    KVPDFDocument &m_document;
+    KVPDFObjectContext &m_context;
     KVPDFDataWriter &m_writer;
+    const KVPDFWriteState &m_state;
     const KVPDFObject *m_encrypt = nullptr;
     KVPDFXrefWriter m_xref;
     std::unordered_set<const KVPDFObject *> m_emitted;

@@ -1,6 +1,6 @@
 #include "KVPDFReferenceTranslator.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -35,13 +35,13 @@ void KVPDFReferenceTranslator::drain()
 
 bool KVPDFReferenceTranslator::staysInFile(const KVPDFObject &original) const
 {
-    return !m_state.fullRewrite && original.document() == &m_document && original.objectNumber() != 0
+    return !m_state.fullRewrite && original.context() == &m_context && original.objectNumber() != 0
         && original.objectNumber() < m_fileSize;
 }
 
 void KVPDFReferenceTranslator::settleStrings(const KVPDFObjectPtr &object)
 {
-    if (!object || !object->document() || !object->document()->isDecrypting())
+    if (!object || !object->context() || !object->context()->isDecrypting())
         return;
     std::vector<KVPDFObjectPtr> pending{object};
     std::vector<KVPDFObjectPtr> children;
@@ -67,7 +67,7 @@ KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &referenc
     // The object table is the truth: a cached target can be an older version of an object the
     // program has since replaced in the table (a page whose rotation changed).
     const uint64_t number = cached ? cached->objectNumber() : reference.objectNumber();
-    KVPDFDocument *source = cached ? cached->document() : reference.document();
+    KVPDFObjectContext *source = cached ? cached->context() : reference.context();
     // The full rewrite reads what the program has not read itself only to copy it, and lets it
     // go: a number already copied is not read again.
     // Only for numbers the table has not read: an object it holds is matched by identity, since
@@ -134,7 +134,7 @@ KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &or
             return original;
         settleStrings(original);
         KVPDFObjectPtr copy = original->copy();
-        if (!m_state.fullRewrite && original->document() == &m_document && number != 0)
+        if (!m_state.fullRewrite && original->context() == &m_context && number != 0)
             m_keptNumbers[copy.get()] = number;
         m_state.translate(original, copy, transient);
         m_state.addObject(copy);

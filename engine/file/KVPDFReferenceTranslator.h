@@ -14,7 +14,7 @@
 #include <functional>
 #include <unordered_map>
 
-class KVPDFDocument;
+class KVPDFObjectContext;
 class KVPDFObjectReference;
 struct KVPDFWriteState;
 
@@ -22,8 +22,8 @@ class KVPDFReferenceTranslator {
 public:
     // fileSize: in the working copy, numbers below it name objects already in the file, which
     // stay where they are; 0 for the full rewrite.
-    KVPDFReferenceTranslator(KVPDFDocument &document, KVPDFWriteState &state, uint64_t fileSize = 0)
-        : m_document(document), m_state(state), m_fileSize(fileSize)
+    KVPDFReferenceTranslator(KVPDFObjectContext &context, KVPDFWriteState &state, uint64_t fileSize = 0)
+        : m_context(context), m_state(state), m_fileSize(fileSize)
     {
     }
 
@@ -52,7 +52,7 @@ private:
     KVPDFObjectPtr replacementFor(const KVPDFObjectPtr &original, bool transient);
     bool staysInFile(const KVPDFObject &original) const;
 
-    KVPDFDocument &m_document;
+    KVPDFObjectContext &m_context;
     KVPDFWriteState &m_state;
     uint64_t m_fileSize;
     size_t m_drained = 0;

@@ -1,6 +1,6 @@
 #include "KVPDFTrailer.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -70,7 +70,7 @@ struct KVPDFTrailer::Chain {
         uint64_t valuePosition;
     };
 
-    KVPDFDocument *document = nullptr;
+    KVPDFObjectContext *context = nullptr;
     bool olderThanTable = false;
     std::unordered_map<uint64_t, Entry> claims;
     std::unordered_set<uint64_t> expanded;
@@ -102,7 +102,7 @@ const std::vector<KVPDFTrailer::Chain::Header> &KVPDFTrailer::Chain::walk()
     if (walked)
         return headers;
     walked = true;
-    const QByteArray &data = document->docData();
+    const QByteArray &data = context->docData();
     const char *begin = data.constData();
     const char *end = begin + data.size();
     auto white = [](const char *p) { return kvIsWhite(uint8_t(*p)); };
@@ -144,7 +144,7 @@ const std::vector<KVPDFTrailer::Chain::Header> &KVPDFTrailer::Chain::walk()
 
 bool KVPDFTrailer::Chain::objectTextContains(size_t i, QByteArrayView needle, uint64_t limit) const
 {
-    const QByteArray &data = document->docData();
+    const QByteArray &data = context->docData();
     const char *bytes = data.constData();
     const uint64_t start = headers[i].valuePosition;
     uint64_t stop = i + 1 < headers.size() ? headers[i + 1].headerPosition : uint64_t(data.size());
@@ -158,22 +158,22 @@ bool KVPDFTrailer::Chain::objectTextContains(size_t i, QByteArrayView needle, ui
 
 KVPDFObjectPtr KVPDFTrailer::Chain::readCandidate(size_t i) const
 {
-    const QByteArray &data = document->docData();
+    const QByteArray &data = context->docData();
     const uint64_t stop = i + 1 < headers.size() ? headers[i + 1].headerPosition : uint64_t(data.size());
     // A view at the same address still counts as the file's bytes (KVPDFDocument::isDocData).
     const QByteArray text = QByteArray::fromRawData(data.constData(), qsizetype(stop));
-    return KVPDFParser::objectAtOffset(document, headers[i].valuePosition, text, false, false, false, false);
+    return KVPDFParser::objectAtOffset(context, headers[i].valuePosition, text, false, false, false, false);
 }
 
 bool KVPDFTrailer::Chain::holdsDictionary(uint64_t number) const
 {
-    KVPDFObjectPtr entry = document->objectWithNumber(number);
+    KVPDFObjectPtr entry = context->objectWithNumber(number);
     if (!entry)
         return false;
     if (entry->objectType() != KVPDFObject::TypeReference || entry->dataRange().location == 0)
         return entry->objectType() == KVPDFObject::TypeDictionary;
     try {
-        KVPDFObjectPtr object = KVPDFParser::objectAtOffset(document, entry->dataRange().location, document->docData(),
+        KVPDFObjectPtr object = KVPDFParser::objectAtOffset(context, entry->dataRange().location, context->docData(),
                                                             false, false, false, false);
         return object && object->objectType() == KVPDFObject::TypeDictionary;
     } catch (const FolivoParseFailure &) {
@@ -181,9 +181,9 @@ bool KVPDFTrailer::Chain::holdsDictionary(uint64_t number) const
     }
 }
 
-KVPDFTrailer::KVPDFTrailer(KVPDFDocument *document, std::shared_ptr<Chain> chain, size_t index, bool hasXref,
+KVPDFTrailer::KVPDFTrailer(KVPDFObjectContext *context, std::shared_ptr<Chain> chain, size_t index, bool hasXref,
                            bool isPrevious)
-    : m_document(document), m_chain(std::move(chain)), m_index(index), m_hasXref(hasXref), m_isPrevious(isPrevious)
+    : m_context(context), m_chain(std::move(chain)), m_index(index), m_hasXref(hasXref), m_isPrevious(isPrevious)
 {
 }
 
@@ -199,13 +199,13 @@ void KVPDFTrailer::close()
     }
 }
 
-std::unique_ptr<KVPDFTrailer> KVPDFTrailer::trailerWithOffset(uint64_t offset, KVPDFDocument *document, bool hasXref,
+std::unique_ptr<KVPDFTrailer> KVPDFTrailer::trailerWithOffset(uint64_t offset, KVPDFObjectContext *context, bool hasXref,
                                                               bool isPrevious)
 {
-    if (!document)
+    if (!context)
         return nullptr;
     auto chain = std::make_shared<Chain>();
-    chain->document = document;
+    chain->context = context;
     chain->olderThanTable = isPrevious;
     std::unique_ptr<KVPDFTrailer> newest = section(offset, chain, 0, hasXref, isPrevious);
     if (!newest)
@@ -214,7 +214,7 @@ std::unique_ptr<KVPDFTrailer> KVPDFTrailer::trailerWithOffset(uint64_t offset, K
     // Built iteratively: a chain of any length costs no stack, and the offsets already read
     // (after white space, so "Prev 99" and "Prev 100" meet when byte 99 is a line end) stop
     // loops.
-    const QByteArray &data = document->docData();
+    const QByteArray &data = context->docData();
     std::unordered_set<uint64_t> visited{kvSkipWhite(data, offset)};
     KVPDFTrailer *current = newest.get();
     size_t count = 1;
@@ -261,9 +261,9 @@ std::unique_ptr<KVPDFTrailer> KVPDFTrailer::section(uint64_t offset, const std::
 {
     if (!hasXref)
         return walkSection(offset, chain, index, isPrevious);
-    const QByteArray &data = chain->document->docData();
+    const QByteArray &data = chain->context->docData();
     const uint64_t position = kvSkipWhite(data, offset);
-    std::unique_ptr<KVPDFTrailer> trailer(new KVPDFTrailer(chain->document, chain, index, true, isPrevious));
+    std::unique_ptr<KVPDFTrailer> trailer(new KVPDFTrailer(chain->context, chain, index, true, isPrevious));
     trailer->m_offset = offset;
     if (position < uint64_t(data.size()) && kvIsDigit(uint8_t(data[qsizetype(position)]))) {
         std::shared_ptr<KVPDFObjectStream> stream = trailer->xrefStreamAt(position);
@@ -298,7 +298,7 @@ std::unique_ptr<KVPDFTrailer> KVPDFTrailer::section(uint64_t offset, const std::
 std::unique_ptr<KVPDFTrailer> KVPDFTrailer::walkSection(uint64_t offset, const std::shared_ptr<Chain> &chain, size_t index,
                                                         bool isPrevious)
 {
-    std::unique_ptr<KVPDFTrailer> trailer(new KVPDFTrailer(chain->document, chain, index, false, isPrevious));
+    std::unique_ptr<KVPDFTrailer> trailer(new KVPDFTrailer(chain->context, chain, index, false, isPrevious));
     trailer->m_offset = offset;
     trailer->readWalkTrailer();
     if (!trailer->m_trailerDictionary)
@@ -309,7 +309,7 @@ std::unique_ptr<KVPDFTrailer> KVPDFTrailer::walkSection(uint64_t offset, const s
 
 std::shared_ptr<KVPDFObjectStream> KVPDFTrailer::xrefStreamAt(uint64_t offset)
 {
-    const QByteArray &data = m_document->docData();
+    const QByteArray &data = m_context->docData();
     const uint64_t size = uint64_t(data.size());
     uint64_t p = kvSkipWhite(data, offset);
     uint64_t stop = p;
@@ -331,7 +331,7 @@ std::shared_ptr<KVPDFObjectStream> KVPDFTrailer::xrefStreamAt(uint64_t offset)
     }
     p = kvSkipWhiteAndComments(data, p + 3);
     try {
-        auto stream = kv_cast<KVPDFObjectStream>(KVPDFParser::objectAtOffset(m_document, p, data, false, false, false, false));
+        auto stream = kv_cast<KVPDFObjectStream>(KVPDFParser::objectAtOffset(m_context, p, data, false, false, false, false));
         if (!stream) {
             kvLog(QStringLiteral("Expected stream of type XRef"));
             return nullptr;
@@ -409,7 +409,7 @@ bool KVPDFTrailer::checkStream(const std::shared_ptr<KVPDFObjectStream> &stream,
 
 void KVPDFTrailer::readClassicTable(uint64_t position)
 {
-    const QByteArray &data = m_document->docData();
+    const QByteArray &data = m_context->docData();
     const uint64_t size = uint64_t(data.size());
     const char *bytes = data.constData();
     uint64_t p = kvSkipWhite(data, position + 4);
@@ -439,7 +439,7 @@ void KVPDFTrailer::readClassicTable(uint64_t position)
         p = kvSkipWhite(data, p);
     }
     const uint64_t start = kvSkipWhiteAndComments(data, p + 7);
-    m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(m_document, start, data, false, true, false, false));
+    m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(m_context, start, data, false, true, false, false));
     if (!m_trailerDictionary)
         throw FolivoParseFailure("Trailer must hold a dictionary");
     takeXRefStmOffset();
@@ -451,7 +451,7 @@ void KVPDFTrailer::takeXRefStmOffset()
     if (!value)
         return;
     if (value->objectType() == KVPDFObject::TypeInteger && value->longLongValue() > 0
-        && value->longLongValue() < int64_t(m_document->docData().size()))
+        && value->longLongValue() < int64_t(m_context->docData().size()))
         m_xrefStmOffset = uint64_t(value->longLongValue());
     else
         kvLog(QStringLiteral("Ignoring XRefStm that is not an offset in the data"));
@@ -461,7 +461,7 @@ void KVPDFTrailer::takeXRefStmOffset()
 
 void KVPDFTrailer::readWalkTrailer()
 {
-    const QByteArray &data = m_document->docData();
+    const QByteArray &data = m_context->docData();
     const qsizetype keyword = data.lastIndexOf("trailer");
     // Files written with cross-reference streams keep Root, Info, ID and Encrypt in the
     // stream's dictionary. Whichever comes last in the file, that stream or the last "trailer"
@@ -488,7 +488,7 @@ void KVPDFTrailer::readWalkTrailer()
     try {
         const uint64_t start = kvSkipWhiteAndComments(data, uint64_t(keyword) + 7);
         m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(
-            KVPDFParser::objectAtOffset(m_document, start, data, false, true, false, false));
+            KVPDFParser::objectAtOffset(m_context, start, data, false, true, false, false));
     } catch (const FolivoParseFailure &) {
     }
     if (!m_trailerDictionary)
@@ -532,7 +532,7 @@ bool KVPDFTrailer::setupObjectsFromStream(const std::shared_ptr<KVPDFObjectStrea
 
 bool KVPDFTrailer::enterClassicRows()
 {
-    const QByteArray &data = m_document->docData();
+    const QByteArray &data = m_context->docData();
     const char *bytes = data.constData();
     const char *end = bytes + data.size();
     bool ok = true;
@@ -621,7 +621,7 @@ bool KVPDFTrailer::enterByWalking()
         if (!mayClaim(header.number, rank()))
             continue;
         claim(header.number, rank(), Claim::InUse, 0);
-        m_document->setObject(KVPDFObjectReference::referenceWithObjectNumber(header.number, header.generation, m_document,
+        m_context->setObject(KVPDFObjectReference::referenceWithObjectNumber(header.number, header.generation, m_context,
                                                                              header.valuePosition),
                               header.number, header.generation);
     }
@@ -680,7 +680,7 @@ void KVPDFTrailer::ensureRoot()
             continue;
         }
         m_trailerDictionary->setObject(
-            "Root", KVPDFObjectReference::referenceWithObjectNumber(header.number, header.generation, m_document));
+            "Root", KVPDFObjectReference::referenceWithObjectNumber(header.number, header.generation, m_context));
         kvLog(QStringLiteral("Trailer has no usable Root; took catalogue object %1 found by walking objects").arg(header.number));
         return;
     }
@@ -691,7 +691,7 @@ bool KVPDFTrailer::mayClaim(uint64_t number, unsigned rank) const
     auto claimed = m_chain->claims.find(number);
     if (claimed != m_chain->claims.end())
         return claimed->second.rank >= rank;
-    return !(m_chain->olderThanTable && m_document->objectWithNumber(number));
+    return !(m_chain->olderThanTable && m_context->objectWithNumber(number));
 }
 
 void KVPDFTrailer::claim(uint64_t number, unsigned rank, Claim kind, uint64_t stream)
@@ -701,7 +701,7 @@ void KVPDFTrailer::claim(uint64_t number, unsigned rank, Claim kind, uint64_t st
 
 bool KVPDFTrailer::enterInUse(uint64_t number, uint64_t generation, uint64_t offset, unsigned rank)
 {
-    const QByteArray &data = m_document->docData();
+    const QByteArray &data = m_context->docData();
     if (offset >= uint64_t(data.size())) {
         kvLog(QStringLiteral("Cross reference entry for object %1 points beyond the data (offset %2)").arg(number).arg(offset));
         return false;
@@ -720,7 +720,7 @@ bool KVPDFTrailer::enterInUse(uint64_t number, uint64_t generation, uint64_t off
         position = header->valuePosition;
     }
     claim(number, rank, Claim::InUse, 0);
-    m_document->setObject(KVPDFObjectReference::referenceWithObjectNumber(number, generation, m_document, position), number,
+    m_context->setObject(KVPDFObjectReference::referenceWithObjectNumber(number, generation, m_context, position), number,
                           generation);
     return true;
 }
@@ -732,7 +732,7 @@ void KVPDFTrailer::enterFree(uint64_t number, unsigned rank)
     claim(number, rank, Claim::Free, 0);
     // Generation 0: free rows carry the next generation to use (up to 65535), which says
     // nothing about any object in the table.
-    m_document->setObject(KVPDFObjectNull::nullObject(), number, 0);
+    m_context->setObject(KVPDFObjectNull::nullObject(), number, 0);
 }
 
 void KVPDFTrailer::enterCompressed(uint64_t number, uint64_t stream, unsigned rank)
@@ -742,7 +742,7 @@ void KVPDFTrailer::enterCompressed(uint64_t number, uint64_t stream, unsigned ra
     // An older section's entry set up before this one must not outlive the newer claim.
     auto claimed = m_chain->claims.find(number);
     if (claimed != m_chain->claims.end() && claimed->second.rank > rank)
-        m_document->removeObject(number);
+        m_context->removeObject(number);
     claim(number, rank, Claim::Compressed, stream);
     if (m_resolveLaterSet.insert(stream).second)
         m_resolveLater.push_back(stream);
@@ -754,21 +754,21 @@ void KVPDFTrailer::handleDeferredResolves()
     pending.swap(m_resolveLater);
     m_resolveLaterSet.clear();
     Chain *chain = m_chain.get();
-    KVPDFDocument *document = m_document;
+    KVPDFObjectContext *context = m_context;
     for (const uint64_t streamNumber : pending) {
         if (!chain->expanded.insert(streamNumber).second)
             continue;
         try {
-            auto stream = kv_cast<KVPDFObjectStream>(document->resolveObject(streamNumber, 0));
+            auto stream = kv_cast<KVPDFObjectStream>(context->resolveObject(streamNumber, 0));
             if (!stream) {
                 kvLog(QStringLiteral("Object %1 is named as an object stream but is not a stream").arg(streamNumber));
                 continue;
             }
-            stream->handleCompressedObjects([chain, document, streamNumber](uint64_t member) {
+            stream->handleCompressedObjects([chain, context, streamNumber](uint64_t member) {
                 auto claimed = chain->claims.find(member);
                 if (claimed != chain->claims.end())
                     return claimed->second.kind == Claim::Compressed && claimed->second.stream == streamNumber;
-                return !document->objectWithNumber(member);
+                return !context->objectWithNumber(member);
             });
         } catch (const FolivoParseFailure &failure) {
             kvLog(QStringLiteral("Object stream %1 could not be expanded: %2")

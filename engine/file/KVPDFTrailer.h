@@ -35,7 +35,7 @@
 #include <unordered_set>
 #include <vector>
 
-class KVPDFDocument;
+class KVPDFObjectContext;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
 
@@ -52,7 +52,7 @@ public:
     // hasXref false reads the section by walking the objects. isPrevious: the chain is older
     // than what the table already holds, so it never replaces an entry it did not make.
     // nullptr when a cross-reference stream at `offset` fails its checks.
-    static std::unique_ptr<KVPDFTrailer> trailerWithOffset(uint64_t offset, KVPDFDocument *document, bool hasXref,
+    static std::unique_ptr<KVPDFTrailer> trailerWithOffset(uint64_t offset, KVPDFObjectContext *context, bool hasXref,
                                                           bool isPrevious = false);
 
     // Enters this section's entries (a hybrid's XRefStm entries included) into the table.
@@ -106,7 +106,7 @@ private:
     struct Chain;
     enum class Claim : uint8_t;
 
-    KVPDFTrailer(KVPDFDocument *document, std::shared_ptr<Chain> chain, size_t index, bool hasXref, bool isPrevious);
+    KVPDFTrailer(KVPDFObjectContext *context, std::shared_ptr<Chain> chain, size_t index, bool hasXref, bool isPrevious);
 
     static std::unique_ptr<KVPDFTrailer> section(uint64_t offset, const std::shared_ptr<Chain> &chain, size_t index,
                                                  bool hasXref, bool isPrevious);
@@ -132,7 +132,7 @@ private:
     void enterFree(uint64_t number, unsigned rank);
     void enterCompressed(uint64_t number, uint64_t stream, unsigned rank);
 
-    KVPDFDocument *m_document;
+    KVPDFObjectContext *m_context;
     std::shared_ptr<Chain> m_chain;
     std::shared_ptr<KVPDFObjectDictionary> m_trailerDictionary;
     std::vector<KVPDFRange> m_xrefRanges;

@@ -29,6 +29,9 @@ struct KVPDFWriteState {
     // images alone; 0.9, 0.8 and 0.7 for levels 1 to 3.
     int compressionLevel = 0;
     float compression = 1.0f;
+    // Whether the written strings and streams are encrypted (with the document's key for
+    // writing): exactly when the file written has an Encrypt dictionary.
+    bool encrypt = false;
 
     // old (document, generation, number) -> the object written in its place.
     KVPDFTranslationTable translations;
@@ -45,7 +48,7 @@ struct KVPDFWriteState {
     std::unordered_set<const KVPDFObject *> pageTreeNodes;
     // Whether the resources (or XObject) dictionary under (document, number) names stored
     // imprints, as worked out once per write.
-    std::map<std::pair<const KVPDFDocument *, uint64_t>, bool> namesStoredImprints;
+    std::map<std::pair<const KVPDFObjectContext *, uint64_t>, bool> namesStoredImprints;
     // Told of each copy the reference pass makes (original, copy), before the copy is written.
     std::function<void(const KVPDFObjectPtr &, const KVPDFObjectPtr &)> copied;
 
@@ -102,7 +105,7 @@ struct KVPDFWriteState {
             byIdentity[original.get()] = {original, replacement};
         if (original->objectNumber() == 0)
             return;
-        auto &generations = translations[original->document()];
+        auto &generations = translations[original->context()];
         const uint64_t generation = original->generation();
         // Hostile generation numbers must not size a table; one slot stands in for them.
         const size_t slot = generation < 65536 ? size_t(generation) : 65535;
@@ -116,13 +119,13 @@ struct KVPDFWriteState {
     {
         if (auto it = byIdentity.find(&original); it != byIdentity.end())
             return it->second.second;
-        return translation(original.document(), original.objectNumber());
+        return translation(original.context(), original.objectNumber());
     }
-    KVPDFObjectPtr translation(const KVPDFDocument *document, uint64_t number) const
+    KVPDFObjectPtr translation(const KVPDFObjectContext *context, uint64_t number) const
     {
         if (number == 0)
             return nullptr;
-        auto byDocument = translations.find(document);
+        auto byDocument = translations.find(context);
         if (byDocument == translations.end())
             return nullptr;
         for (const auto &numbers : byDocument->second)

@@ -51,7 +51,7 @@ QByteArray KVPDFXrefWriter::tableWithSectionPerObject(const QByteArray &eol) con
 }
 
 QByteArray KVPDFXrefWriter::trailerAndEnd(const std::shared_ptr<KVPDFObjectDictionary> &trailer, uint64_t xrefOffset,
-                                          const QByteArray &eol)
+                                          const QByteArray &eol, KVPDFEncryption encryption)
 {
-    return "trailer" + eol + trailer->directObject() + eol + "startxref" + eol + decimal(xrefOffset) + eol + "%%EOF" + eol;
+    return "trailer" + eol + trailer->directObject(encryption) + eol + "startxref" + eol + decimal(xrefOffset) + eol + "%%EOF" + eol;
 }

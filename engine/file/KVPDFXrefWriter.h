@@ -9,6 +9,8 @@
 // Bad input: a number given twice keeps its first row; a generation past 65535 is written
 // modulo 65536 (five digits), an offset past ten digits with all its digits.
 // Ownership: a value; holds only its rows.
+#include "KVPDFObject.h"
+
 #include <QByteArray>
 
 #include <cstdint>
@@ -33,9 +35,10 @@ public:
     QByteArray tableWithOneSection(uint64_t first, uint64_t end, uint16_t missingGeneration, const QByteArray &eol) const;
     // "xref" and a one-row section per number given a row (an update).
     QByteArray tableWithSectionPerObject(const QByteArray &eol) const;
-    // "trailer", the dictionary as given, then "startxref", `xrefOffset` and "%%EOF".
+    // "trailer", the dictionary as given (serialised with `encryption`), then "startxref",
+    // `xrefOffset` and "%%EOF".
     static QByteArray trailerAndEnd(const std::shared_ptr<KVPDFObjectDictionary> &trailer, uint64_t xrefOffset,
-                                    const QByteArray &eol);
+                                    const QByteArray &eol, KVPDFEncryption encryption = KVPDFEncryption::AsContext);
 
     static QByteArray row(uint64_t offset, uint64_t generation, bool inUse);
 

@@ -1,6 +1,6 @@
 #include "KVPDFObject.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
@@ -11,10 +11,10 @@
 KVPDFObject::KVPDFObject() = default;
 KVPDFObject::~KVPDFObject() = default;
 
-KVPDFObjectPtr KVPDFObject::placeholder(KVPDFDocument *document, uint64_t number, uint64_t generation, uint64_t offset)
+KVPDFObjectPtr KVPDFObject::placeholder(KVPDFObjectContext *context, uint64_t number, uint64_t generation, uint64_t offset)
 {
     auto object = std::make_shared<KVPDFObject>();
-    object->m_document = document;
+    object->m_context = context;
     object->m_objectNumber = number;
     object->m_generation = generation;
     object->m_dataRange = {offset, 0};
@@ -61,7 +61,7 @@ bool KVPDFObject::isEqual(const KVPDFObject &other) const
 {
     if (this == &other)
         return true;
-    return objectNumber() != 0 && objectNumber() == other.objectNumber() && document() == other.document()
+    return objectNumber() != 0 && objectNumber() == other.objectNumber() && context() == other.context()
         && generation() == other.generation();
 }
 
@@ -81,7 +81,7 @@ int KVPDFObject::compare(const KVPDFObject &other) const
 void KVPDFObject::copyBaseInto(KVPDFObject &target) const
 {
     target.m_type = m_type;
-    target.m_document = m_document;
+    target.m_context = m_context;
     target.m_flags = m_flags;
     target.m_rawLength = m_rawLength;
 }
@@ -98,19 +98,19 @@ KVPDFObjectPtr KVPDFObject::resolvedObject()
 {
     if (m_type != TypeUnknown)
         return shared_from_this();
-    if (!m_document || m_dataRange.location == 0)
+    if (!m_context || m_dataRange.location == 0)
         return nullptr;
-    KVPDFDocument *document = m_document;
+    KVPDFObjectContext *context = m_context;
     // Keep ourselves alive while the table entry is replaced.
     KVPDFObjectPtr self = shared_from_this();
-    if (document->objectWithNumber(m_objectNumber) != self)
-        document->setObject(self, m_objectNumber, m_generation);
-    return document->resolveObject(m_objectNumber, m_generation, !m_container.expired());
+    if (context->objectWithNumber(m_objectNumber) != self)
+        context->setObject(self, m_objectNumber, m_generation);
+    return context->resolveObject(m_objectNumber, m_generation, !m_container.expired());
 }
 
 KVPDFObjectPtr KVPDFObject::resolvedObjectForKey(QByteArrayView) { return nullptr; }
 
-QByteArray KVPDFObject::directObject()
+QByteArray KVPDFObject::syntax(KVPDFEncryption)
 {
     kvLog(QStringLiteral("Failed to get direct object of untyped PDF object"));
     return QByteArray();
@@ -118,7 +118,7 @@ QByteArray KVPDFObject::directObject()
 
 QByteArray KVPDFObject::lineEnd() const
 {
-    return m_document ? m_document->EOL() : QByteArrayLiteral("\n");
+    return m_context ? m_context->EOL() : QByteArrayLiteral("\n");
 }
 
 QByteArray KVPDFObject::indirectObject()
@@ -172,7 +172,7 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
 {
     auto isMarked = [&marks](uint64_t number) { return number < marks.size() && marks[number]; };
     auto mark = [&marks](uint64_t number) {
-        if (number > KVPDFDocument::kMaxObjectNumber)
+        if (number > KVPDFObjectContext::kMaxObjectNumber)
             return;
         if (number >= marks.size())
             marks.resize(number + 1, 0);
@@ -190,21 +190,21 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
             if (!target)
                 continue;
             const uint64_t number = target->objectNumber();
-            if (number == 0 || number > KVPDFDocument::kMaxObjectNumber) {
+            if (number == 0 || number > KVPDFObjectContext::kMaxObjectNumber) {
                 if (walked.insert(target.get()).second)
                     pending.push_back(target);
             } else if (!isMarked(number)) {
-                if (KVPDFDocument *document = object->document()) {
+                if (KVPDFObjectContext *context = object->context()) {
                     // A table entry replaced since this reference cached its target (a page
                     // given a new dictionary) is the current object: never put the stale one back.
-                    KVPDFObjectPtr current = document->objectWithNumber(number);
+                    KVPDFObjectPtr current = context->objectWithNumber(number);
                     if (current && current != target && current->objectType() != TypeUnknown
                         && !(current->objectType() == TypeReference && current->dataRange().location != 0)) {
                         target = current;
                         if (auto reference = std::dynamic_pointer_cast<KVPDFObjectReference>(object))
                             reference->setTarget(current);
                     } else {
-                        document->setObject(target, number, object->generation());
+                        context->setObject(target, number, object->generation());
                     }
                 }
                 mark(number);
@@ -226,7 +226,7 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
             if (!child)
                 continue;
             const uint64_t number = child->objectNumber();
-            const bool unnumbered = number == 0 || number > KVPDFDocument::kMaxObjectNumber;
+            const bool unnumbered = number == 0 || number > KVPDFObjectContext::kMaxObjectNumber;
             if (unnumbered ? walked.insert(child.get()).second : !isMarked(number))
                 pending.push_back(child);
         }

@@ -1,12 +1,13 @@
 #pragma once
 // The base of every PDF value the engine reads or builds. The graph is lazy: a placeholder
 // (type 0) stands for an indirect object not yet parsed and parses on its first
-// resolvedObject(); references cache their target; top-level arrays and dictionaries parse on
-// first use; strings and streams decrypt on first use.
+// resolvedObject(); references cache their target; strings and streams decrypt on first use.
+// An array or dictionary read from bytes is parsed whole at once.
 //
 // Ownership: objects are always held by std::shared_ptr (make them through the classes'
-// factories). A container owns its elements; `container` is a weak back link and `document`
-// a raw back link: the document must outlive the objects it owns.
+// factories). A container owns its elements; `container` is a weak back link and `context`
+// (the document, seen through KVPDFObjectContext) a raw back link: the context must outlive
+// the objects it owns.
 // Threads: one thread at a time per object graph (the shared direct integers are immutable).
 #include <QByteArray>
 #include <QString>
@@ -18,7 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-class KVPDFDocument;
+class KVPDFObjectContext;
 class KVPDFObject;
 using KVPDFObjectPtr = std::shared_ptr<KVPDFObject>;
 
@@ -28,13 +29,17 @@ struct KVPDFRange {
     bool operator==(const KVPDFRange &) const = default;
 };
 
+// Whether the strings and streams of a serialised value are encrypted: as their context says
+// (outside a write), or as the write decided for every object it writes.
+enum class KVPDFEncryption : uint8_t { AsContext, Encrypt, Plain };
+
 // Objects already seen by a reachability pass; the graph keeps them alive during the pass.
 using KVPDFVisitedSet = std::unordered_set<const KVPDFObject *>;
 // Indexed by object number; 1 = marked. The caller sizes it to the highest object number + 1.
 using KVPDFMarkArray = std::vector<uint8_t>;
 // document -> (list indexed by generation) -> object number -> replacement object.
 using KVPDFTranslationTable =
-    std::unordered_map<const KVPDFDocument *, std::vector<std::unordered_map<uint64_t, KVPDFObjectPtr>>>;
+    std::unordered_map<const KVPDFObjectContext *, std::vector<std::unordered_map<uint64_t, KVPDFObjectPtr>>>;
 
 class KVPDFObject : public std::enable_shared_from_this<KVPDFObject> {
 public:
@@ -65,7 +70,7 @@ public:
 
     // A placeholder for indirect object (number, generation) whose text starts at `offset` of
     // the document's bytes.
-    static KVPDFObjectPtr placeholder(KVPDFDocument *document, uint64_t number, uint64_t generation, uint64_t offset);
+    static KVPDFObjectPtr placeholder(KVPDFObjectContext *context, uint64_t number, uint64_t generation, uint64_t offset);
 
     virtual Type objectType() const { return m_type; }
     virtual void setObjectType(Type type) { m_type = Type(type & 0x0F); }
@@ -78,8 +83,8 @@ public:
     virtual void setFlags(uint8_t flags) { m_flags = flags & 0x07; }
     bool hasFlag(Flag f) const { return (flags() & f) != 0; }
 
-    KVPDFDocument *document() const { return m_document; }
-    virtual void setDocument(KVPDFDocument *document) { m_document = document; }
+    KVPDFObjectContext *context() const { return m_context; }
+    virtual void setContext(KVPDFObjectContext *context) { m_context = context; }
     KVPDFRange dataRange() const { return m_dataRange; }
     void setDataRange(KVPDFRange range) { m_dataRange = range; }
     virtual uint64_t objectNumber() const { return m_objectNumber; }
@@ -110,7 +115,7 @@ public:
     virtual KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key);
 
     // PDF syntax of the value.
-    virtual QByteArray directObject();
+    QByteArray directObject(KVPDFEncryption encryption = KVPDFEncryption::AsContext) { return syntax(encryption); }
     // "N G obj" EOL direct EOL "endobj" EOL, with the document's line end.
     QByteArray indirectObject();
 
@@ -138,12 +143,14 @@ public:
     virtual float realValue() const { return 0; }
 
 protected:
+    // The PDF syntax each class writes (directObject).
+    virtual QByteArray syntax(KVPDFEncryption encryption);
     // Copies the fields copy() carries over into `target`.
     void copyBaseInto(KVPDFObject &target) const;
     QByteArray lineEnd() const;
 
     std::weak_ptr<KVPDFObject> m_container;
-    KVPDFDocument *m_document = nullptr;
+    KVPDFObjectContext *m_context = nullptr;
     KVPDFRange m_dataRange;
     uint64_t m_objectNumber = 0;
     uint64_t m_generation = 0;

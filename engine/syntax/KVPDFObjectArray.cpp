@@ -8,19 +8,13 @@
 
 KVPDFObjectArray::KVPDFObjectArray() { m_type = TypeArray; }
 
-std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offset, KVPDFDocument *document,
-                                                                  const QByteArray &data, bool directOnly, bool inText,
-                                                                  bool contained)
+std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayAtOffset(uint64_t offset, KVPDFObjectContext *context,
+                                                                  const QByteArray &data, bool directOnly)
 {
     auto array = std::make_shared<KVPDFObjectArray>();
-    array->m_document = document;
-    array->m_objectData = data;
-    array->m_offset = offset;
+    array->m_context = context;
     array->m_directOnly = directOnly;
-    array->m_inText = inText;
-    array->m_parsed = false;
-    (void)contained;
-    array->parse();
+    array->parse(data, offset);
     return array;
 }
 
@@ -31,21 +25,16 @@ std::shared_ptr<KVPDFObjectArray> KVPDFObjectArray::arrayWithArray(std::vector<K
     return array;
 }
 
-void KVPDFObjectArray::parse()
+void KVPDFObjectArray::parse(const QByteArray &data, uint64_t offset)
 {
-    if (m_parsed)
-        return;
-    m_parsed = true;  // a failure below is not retried
     KVPDFDepthGuard depth;
     if (!depth.ok())
         throw FolivoParseFailure("Folivo failed to parse an object");
-    const QByteArray data = std::move(m_objectData);
-    m_objectData.clear();
     const uint64_t size = uint64_t(data.size());
-    if (m_offset >= size || data[qsizetype(m_offset)] != '[')
+    if (offset >= size || data[qsizetype(offset)] != '[')
         throw FolivoParseFailure("Array must start with '['.");
     m_elements.clear();
-    uint64_t p = m_offset + 1;
+    uint64_t p = offset + 1;
     bool indexed = false;
     for (;;) {
         p = kvSkipWhiteAndComments(data, p);
@@ -63,7 +52,7 @@ void KVPDFObjectArray::parse()
             break;
         }
         uint64_t end = p;
-        KVPDFObjectPtr element = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true,
+        KVPDFObjectPtr element = KVPDFParser::objectAtOffset(m_context, p, data, m_directOnly, true,
                                                              !m_directOnly && indexed, false, &end);
         if (!element) {
             kvLog(QStringLiteral("Unable to parse array element at index: %1").arg(m_elements.size()));
@@ -81,12 +70,11 @@ void KVPDFObjectArray::parse()
         if (indexed)
             element->setFlags(element->flags() | FlagIndexedLookup);
     }
-    m_rawLength = p - m_offset;
+    m_rawLength = p - offset;
 }
 
 const std::vector<KVPDFObjectPtr> &KVPDFObjectArray::value()
 {
-    parse();
     return m_elements;
 }
 
@@ -98,8 +86,6 @@ void KVPDFObjectArray::adopt(const KVPDFObjectPtr &element)
 
 void KVPDFObjectArray::setValue(std::vector<KVPDFObjectPtr> elements)
 {
-    m_parsed = true;
-    m_objectData.clear();
     m_elements = std::move(elements);
     for (const auto &element : m_elements)
         adopt(element);
@@ -119,21 +105,18 @@ KVPDFObjectPtr KVPDFObjectArray::resolvedObjectAtIndex(size_t index)
 
 void KVPDFObjectArray::addObject(const KVPDFObjectPtr &object)
 {
-    parse();
     adopt(object);
     m_elements.push_back(object);
 }
 
 void KVPDFObjectArray::insertObject(const KVPDFObjectPtr &object, size_t index)
 {
-    parse();
     adopt(object);
     m_elements.insert(m_elements.begin() + qsizetype(std::min(index, m_elements.size())), object);
 }
 
 void KVPDFObjectArray::replaceObjectAtIndex(size_t index, const KVPDFObjectPtr &object)
 {
-    parse();
     if (index >= m_elements.size())
         return;
     adopt(object);
@@ -142,36 +125,32 @@ void KVPDFObjectArray::replaceObjectAtIndex(size_t index, const KVPDFObjectPtr &
 
 void KVPDFObjectArray::removeObjectAtIndex(size_t index)
 {
-    parse();
     if (index < m_elements.size())
         m_elements.erase(m_elements.begin() + qsizetype(index));
 }
 
-void KVPDFObjectArray::setDocument(KVPDFDocument *document)
+void KVPDFObjectArray::setContext(KVPDFObjectContext *context)
 {
-    m_document = document;
-    for (const auto &element : value())
+    m_context = context;
+    for (const auto &element : m_elements)
         if (element)
-            element->setDocument(document);
+            element->setContext(context);
 }
 
 void KVPDFObjectArray::setContainer(const std::weak_ptr<KVPDFObject> &container)
 {
     m_container = container;
-    if (m_parsed)
-        for (const auto &element : m_elements)
-            adopt(element);
+    for (const auto &element : m_elements)
+        adopt(element);
 }
 
-QByteArray KVPDFObjectArray::directObject()
+QByteArray KVPDFObjectArray::syntax(KVPDFEncryption encryption)
 {
-    if (!m_parsed && !m_objectData.isEmpty())
-        return m_objectData.mid(qsizetype(m_offset), qsizetype(m_rawLength));
     QByteArray out("[ ");
     for (const auto &element : value()) {
         if (!element)
             continue;
-        out.append(element->directObject());
+        out.append(element->directObject(encryption));
         out.append(' ');
     }
     out.append(']');
@@ -182,7 +161,7 @@ KVPDFObjectPtr KVPDFObjectArray::copy()
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())
-        throw FolivoLogicFailure("Objects nested too deeply to copy");
+        throw FolivoParseFailure("Objects nested too deeply to copy");
     auto array = std::make_shared<KVPDFObjectArray>();
     copyBaseInto(*array);
     std::vector<KVPDFObjectPtr> elements;
@@ -210,8 +189,6 @@ void KVPDFObjectArray::releaseGraph()
 {
     std::vector<KVPDFObjectPtr> elements;
     elements.swap(m_elements);
-    m_objectData.clear();
-    m_parsed = true;
 }
 
 QString KVPDFObjectArray::attributedObject()

@@ -1,15 +1,14 @@
 #pragma once
-// An array (type 5). As the top-level value of an indirect object in a file it keeps the file
-// bytes and parses on first use; elsewhere it parses at once. A parse error raises
-// FolivoParseFailure from the first call that needs the elements.
+// An array (type 5). Read from bytes it parses at once, elements included; a parse error raises
+// FolivoParseFailure from arrayAtOffset.
 #include "KVPDFObject.h"
 
 class KVPDFObjectArray : public KVPDFObject {
 public:
     KVPDFObjectArray();
 
-    static std::shared_ptr<KVPDFObjectArray> arrayAtOffset(uint64_t offset, KVPDFDocument *document, const QByteArray &data,
-                                                           bool directOnly, bool inText, bool contained);
+    static std::shared_ptr<KVPDFObjectArray> arrayAtOffset(uint64_t offset, KVPDFObjectContext *context, const QByteArray &data,
+                                                           bool directOnly);
     static std::shared_ptr<KVPDFObjectArray> arrayWithArray(std::vector<KVPDFObjectPtr> elements);
 
     const std::vector<KVPDFObjectPtr> &value();
@@ -22,13 +21,9 @@ public:
     void replaceObjectAtIndex(size_t index, const KVPDFObjectPtr &object);
     void removeObjectAtIndex(size_t index);
 
-    bool isParsed() const { return m_parsed; }
-    bool isInText() const { return m_inText; }
-    uint64_t offset() const { return m_offset; }
-
-    void setDocument(KVPDFDocument *document) override;
+    void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;
@@ -37,13 +32,9 @@ public:
     QString description() override;
 
 private:
-    void parse();
+    void parse(const QByteArray &data, uint64_t offset);
     void adopt(const KVPDFObjectPtr &element);
 
     std::vector<KVPDFObjectPtr> m_elements;
-    QByteArray m_objectData;
-    uint64_t m_offset = 0;
     bool m_directOnly = false;
-    bool m_inText = false;
-    bool m_parsed = true;
 };

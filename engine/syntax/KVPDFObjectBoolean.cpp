@@ -16,10 +16,10 @@ std::shared_ptr<KVPDFObjectBoolean> KVPDFObjectBoolean::boolWithBool(bool value)
 }
 
 std::shared_ptr<KVPDFObjectBoolean> KVPDFObjectBoolean::boolAtOffset(uint64_t offset, const QByteArray &data,
-                                                                     KVPDFDocument *document)
+                                                                     KVPDFObjectContext *context)
 {
     auto object = std::make_shared<KVPDFObjectBoolean>(false);
-    object->m_document = document;
+    object->m_context = context;
     const char first = offset < uint64_t(data.size()) ? data[qsizetype(offset)] : 0;
     if (first == 'f') {
         if (!kvHasKeyword(data, offset, "false"))
@@ -37,7 +37,7 @@ std::shared_ptr<KVPDFObjectBoolean> KVPDFObjectBoolean::boolAtOffset(uint64_t of
     return object;
 }
 
-QByteArray KVPDFObjectBoolean::directObject() { return m_value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"); }
+QByteArray KVPDFObjectBoolean::syntax(KVPDFEncryption) { return m_value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"); }
 
 KVPDFObjectPtr KVPDFObjectBoolean::copy()
 {

@@ -1,6 +1,6 @@
 #include "KVPDFObjectDictionary.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
@@ -13,18 +13,13 @@
 
 KVPDFObjectDictionary::KVPDFObjectDictionary() { m_type = TypeDictionary; }
 
-std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFDocument *document,
-                                                                                 const QByteArray &data, bool directOnly,
-                                                                                 bool contained)
+std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
+                                                                                 const QByteArray &data, bool directOnly)
 {
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
-    dictionary->m_document = document;
-    dictionary->m_objectData = data;
-    dictionary->m_offset = offset;
+    dictionary->m_context = context;
     dictionary->m_directOnly = directOnly;
-    dictionary->m_parsed = false;
-    (void)contained;
-    dictionary->parse();
+    dictionary->parse(data, offset);
     return dictionary;
 }
 
@@ -35,25 +30,17 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryWithDict
     return dictionary;
 }
 
-void KVPDFObjectDictionary::parse()
+void KVPDFObjectDictionary::parse(const QByteArray &data, uint64_t offset)
 {
-    if (m_parsed)
-        return;
-    m_parsed = true;  // a failure below is not retried
     KVPDFDepthGuard depth;
     if (!depth.ok())
         throw FolivoParseFailure("Folivo failed to parse an object");
-    // The source bytes are not needed once parsed; letting go of them also keeps a dictionary
-    // from holding a view into a buffer it does not own (object-stream members are parsed from
-    // bounded views of the decoded data).
-    const QByteArray data = std::move(m_objectData);
-    m_objectData.clear();
     const uint64_t size = uint64_t(data.size());
-    if (!kvHasKeyword(data, m_offset, "<<"))
+    if (!kvHasKeyword(data, offset, "<<"))
         throw FolivoParseFailure("Dictionary must start with '<<'.");
     m_entries.clear();
     m_index.clear();
-    uint64_t p = m_offset + 2;
+    uint64_t p = offset + 2;
     bool closed = false;
     while (p < size) {
         p = kvSkipWhiteAndComments(data, p);
@@ -81,7 +68,7 @@ void KVPDFObjectDictionary::parse()
         if (kvIsObjectBoundary(data, p))
             break;
         uint64_t end = p;
-        KVPDFObjectPtr value = KVPDFParser::objectAtOffset(m_document, p, data, m_directOnly, true, false, false, &end);
+        KVPDFObjectPtr value = KVPDFParser::objectAtOffset(m_context, p, data, m_directOnly, true, false, false, &end);
         if (!value) {
             kvLog(QStringLiteral("Unable to parse dictionary element at index: %1").arg(m_entries.size()));
             p = std::max(end, p + 1);
@@ -99,12 +86,11 @@ void KVPDFObjectDictionary::parse()
     }
     if (!closed)
         kvLog(QStringLiteral("Dictionary without closing '>>'"));
-    m_rawLength = std::min(p, size) - m_offset;
+    m_rawLength = std::min(p, size) - offset;
 }
 
 const std::vector<KVPDFObjectDictionary::Entry> &KVPDFObjectDictionary::value()
 {
-    parse();
     return m_entries;
 }
 
@@ -126,7 +112,6 @@ void KVPDFObjectDictionary::reindex()
 
 qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
 {
-    parse();
     // Most dictionaries hold a handful of keys: a scan is faster and a hash index per
     // dictionary would cost more memory than the entries themselves.
     if (m_entries.size() <= kLinearLookup) {
@@ -143,7 +128,6 @@ qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
 
 void KVPDFObjectDictionary::setValue(std::vector<Entry> entries)
 {
-    m_parsed = true;
     m_entries.clear();
     m_index.clear();
     for (auto &entry : entries)
@@ -229,7 +213,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionar
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())
-        throw FolivoLogicFailure("Objects nested too deeply to merge");
+        throw FolivoParseFailure("Objects nested too deeply to merge");
     std::vector<Entry> merged = value();
     if (other) {
         for (auto &entry : merged) {
@@ -253,7 +237,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionar
                 merged.push_back(entry);
     }
     auto result = std::make_shared<KVPDFObjectDictionary>();
-    result->m_document = m_document;
+    result->m_context = m_context;
     // Values are shared with the inputs; the result does not claim them as its own.
     result->m_entries = std::move(merged);
     result->reindex();
@@ -262,7 +246,6 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionar
 
 KVPDFObjectPtr KVPDFObjectDictionary::resolvedObject()
 {
-    parse();
     for (auto &entry : m_entries) {
         if (!entry.second || entry.second->objectType() != TypeReference)
             continue;
@@ -273,29 +256,26 @@ KVPDFObjectPtr KVPDFObjectDictionary::resolvedObject()
     return shared_from_this();
 }
 
-void KVPDFObjectDictionary::setDocument(KVPDFDocument *document)
+void KVPDFObjectDictionary::setContext(KVPDFObjectContext *context)
 {
-    if (document == m_document)
+    if (context == m_context)
         return;
-    m_document = document;
+    m_context = context;
     // Parent is not followed, so a page's move does not climb the page tree.
-    for (const auto &entry : value())
+    for (const auto &entry : m_entries)
         if (entry.second && entry.first != "Parent")
-            entry.second->setDocument(document);
+            entry.second->setContext(context);
 }
 
 void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &container)
 {
     m_container = container;
-    if (m_parsed)
-        for (const auto &entry : m_entries)
-            adopt(entry.second);
+    for (const auto &entry : m_entries)
+        adopt(entry.second);
 }
 
-QByteArray KVPDFObjectDictionary::directObject()
+QByteArray KVPDFObjectDictionary::syntax(KVPDFEncryption encryption)
 {
-    if (!m_parsed && !m_objectData.isEmpty())
-        return m_objectData.mid(qsizetype(m_offset), qsizetype(m_rawLength));
     QByteArray out("<< ");
     bool any = false;
     for (const auto &entry : value()) {
@@ -303,7 +283,7 @@ QByteArray KVPDFObjectDictionary::directObject()
             continue;
         out.append(KVPDFObjectName::escapedName(entry.first));
         out.append(' ');
-        out.append(entry.second->directObject());
+        out.append(entry.second->directObject(encryption));
         out.append(' ');
         any = true;
     }
@@ -320,7 +300,7 @@ KVPDFObjectPtr KVPDFObjectDictionary::copy()
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())
-        throw FolivoLogicFailure("Objects nested too deeply to copy");
+        throw FolivoParseFailure("Objects nested too deeply to copy");
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
     copyBaseInto(*dictionary);
     std::vector<Entry> entries;
@@ -350,13 +330,11 @@ void KVPDFObjectDictionary::releaseGraph()
     std::vector<Entry> entries;
     entries.swap(m_entries);
     m_index.clear();
-    m_objectData.clear();
-    m_parsed = true;
 }
 
 QString KVPDFObjectDictionary::attributedObject()
 {
-    const QString eol = m_document ? QString::fromLatin1(m_document->EOL()) : QStringLiteral("\n");
+    const QString eol = m_context ? QString::fromLatin1(m_context->EOL()) : QStringLiteral("\n");
     QString text = QStringLiteral("<< ");
     for (const char *key : {"Type", "Subtype"}) {
         if (KVPDFObjectPtr object = objectForKey(key))

@@ -1,8 +1,7 @@
 #pragma once
 // A dictionary (type 6): keys are name bytes without "/", kept in the order they were read or
-// added. As the top-level value of an indirect object it parses on first use; "Length" keys are
-// resolved to plain integers while parsing. A parse error raises FolivoParseFailure from the
-// first call that needs the entries.
+// added. Read from bytes it parses at once, values included; "Length" keys are resolved to plain
+// integers while parsing. A parse error raises FolivoParseFailure from dictionaryAtOffset.
 #include "KVPDFObject.h"
 
 #include <QHash>
@@ -13,8 +12,8 @@ public:
 
     KVPDFObjectDictionary();
 
-    static std::shared_ptr<KVPDFObjectDictionary> dictionaryAtOffset(uint64_t offset, KVPDFDocument *document,
-                                                                     const QByteArray &data, bool directOnly, bool contained);
+    static std::shared_ptr<KVPDFObjectDictionary> dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
+                                                                     const QByteArray &data, bool directOnly);
     static std::shared_ptr<KVPDFObjectDictionary> dictionaryWithDictionary(std::vector<Entry> entries);
 
     const std::vector<Entry> &value();
@@ -38,14 +37,11 @@ public:
     // other's keys added where absent. Neither input changes.
     std::shared_ptr<KVPDFObjectDictionary> mergeWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &other);
 
-    bool isParsed() const { return m_parsed; }
-    uint64_t offset() const { return m_offset; }
-    const QByteArray &objectData() const { return m_objectData; }
 
     KVPDFObjectPtr resolvedObject() override;
-    void setDocument(KVPDFDocument *document) override;
+    void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;
@@ -54,7 +50,7 @@ public:
     QString description() override;
 
 private:
-    void parse();
+    void parse(const QByteArray &data, uint64_t offset);
     void adopt(const KVPDFObjectPtr &value);
     void reindex();
     qsizetype indexOf(QByteArrayView key);
@@ -62,8 +58,5 @@ private:
     std::vector<Entry> m_entries;
     static constexpr size_t kLinearLookup = 16;
     QHash<QByteArray, qsizetype> m_index;  // built on demand for large dictionaries
-    QByteArray m_objectData;
-    uint64_t m_offset = 0;
     bool m_directOnly = false;
-    bool m_parsed = true;
 };

@@ -31,7 +31,7 @@ public:
     void setDirect(bool) override {}
     uint8_t flags() const override { return FlagDirectInteger; }
     void setFlags(uint8_t) override {}
-    void setDocument(KVPDFDocument *) override {}
+    void setContext(KVPDFObjectContext *) override {}
     uint64_t objectNumber() const override { return 0; }
     void setObjectNumber(uint64_t) override {}
     uint64_t generation() const override { return 0; }

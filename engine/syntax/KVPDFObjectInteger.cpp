@@ -48,11 +48,11 @@ int64_t KVPDFObjectInteger::parseInteger(const char *text, const char *end, size
 }
 
 std::shared_ptr<KVPDFObjectInteger> KVPDFObjectInteger::integerWithPtr(const char *text, const char *end,
-                                                                       KVPDFDocument *document)
+                                                                       KVPDFObjectContext *context)
 {
     size_t consumed = 0;
     auto object = std::make_shared<KVPDFObjectInteger>(parseInteger(text, end, &consumed));
-    object->m_document = document;
+    object->m_context = context;
     object->m_rawLength = consumed;
     return object;
 }
@@ -65,7 +65,7 @@ uint64_t KVPDFObjectInteger::rawLength() const
     return uint64_t(KVPDFObjectSignedToStringInPlace(m_value, buffer) - buffer);
 }
 
-QByteArray KVPDFObjectInteger::directObject()
+QByteArray KVPDFObjectInteger::syntax(KVPDFEncryption)
 {
     char buffer[24];
     return QByteArray(buffer, KVPDFObjectSignedToStringInPlace(m_value, buffer) - buffer);

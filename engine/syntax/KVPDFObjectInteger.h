@@ -9,7 +9,7 @@ public:
     static std::shared_ptr<KVPDFObjectInteger> integerWithLongLong(int64_t value);
     // Reads an optionally signed base-10 integer at `text` (bounded by `end`); the rawLength is
     // the bytes used. Values beyond 64 bits saturate.
-    static std::shared_ptr<KVPDFObjectInteger> integerWithPtr(const char *text, const char *end, KVPDFDocument *document);
+    static std::shared_ptr<KVPDFObjectInteger> integerWithPtr(const char *text, const char *end, KVPDFObjectContext *context);
     static int64_t parseInteger(const char *text, const char *end, size_t *consumed);
 
     int64_t longLongValue() const override { return m_value; }
@@ -17,7 +17,7 @@ public:
     float realValue() const override { return float(m_value); }
     uint64_t rawLength() const override;
 
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     QString description() override;
 

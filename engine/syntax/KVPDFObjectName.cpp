@@ -99,7 +99,7 @@ QByteArray KVPDFObjectName::escapedName(const QByteArray &bytes)
     return out;
 }
 
-QByteArray KVPDFObjectName::directObject() { return escapedName(m_bytes); }
+QByteArray KVPDFObjectName::syntax(KVPDFEncryption) { return escapedName(m_bytes); }
 
 KVPDFObjectPtr KVPDFObjectName::copy()
 {

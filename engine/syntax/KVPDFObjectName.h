@@ -19,7 +19,7 @@ public:
     bool operator==(QByteArrayView other) const { return m_bytes == other; }
 
     bool isEqual(const KVPDFObject &other) const override;
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     static QByteArray escapedName(const QByteArray &bytes);
     KVPDFObjectPtr copy() override;
     QString description() override;

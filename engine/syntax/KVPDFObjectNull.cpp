@@ -12,12 +12,12 @@ KVPDFObjectNull::KVPDFObjectNull()
 std::shared_ptr<KVPDFObjectNull> KVPDFObjectNull::nullObject() { return std::make_shared<KVPDFObjectNull>(); }
 
 std::shared_ptr<KVPDFObjectNull> KVPDFObjectNull::nullAtOffset(uint64_t offset, const QByteArray &data,
-                                                               KVPDFDocument *document)
+                                                               KVPDFObjectContext *context)
 {
     if (!kvHasKeyword(data, offset, "null"))
         throw FolivoParseFailure("Null object does not start with 'null'.");
     auto object = nullObject();
-    object->m_document = document;
+    object->m_context = context;
     return object;
 }
 

@@ -9,10 +9,10 @@ public:
     // A new null object (rawLength 4).
     static std::shared_ptr<KVPDFObjectNull> nullObject();
     // The bytes at `offset` must be "null" (FolivoParseFailure otherwise).
-    static std::shared_ptr<KVPDFObjectNull> nullAtOffset(uint64_t offset, const QByteArray &data, KVPDFDocument *document);
+    static std::shared_ptr<KVPDFObjectNull> nullAtOffset(uint64_t offset, const QByteArray &data, KVPDFObjectContext *context);
 
     KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
-    QByteArray directObject() override { return QByteArrayLiteral("null"); }
+    QByteArray syntax(KVPDFEncryption) override { return QByteArrayLiteral("null"); }
     KVPDFObjectPtr copy() override;
     QString description() override { return QStringLiteral("<KVPDFObjectNull>"); }
 };

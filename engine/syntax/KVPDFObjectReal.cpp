@@ -12,11 +12,11 @@ std::shared_ptr<KVPDFObjectReal> KVPDFObjectReal::realWithFloat(float value)
     return std::make_shared<KVPDFObjectReal>(value);
 }
 
-std::shared_ptr<KVPDFObjectReal> KVPDFObjectReal::realWithPtr(const char *text, const char *end, KVPDFDocument *document)
+std::shared_ptr<KVPDFObjectReal> KVPDFObjectReal::realWithPtr(const char *text, const char *end, KVPDFObjectContext *context)
 {
     const char *stop = text;
     auto object = std::make_shared<KVPDFObjectReal>(KVPDFObjectStrToFloat(text, end, &stop));
-    object->m_document = document;
+    object->m_context = context;
     object->m_rawLength = uint64_t(stop - text);
     return object;
 }
@@ -30,7 +30,7 @@ int64_t KVPDFObjectReal::longLongValue() const
     return int64_t(m_value);
 }
 
-QByteArray KVPDFObjectReal::directObject()
+QByteArray KVPDFObjectReal::syntax(KVPDFEncryption)
 {
     char buffer[64];
     if (!std::isfinite(m_value))

@@ -8,7 +8,7 @@ public:
 
     static std::shared_ptr<KVPDFObjectReal> realWithFloat(float value);
     // Reads number text at `text` (bounded by `end`) with KVPDFObjectStrToFloat; rawLength = bytes used.
-    static std::shared_ptr<KVPDFObjectReal> realWithPtr(const char *text, const char *end, KVPDFDocument *document);
+    static std::shared_ptr<KVPDFObjectReal> realWithPtr(const char *text, const char *end, KVPDFObjectContext *context);
 
     float realValue() const override { return m_value; }
     void setRealValue(float value) { m_value = value; }
@@ -17,7 +17,7 @@ public:
 
     // Whole values as integers ("2"), others with six decimals ("0.500000"); a value that is
     // not a number or infinite is written as 0, since neither has PDF syntax.
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     QString description() override;
 

@@ -1,6 +1,6 @@
 #include "KVPDFObjectReference.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
@@ -19,7 +19,7 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObject(
     auto reference = std::make_shared<KVPDFObjectReference>();
     reference->m_target = target;
     if (target) {
-        reference->m_document = target->document();
+        reference->m_context = target->context();
         reference->m_objectNumber = target->objectNumber();
         reference->m_generation = target->generation();
     }
@@ -27,11 +27,11 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObject(
 }
 
 std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObjectNumber(uint64_t number, uint64_t generation,
-                                                                                      KVPDFDocument *document,
+                                                                                      KVPDFObjectContext *context,
                                                                                       uint64_t position)
 {
     auto reference = std::make_shared<KVPDFObjectReference>();
-    reference->m_document = document;
+    reference->m_context = context;
     reference->m_objectNumber = number;
     reference->m_generation = generation;
     reference->m_dataRange = {position, 0};
@@ -39,7 +39,7 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObjectN
 }
 
 std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(const char *text, const char *end,
-                                                                             KVPDFDocument *document)
+                                                                             KVPDFObjectContext *context)
 {
     auto readUnsigned = [end](const char *&p, bool &ok) {
         uint64_t value = 0;
@@ -64,36 +64,36 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(con
     skipWhite(p);
     if (!okNumber || !okGeneration || p >= end || *p != 'R')
         throw FolivoParseFailure("Object reference has incorrect format");
-    auto reference = referenceWithObjectNumber(number, generation, document);
+    auto reference = referenceWithObjectNumber(number, generation, context);
     reference->m_rawLength = uint64_t(p + 1 - text);
     return reference;
 }
 
 KVPDFObjectPtr KVPDFObjectReference::targetWithoutCaching()
 {
-    if (m_target || !m_document || m_dataRange.location != 0)
+    if (m_target || !m_context || m_dataRange.location != 0)
         return resolvedObject();
-    return m_document->readObjectOnce(m_objectNumber, m_generation);
+    return m_context->readObjectOnce(m_objectNumber, m_generation);
 }
 
 KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
 {
     if (m_target)
         return m_target;
-    if (!m_document)
+    if (!m_context)
         return nullptr;
     KVPDFObjectPtr target;
     // A lazy table entry resolves through the table so that the parsed object replaces it.
-    if (m_dataRange.location == 0 || m_document->objectWithNumber(m_objectNumber).get() == this)
-        target = m_document->resolveObject(m_objectNumber, m_generation, !m_container.expired());
+    if (m_dataRange.location == 0 || m_context->objectWithNumber(m_objectNumber).get() == this)
+        target = m_context->resolveObject(m_objectNumber, m_generation, !m_container.expired());
     else {
         // A reference that knows where its target's text lies (a lazy table entry itself).
-        KVPDFResolveGuard guard(m_document, m_objectNumber);
+        KVPDFResolveGuard guard(m_context, m_objectNumber);
         if (!guard.ok()) {
             kvLog(QStringLiteral("Reference %1 %2 R loops back on itself").arg(m_objectNumber).arg(m_generation));
             return nullptr;
         }
-        target = m_document->objectAtOffset(m_dataRange.location, m_document->docData(), false, false, false, false);
+        target = KVPDFParser::objectAtOffset(m_context, m_dataRange.location, m_context->docData(), false, false, false, false);
         if (target && target->objectType() == TypeReference) {
             // Renumbered below as this reference's target, it would refer to itself.
             kvLog(QStringLiteral("Object %1 %2 is a reference; read as null").arg(m_objectNumber).arg(m_generation));
@@ -104,7 +104,7 @@ KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
         return nullptr;
     target->setObjectNumber(m_objectNumber);
     target->setGeneration(m_generation);
-    target->setDocument(m_document);
+    target->setContext(m_context);
     target->setDirect(false);
     m_target = target;
     return target;
@@ -141,7 +141,7 @@ float KVPDFObjectReference::realValue() const
     return target ? target->realValue() : 0;
 }
 
-QByteArray KVPDFObjectReference::directObject()
+QByteArray KVPDFObjectReference::syntax(KVPDFEncryption)
 {
     const uint64_t number = m_target ? m_target->objectNumber() : m_objectNumber;
     const uint64_t generation = m_target ? m_target->generation() : m_generation;
@@ -156,7 +156,7 @@ QByteArray KVPDFObjectReference::directObject()
 KVPDFObjectPtr KVPDFObjectReference::copy()
 {
     auto reference = std::make_shared<KVPDFObjectReference>();
-    reference->m_document = m_document;
+    reference->m_context = m_context;
     reference->m_objectNumber = m_objectNumber;
     reference->m_generation = m_generation;
     reference->m_dataRange = m_dataRange;
@@ -176,7 +176,7 @@ void KVPDFObjectReference::markSubobjects(KVPDFMarkArray &marks) { KVPDFObject::
 void KVPDFObjectReference::fixReferences(const KVPDFTranslationTable &table)
 {
     const KVPDFObject *target = m_target ? m_target.get() : this;
-    auto byDocument = table.find(target->document());
+    auto byDocument = table.find(target->context());
     if (byDocument == table.end())
         return;
     const uint64_t generation = target->generation();
@@ -205,7 +205,7 @@ QString KVPDFObjectReference::description()
             .arg(m_generation);
     return QStringLiteral("<KVPDFObjectReference, 0x%1>: D:0x%2 0x%3 %4 %5 R 0x%6")
         .arg(quintptr(this), 8, 16, QLatin1Char('0'))
-        .arg(quintptr(m_target->document()), 8, 16, QLatin1Char('0'))
+        .arg(quintptr(m_target->context()), 8, 16, QLatin1Char('0'))
         .arg(quintptr(m_target.get()), 8, 16, QLatin1Char('0'))
         .arg(m_target->objectNumber())
         .arg(m_target->generation())

@@ -11,9 +11,9 @@ public:
     static std::shared_ptr<KVPDFObjectReference> referenceWithObject(const KVPDFObjectPtr &target);
     // `position`: where the target's text starts in the file, 0 when unknown.
     static std::shared_ptr<KVPDFObjectReference> referenceWithObjectNumber(uint64_t number, uint64_t generation,
-                                                                           KVPDFDocument *document, uint64_t position = 0);
+                                                                           KVPDFObjectContext *context, uint64_t position = 0);
     // Reads "N G R" at `text` (bounded by `end`); FolivoParseFailure when the R is missing.
-    static std::shared_ptr<KVPDFObjectReference> referenceWithPtr(const char *text, const char *end, KVPDFDocument *document);
+    static std::shared_ptr<KVPDFObjectReference> referenceWithPtr(const char *text, const char *end, KVPDFObjectContext *context);
 
     const KVPDFObjectPtr &cachedTarget() const { return m_target; }
     void setTarget(const KVPDFObjectPtr &target) { m_target = target; }
@@ -30,7 +30,7 @@ public:
     int64_t longLongValue() const override;
     float realValue() const override;
 
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     using KVPDFObject::subobjects;
     std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &visited) override;

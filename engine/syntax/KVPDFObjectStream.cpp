@@ -1,6 +1,6 @@
 #include "KVPDFObjectStream.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFFilters.h"
 #include "KVPDFJPEG.h"
@@ -22,15 +22,15 @@ KVPDFObjectStream::KVPDFObjectStream()
     m_direct = false;
 }
 
-std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t offset, KVPDFDocument *document,
+std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                                      const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
 {
     auto stream = std::make_shared<KVPDFObjectStream>();
-    stream->m_document = document;
+    stream->m_context = context;
     stream->setDictionary(dictionary);
-    const QByteArray data = document ? document->docData() : QByteArray();
+    const QByteArray data = context ? context->docData() : QByteArray();
     stream->m_rawData = data;
-    stream->m_decrypted = !document || document->pastDecryption();
+    stream->m_decrypted = !context || context->pastDecryption();
     const uint64_t size = uint64_t(data.size());
     const char *bytes = data.constData();
 
@@ -57,7 +57,7 @@ std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t of
     if (!fits) {
         kvLog(QStringLiteral("endstream expected but not found"));
         // Without a document there are no file bytes to search.
-        const uint64_t found = document ? document->endstreamFinder().find(data, start) : KVPDFKeywordFinder::kNotFound;
+        const uint64_t found = context ? context->endstreamFinder().find(data, start) : KVPDFKeywordFinder::kNotFound;
         if (found != KVPDFKeywordFinder::kNotFound) {
             uint64_t end = found;
             // The line end before the keyword belongs to the syntax, not the data.
@@ -71,6 +71,7 @@ std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t of
         }
     }
     stream->m_range = {start, length};
+    stream->m_fileOffset = start;
     const char *endKeyword = strstrtoend(bytes + start + length, "endstream", bytes + std::min(size, start + length + 64));
     stream->m_rawLength = (endKeyword ? uint64_t(endKeyword - bytes) + 9 : start + length) - offset;
     return stream;
@@ -130,14 +131,14 @@ void KVPDFObjectStream::setRange(KVPDFRange range)
 
 void KVPDFObjectStream::decryptIfNeeded()
 {
-    if (m_decrypted || !m_document || !m_document->isDecrypting() || objectNumber() == 0)
+    if (m_decrypted || !m_context || !m_context->isDecrypting() || objectNumber() == 0)
         return;
-    if (m_dictionary && !m_document->streamIsEncrypted(*m_dictionary)) {
+    if (m_dictionary && !m_context->streamIsEncrypted(*m_dictionary)) {
         m_decrypted = true;
         return;
     }
     const QByteArray stored = m_rawData.mid(qsizetype(m_range.location), qsizetype(m_range.length));
-    m_rawData = m_document->decryptData(stored, objectNumber(), generation(), KVPDFDocument::CryptStream);
+    m_rawData = m_context->decryptData(stored, objectNumber(), generation(), KVPDFObjectContext::CryptStream);
     m_range = {0, uint64_t(m_rawData.size())};
     m_hasDecoded = false;
     m_decodedData.clear();
@@ -223,12 +224,14 @@ void checkImageShape(KVPDFObjectDictionary &dictionary, int jpegWidth, int jpegH
     }
 }
 
-// The samples the JPEG holds; `dictionary` (the image's) is checked against them.
-QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+// The samples the JPEG holds; `dictionary` (the image's) is checked against them. A JPEG that
+// does not decode answers nothing, and `failure` receives the message logged.
+QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, QString &failure)
 {
     KVPDFJPEGImage image = KVPDFDecodeJPEG(jpeg);
     if (!image.complete) {
-        kvLog(QStringLiteral("DCTDecode: %1").arg(image.error));
+        failure = QStringLiteral("DCTDecode: %1").arg(image.error);
+        kvLog(failure);
         return QByteArray();
     }
     if (dictionary)
@@ -237,7 +240,7 @@ QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectD
 }
 }
 
-QByteArray KVPDFObjectStream::decode()
+QByteArray KVPDFObjectStream::decode(QString &failure)
 {
     QByteArray data = rawData();
     m_decodeComplete = true;
@@ -281,7 +284,7 @@ QByteArray KVPDFObjectStream::decode()
         }
         const QByteArray &filterName = name->bytes();
         if (filterName == "DCTDecode" || filterName == "DCT") {
-            data = decodeJPEG(data, m_dictionary);
+            data = decodeJPEG(data, m_dictionary, failure);
             if (data.isEmpty())
                 m_decodeComplete = false;
             break;
@@ -289,6 +292,7 @@ QByteArray KVPDFObjectStream::decode()
         KVPDFFilterResult result = KVPDFApplyFilter(filterName, data, predictor, earlyChange);
         data = std::move(result.data);
         if (!result.complete) {
+            failure = result.error;
             m_decodeComplete = false;
             break;
         }
@@ -300,8 +304,14 @@ QByteArray KVPDFObjectStream::decodedData()
 {
     decryptIfNeeded();
     if (!m_hasDecoded) {
-        m_decodedData = decode();
+        QString failure;
+        m_decodedData = decode(failure);
         m_hasDecoded = true;
+        // Reported to the document once, however often the data is decoded again.
+        if (!m_decodeComplete && !failure.isEmpty() && m_context && !m_reportedFailure) {
+            m_reportedFailure = true;
+            m_context->warn({failure, objectNumber(), m_fileOffset});
+        }
     }
     return m_decodedData;
 }
@@ -364,7 +374,7 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
             continue;
         KVPDFObjectPtr object;
         try {
-            object = KVPDFParser::objectAtOffset(m_document, uint64_t(where), view, false, false, false, true);
+            object = KVPDFParser::objectAtOffset(m_context, uint64_t(where), view, false, false, false, true);
         } catch (const FolivoParseFailure &failure) {
             kvLog(QStringLiteral("Object stream %1: member %2: %3")
                       .arg(objectNumber())
@@ -385,8 +395,8 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
         if (object->flags() & FlagDirectInteger)
             object = object->copy();
         object->setFlags(object->flags() | FlagCompressed);
-        if (m_document)
-            m_document->setObject(object, memberNumber, 0);
+        if (m_context)
+            m_context->setObject(object, memberNumber, 0);
     }
     // The members are parsed and own their bytes; the decoded data is made again if asked for.
     m_decodedData.clear();
@@ -398,26 +408,26 @@ KVPDFObjectPtr KVPDFObjectStream::resolvedObjectForKey(QByteArrayView key)
     return m_dictionary ? m_dictionary->resolvedObjectForKey(key) : nullptr;
 }
 
-void KVPDFObjectStream::setDocument(KVPDFDocument *document)
+void KVPDFObjectStream::setContext(KVPDFObjectContext *context)
 {
-    m_document = document;
+    m_context = context;
     if (m_dictionary)
-        m_dictionary->setDocument(document);
+        m_dictionary->setContext(context);
 }
 
-QByteArray KVPDFObjectStream::directObject()
+QByteArray KVPDFObjectStream::syntax(KVPDFEncryption encryption)
 {
     QByteArray data = rawData();
     const QByteArray eol = lineEnd();
-    if (m_document && m_document->isEncrypting() && objectNumber() != 0
-        && (!m_dictionary || m_document->streamIsEncrypted(*m_dictionary)))
-        data = m_document->encryptData(data, objectNumber(), generation(), KVPDFDocument::CryptStream);
+    if (m_context && kvpdf::encrypts(encryption, *m_context) && objectNumber() != 0
+        && (!m_dictionary || m_context->streamIsEncrypted(*m_dictionary)))
+        data = m_context->encryptWithWriteKey(data, objectNumber(), generation(), KVPDFObjectContext::CryptStream);
     auto dictionary = m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy())
                                    : std::make_shared<KVPDFObjectDictionary>();
     // Strings in the copy encrypt with this stream's number.
     dictionary->setContainer(weak_from_this());
     dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(data.size()));
-    QByteArray out = dictionary->directObject();
+    QByteArray out = dictionary->directObject(encryption);
     out.reserve(out.size() + data.size() + 32);
     out.append(eol);
     out.append("stream\r\n");
@@ -441,6 +451,7 @@ KVPDFObjectPtr KVPDFObjectStream::copy()
     stream->m_hasDecoded = m_hasDecoded;
     stream->m_decodedData = m_decodedData;
     stream->m_decodeComplete = m_decodeComplete;
+    stream->m_fileOffset = m_fileOffset;
     return stream;
 }
 

@@ -14,7 +14,7 @@ public:
     KVPDFObjectStream();
 
     // `offset` is the position of the keyword "stream" in the document's bytes.
-    static std::shared_ptr<KVPDFObjectStream> streamAtOffset(uint64_t offset, KVPDFDocument *document,
+    static std::shared_ptr<KVPDFObjectStream> streamAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                              const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
     static std::shared_ptr<KVPDFObjectStream> streamWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary,
                                                                    const QByteArray &data, KVPDFRange range);
@@ -31,7 +31,9 @@ public:
     QByteArray rawData();
     // The decoded bytes, cached. A filter that fails keeps what it decoded; see decodeComplete().
     QByteArray decodedData();
-    // False when the last decode stopped early (a damaged or unsupported filter).
+    // False when the last decode stopped early (a damaged or unsupported filter). The first
+    // such fault is also reported to the context as a warning with the object number and
+    // the offset of the data in the file.
     bool decodeComplete() const { return m_decodeComplete; }
     KVPDFRange range() const { return m_range; }
     void setRange(KVPDFRange range);
@@ -46,8 +48,8 @@ public:
     void handleCompressedObjects(const std::function<bool(uint64_t)> &accept = {});
 
     KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
-    void setDocument(KVPDFDocument *document) override;
-    QByteArray directObject() override;
+    void setContext(KVPDFObjectContext *context) override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;
@@ -57,7 +59,7 @@ public:
 
 private:
     void decryptIfNeeded();
-    QByteArray decode();
+    QByteArray decode(QString &failure);
 
     std::shared_ptr<KVPDFObjectDictionary> m_dictionary;
     QByteArray m_rawData;
@@ -66,4 +68,7 @@ private:
     bool m_hasDecoded = false;
     bool m_decodeComplete = true;
     bool m_decrypted = true;
+    bool m_reportedFailure = false;
+    // Where the data starts in the file's bytes; 0 for a stream not read from a file.
+    uint64_t m_fileOffset = 0;
 };

@@ -1,6 +1,6 @@
 #include "KVPDFObjectString.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
@@ -99,12 +99,12 @@ uint64_t readLiteral(const uint8_t *b, uint64_t size, uint64_t p, QByteArray &ou
 }
 
 std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringAtOffset(uint64_t offset, const QByteArray &data,
-                                                                     KVPDFDocument *source, int stringType,
+                                                                     KVPDFObjectContext *source, int stringType,
                                                                      bool dataOnly, bool indexed)
 {
     auto string = std::make_shared<KVPDFObjectString>();
     if (source) {
-        string->m_document = source;
+        string->m_context = source;
         string->m_decrypted = source->pastDecryption();
     }
     const auto *b = reinterpret_cast<const uint8_t *>(data.constData());
@@ -176,9 +176,9 @@ bool KVPDFObjectString::encryptionNumber(uint64_t &number, uint64_t &generation)
 
 bool KVPDFObjectString::insideEncryptDictionary() const
 {
-    if (!m_document || !m_document->encryptDictionary())
+    if (!m_context || !m_context->encryptDictionary())
         return false;
-    const KVPDFObject *encrypt = m_document->encryptDictionary().get();
+    const KVPDFObject *encrypt = m_context->encryptDictionary().get();
     KVPDFObjectPtr outer = container();
     return outer.get() == encrypt || (outer && outer->objectNumber() && outer->objectNumber() == encrypt->objectNumber());
 }
@@ -193,7 +193,7 @@ bool KVPDFObjectString::insideObjectStream() const
 
 void KVPDFObjectString::decryptIfNeeded()
 {
-    if (m_decrypted || !m_document || !m_document->isDecrypting())
+    if (m_decrypted || !m_context || !m_context->isDecrypting())
         return;
     if (insideObjectStream()) {
         // Object streams are decrypted as a whole; their strings are already plain.
@@ -210,7 +210,7 @@ void KVPDFObjectString::decryptIfNeeded()
     uint64_t number = 0, generation = 0;
     if (!encryptionNumber(number, generation))
         return;
-    m_bytes = m_document->decryptData(m_bytes, number, generation);
+    m_bytes = m_context->decryptData(m_bytes, number, generation);
     m_encoding = encodingFor(m_bytes);
     m_decrypted = true;
 }
@@ -248,16 +248,16 @@ QString KVPDFObjectString::stringValue()
     return kvDecodeTextString(m_bytes);
 }
 
-QByteArray KVPDFObjectString::directObject()
+QByteArray KVPDFObjectString::syntax(KVPDFEncryption encryption)
 {
     QByteArray bytes = stringData();
     // Text the program sets is stored big-endian already; bytes read from a file are written as
     // they were read, since a binary string (an ID) may start with FF FE by chance.
     // The Encrypt dictionary's own strings (O, U) are never encrypted.
-    if (m_document && m_document->isEncrypting() && !insideEncryptDictionary()) {
+    if (m_context && kvpdf::encrypts(encryption, *m_context) && !insideEncryptDictionary()) {
         uint64_t number = 0, generation = 0;
         if (encryptionNumber(number, generation))
-            bytes = m_document->encryptData(bytes, number, generation);
+            bytes = m_context->encryptWithWriteKey(bytes, number, generation, KVPDFObjectContext::CryptString);
     }
     QByteArray out;
     if (!m_literal) {

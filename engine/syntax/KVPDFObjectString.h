@@ -20,7 +20,7 @@ public:
     // FolivoParseFailure on a missing opening bracket or a hex string without ">"; a literal
     // string cut off by the end of the data keeps what was read.
     static std::shared_ptr<KVPDFObjectString> stringAtOffset(uint64_t offset, const QByteArray &data,
-                                                             KVPDFDocument *source, int stringType,
+                                                             KVPDFObjectContext *source, int stringType,
                                                              bool dataOnly = false, bool indexed = false);
 
     bool isLiteral() const { return m_literal; }
@@ -43,7 +43,7 @@ public:
     static void decryptStringsBelow(const KVPDFObjectPtr &root);
     void setData(const QByteArray &bytes);
 
-    QByteArray directObject() override;
+    QByteArray syntax(KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     QString description() override;
 

@@ -1,6 +1,6 @@
 #include "KVPDFParser.h"
 
-#include "KVPDFDocument.h"
+#include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
@@ -215,7 +215,7 @@ bool kvIsObjectBoundary(const QByteArray &data, uint64_t offset)
 
 namespace KVPDFParser {
 
-KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+KVPDFObjectPtr numberAtOffset(KVPDFObjectContext *context, uint64_t offset, const QByteArray &data, bool directOnly,
                               bool contained, uint64_t *end)
 {
     const uint64_t size = uint64_t(data.size());
@@ -231,7 +231,7 @@ KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QB
         ++run;
     const bool hasDot = run < size && bytes[run] == '.';
     if (hasDot) {
-        auto real = KVPDFObjectReal::realWithPtr(bytes + offset, limit, document);
+        auto real = KVPDFObjectReal::realWithPtr(bytes + offset, limit, context);
         if (end)
             *end = offset + std::max<uint64_t>(real->rawLength(), 1);
         return real;
@@ -244,7 +244,7 @@ KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QB
         if (p > generationStart) {
             p = kvSkipWhite(data, p);
             if (p < size && bytes[p] == 'R') {
-                auto reference = KVPDFObjectReference::referenceWithPtr(bytes + offset, limit, document);
+                auto reference = KVPDFObjectReference::referenceWithPtr(bytes + offset, limit, context);
                 if (end)
                     *end = offset + reference->rawLength();
                 return reference;
@@ -256,7 +256,7 @@ KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QB
     if (contained) {
         integer = KVPDFObjectDirectInteger::integerWithPtr(bytes + offset, limit, &consumed);
     } else {
-        auto plain = KVPDFObjectInteger::integerWithPtr(bytes + offset, limit, document);
+        auto plain = KVPDFObjectInteger::integerWithPtr(bytes + offset, limit, context);
         consumed = plain->rawLength();
         integer = plain;
     }
@@ -271,7 +271,7 @@ KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QB
     return integer;
 }
 
-KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, const QByteArray &data, bool directOnly,
                               bool contained, bool indexed, bool compressed, uint64_t *end)
 {
     KVPDFDepthGuard depth;
@@ -291,12 +291,10 @@ KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QB
             return nullptr;
         throw FolivoParseFailure("Folivo failed to parse an object");
     }
-    const bool fileBytes = document && document->isDocData(data);
-    // Deferred parsing only pays off for top-level objects of the file itself.
+    const bool fileBytes = context && context->isDocData(data);
     // Arrays and dictionaries parse at once: finding where an unparsed one ends (to look for a
     // "stream" keyword after it) by searching for keywords misreads "endobj" or "stream" inside
     // a string. Objects stay lazy as a whole: an indirect object parses on first resolution.
-    const bool eager = true;
     KVPDFObjectPtr object;
     uint64_t length = 0;
     const char c = bytes[p];
@@ -305,24 +303,24 @@ KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QB
     case 't':
         if (!kvHasKeyword(data, p, c == 'f' ? "false" : "true"))
             return nullptr;
-        object = fileBytes ? KVPDFObjectBoolean::boolAtOffset(p, data, document)
+        object = fileBytes ? KVPDFObjectBoolean::boolAtOffset(p, data, context)
                            : KVPDFObjectBoolean::boolWithBool(c == 't');
         length = c == 'f' ? 5 : 4;
         break;
     case 'n':
         if (!kvHasKeyword(data, p, "null"))
             return nullptr;
-        object = fileBytes ? KVPDFObjectNull::nullAtOffset(p, data, document) : KVPDFObjectNull::nullObject();
+        object = fileBytes ? KVPDFObjectNull::nullAtOffset(p, data, context) : KVPDFObjectNull::nullObject();
         length = 4;
         break;
     case '[':
-        object = KVPDFObjectArray::arrayAtOffset(p, document, data, directOnly, false, eager);
+        object = KVPDFObjectArray::arrayAtOffset(p, context, data, directOnly);
         length = object->rawLength();
         break;
     case '(':
     case '<':
         if (c == '<' && p + 1 < size && bytes[p + 1] == '<') {
-            auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, document, data, directOnly, eager);
+            auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, context, data, directOnly);
             length = dictionary->rawLength();
             object = dictionary;
             // Stream data lies in the file bytes only; in other data (an object stream, a content
@@ -330,30 +328,30 @@ KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QB
             if (compressed || !fileBytes)
                 break;
             const uint64_t keyword = kvSkipWhite(data, p + length);
-            if (kvHasKeyword(data, keyword, "stream") && keyword + 6 < size && !kvHasKeyword(data, keyword, "endobj")) {
+            if (kvHasKeyword(data, keyword, "stream") && keyword + 6 < size) {
                 dictionary->resolvedObject();
-                auto stream = KVPDFObjectStream::streamAtOffset(keyword, document, dictionary);
+                auto stream = KVPDFObjectStream::streamAtOffset(keyword, context, dictionary);
                 object = stream;
                 length = keyword - p + stream->rawLength();
             }
             break;
         }
-        object = KVPDFObjectString::stringAtOffset(p, data, fileBytes && !directOnly ? document : nullptr,
+        object = KVPDFObjectString::stringAtOffset(p, data, fileBytes && !directOnly ? context : nullptr,
                                                    c == '(' ? KVPDFObjectString::StringLiteral : KVPDFObjectString::StringHex,
                                                    directOnly, indexed);
         if (!fileBytes || directOnly)
-            object->setDocument(document);
+            object->setContext(context);
         length = object->rawLength();
         break;
     case '/':
         object = KVPDFObjectName::nameAtOffset(p, data);
-        object->setDocument(document);
+        object->setContext(context);
         length = object->rawLength();
         break;
     default:
         if (kvIsNumeric(uint8_t(c))) {
             uint64_t numberEnd = p;
-            object = numberAtOffset(document, p, data, directOnly, contained, &numberEnd);
+            object = numberAtOffset(context, p, data, directOnly, contained, &numberEnd);
             if (end)
                 *end = numberEnd;
             return object;

@@ -11,7 +11,7 @@
 #include <map>
 #include <optional>
 
-class KVPDFDocument;
+class KVPDFObjectContext;
 
 // Byte classes.
 enum KVPDFCharClass : uint8_t {
@@ -83,9 +83,9 @@ namespace KVPDFParser {
 // KVPDFDocument::objectAtOffset for the flags.
 // `*end` receives the position after the object (or after the bytes skipped when nothing was
 // recognised), so loops always advance, shared integers included.
-KVPDFObjectPtr objectAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, const QByteArray &data, bool directOnly,
                               bool contained, bool indexed, bool compressed, uint64_t *end = nullptr);
 // A real, integer, shared direct integer or reference at `offset`.
-KVPDFObjectPtr numberAtOffset(KVPDFDocument *document, uint64_t offset, const QByteArray &data, bool directOnly,
+KVPDFObjectPtr numberAtOffset(KVPDFObjectContext *context, uint64_t offset, const QByteArray &data, bool directOnly,
                               bool contained, uint64_t *end = nullptr);
 }

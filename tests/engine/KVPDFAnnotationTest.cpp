@@ -342,7 +342,7 @@ TEST(KVPDFAnnotationBaseTest, ResourceCopiesGoToThePageOncePerTarget)
     EXPECT_EQ(f1, fonts->resolvedObjectForKey("F2"));
     EXPECT_NE(f1, document->objectWithNumber(11));
     EXPECT_EQ(f1->objectNumber(), 0u);
-    EXPECT_EQ(f1->document(), nullptr);
+    EXPECT_EQ(f1->context(), nullptr);
     EXPECT_EQ(document->objectWithNumber(11)->objectNumber(), 11u) << "the originals keep their numbers";
     // The form lists these very resources: that loop is cut in the copy.
     auto form = kv_cast<KVPDFObjectStream>(kv_cast<KVPDFObjectDictionary>(

@@ -4,20 +4,13 @@
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFPage.h"
+#include "KVPDFServices.h"
 #include "KVPDFStandardSecurity.h"
 #include "support/PdfBuilder.h"
 
 #include <gtest/gtest.h>
 
 namespace {
-// Unsets the redraw function however the test ends.
-struct RedrawInstalled {
-    explicit RedrawInstalled(KVPDFRedrawFunction function) { KVPDFDocument::setRedrawFunction(std::move(function)); }
-    ~RedrawInstalled() { KVPDFDocument::setRedrawFunction({}); }
-    RedrawInstalled(const RedrawInstalled &) = delete;
-    RedrawInstalled &operator=(const RedrawInstalled &) = delete;
-};
-
 // A file encrypted with AES-128 crypt filters (V 4, R 4), empty user password, restricted
 // permissions and clear metadata, whose one page does not parse: the open gets past the
 // security step and then fails.
@@ -47,7 +40,9 @@ TEST(KVPDFDocumentStateTest, SecondOpenOnTheSameObjectStartsWithPlainSecurity)
 {
     // The redrawn copy is read by the same document object that read the encrypted file up to
     // its broken page: none of that file's security may carry over to the plain copy.
-    RedrawInstalled redraw([](const QByteArray &) { return PdfBuilder::withPages(2).build(); });
+    KVPDFServices services;
+    services.redraw = [](const QByteArray &) { return PdfBuilder::withPages(2).build(); };
+    KVPDFServices::Installer installed(std::move(services));
     KVPDFOpenResult result = KVPDFOpenResult(-1);
     auto document = KVPDFDocument::documentWithData(aesFileWithBrokenPage(), &result, [] { return true; });
     ASSERT_TRUE(document);

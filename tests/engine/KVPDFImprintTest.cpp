@@ -280,7 +280,7 @@ TEST_F(KVPDFImprintTest, HostileStoredImprintsStillLoadAndStayConfined)
     auto self = kv_cast<KVPDFObjectStream>(
         kv_cast<KVPDFObjectDictionary>(resources->resolvedObjectForKey("XObject"))->resolvedObjectForKey("Self"));
     ASSERT_TRUE(self) << "a form among its own resources is copied once and points at its copy";
-    EXPECT_EQ(self->document(), confined->document().get());
+    EXPECT_EQ(self->context(), confined->document().get());
 
     const auto &bare = imprints[1];
     EXPECT_EQ(bare->location(), QPointF(0, 0));

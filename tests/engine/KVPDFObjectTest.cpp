@@ -161,8 +161,8 @@ TEST(KVPDFObjectModelTest, EqualityFollowsIdentityOrObjectNumber)
     auto b = KVPDFObjectInteger::integerWithLongLong(5);
     EXPECT_FALSE(a->isEqual(*b));
     EXPECT_TRUE(a->isEqual(*a));
-    a->setDocument(&document);
-    b->setDocument(&document);
+    a->setContext(&document);
+    b->setContext(&document);
     a->setObjectNumber(7);
     b->setObjectNumber(7);
     EXPECT_TRUE(a->isEqual(*b));
@@ -180,7 +180,7 @@ TEST(KVPDFObjectModelTest, IndirectFormUsesTheDocumentLineEnd)
     document.setEOL("\r\n");
     auto dictionary = std::make_shared<KVPDFObjectDictionary>();
     dictionary->setObject("A", KVPDFObjectInteger::integerWithLongLong(1));
-    dictionary->setDocument(&document);
+    dictionary->setContext(&document);
     document.setObject(dictionary, 12, 0);
     EXPECT_EQ(dictionary->indirectObject(), "12 0 obj\r\n<< /A 1>>\r\nendobj\r\n");
     auto loose = KVPDFObjectInteger::integerWithLongLong(3);
@@ -388,7 +388,7 @@ TEST(KVPDFObjectModelTest, FixReferencesSwapsTargetsFromTheTable)
 {
     KVPDFDocument document;
     auto original = KVPDFObjectInteger::integerWithLongLong(1);
-    original->setDocument(&document);
+    original->setContext(&document);
     document.setObject(original, 4, 0);
     auto reference = KVPDFObjectReference::referenceWithObject(original);
     auto replacement = KVPDFObjectInteger::integerWithLongLong(2);

@@ -92,7 +92,7 @@ TEST(KVPDFOnePageTest, BuiltDocumentPassesPeerToolsUnderAnyLocale)
 
     std::vector<KVPDFObjectPtr> objects{catalog, pages, page, content, font, info};
     for (size_t i = 0; i < objects.size(); ++i) {
-        objects[i]->setDocument(&document);
+        objects[i]->setContext(&document);
         document.setObject(objects[i], i + 1, 0);
     }
     const QByteArray bytes = writeWithXref(objects, catalog, info);

@@ -1,0 +1,39 @@
+#pragma once
+// A recoverable defect of a file: what went wrong, and where when known (0 for unknown).
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <vector>
+
+struct KVPDFWarning {
+    QString message;
+    uint64_t objectNumber = 0;
+    uint64_t offset = 0;  // of the object's bytes in the file
+    bool operator==(const KVPDFWarning &) const = default;
+};
+
+// The warnings of one document, in the order they were met. Holds at most kMaxRecords: a hostile
+// file can produce one defect per byte.
+class KVPDFWarningSink {
+public:
+    static constexpr size_t kMaxRecords = 100000;
+
+    void add(KVPDFWarning warning)
+    {
+        if (m_records.size() < kMaxRecords)
+            m_records.push_back(std::move(warning));
+    }
+    const std::vector<KVPDFWarning> &records() const { return m_records; }
+    QStringList messages() const
+    {
+        QStringList out;
+        out.reserve(qsizetype(m_records.size()));
+        for (const KVPDFWarning &warning : m_records)
+            out.append(warning.message);
+        return out;
+    }
+
+private:
+    std::vector<KVPDFWarning> m_records;
+};
