@@ -270,11 +270,11 @@ QByteArray KVPDFDocument::createName(bool flattened)
     return name;
 }
 
-std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state)
+namespace {
+// The page's dictionary as a writable copy with what it inherited made its own, a media box
+// (the default paper size when it has none anywhere) and the resources an edit replaced.
+Dictionary ownPageCopy(const Dictionary &original)
 {
-    const Dictionary &original = source.pageDictionary();
-    if (!original)
-        return nullptr;
     auto dictionary = kv_cast<KVPDFObjectDictionary>(writableCopy(original));
     for (const char *key : KVPDFPage::kInheritableKeys)
         if (!dictionary->objectForKey(key))
@@ -291,6 +291,105 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
         dictionary->setObject("Resources", replacement);
     for (const char *key : {"Folivo-NewResources", "FolivoImprints"})
         dictionary->removeObjectForKey(key);
+    return dictionary;
+}
+
+// Writes one content imprint as a form object, named in the page's XObject resources, and the
+// placement stream that draws it; answers a reference to the placement stream.
+KVPDFObjectPtr writeContentImprint(KVPDFDocument &document, const KVPDFImprint &imprint, KVPDFPage &imprintPage,
+                                   PageResources &own, const QTransform &placement, KVPDFWriteState &state)
+{
+    const Dictionary &imprintDictionary = imprintPage.pageDictionary();
+    KVPDFObjectPtr imprintResources = imprintDictionary->objectFromAncestorsForKey("Resources");
+    if (imprintResources)
+        imprintResources = imprintResources->resolvedObject();
+    prepareImprintImages(imprintResources, state);
+
+    const bool flattened = imprint.flatten();
+    const ImprintContent drawn = imprintContent(imprintDictionary);
+    const QRectF box = imprintPage.mediaBox();
+    const QPointF location = imprint.location();
+    std::vector<KVPDFObjectDictionary::Entry> formEntries{
+        {"Type", KVPDFObjectName::nameWithBytes("XObject")},
+        {"Subtype", KVPDFObjectName::nameWithBytes("Form")},
+        {"FormType", KVPDFObjectInteger::integerWithLongLong(1)},
+        {"BBox", numbersArray({box.left(), box.top(), box.right(), box.bottom()})},
+        {"FolivoLocation", numbersArray({location.x(), location.y()})},
+        {"Length", KVPDFObjectInteger::integerWithLongLong(drawn.data.size())},
+    };
+    if (imprintResources)
+        formEntries.emplace_back("Resources", imprintResources->objectNumber() ? referenceTo(imprintResources)
+                                                                               : writableCopy(imprintResources));
+    else
+        formEntries.emplace_back("Resources", std::make_shared<KVPDFObjectDictionary>());
+    formEntries.insert(formEntries.end(), drawn.filterEntries.begin(), drawn.filterEntries.end());
+    if (!flattened) {
+        const QByteArray properties = storedProperties(imprint);
+        if (!properties.isEmpty()) {
+            Stream stored = KVPDFObjectStream::streamByDeflatingData(properties);
+            state.addObject(stored);
+            formEntries.emplace_back("FolivoDictionary", referenceTo(stored));
+        }
+    }
+    Stream form = KVPDFObjectStream::streamWithDictionary(
+        KVPDFObjectDictionary::dictionaryWithDictionary(std::move(formEntries)), drawn.data, {0, uint64_t(drawn.data.size())});
+    state.addObject(form);
+
+    QByteArray name;
+    do
+        name = document.createName(flattened);
+    while (own.xobjects->objectForKey(name));
+    own.xobjects->setObject(name, referenceTo(form));
+
+    const QByteArray tab = document.EOL() + "\t\t\t\t";
+    const QTransform &m = placement;
+    const QByteArray text = "q" + tab + "1 0 0 1 0 0 cm" + tab + fixed(m.m11()) + ' ' + fixed(m.m12()) + ' '
+        + fixed(m.m21()) + ' ' + fixed(m.m22()) + ' ' + fixed(m.dx()) + ' ' + fixed(m.dy()) + " cm" + tab
+        + "1 0 0 1 " + fixed(location.x()) + ' ' + fixed(location.y()) + " cm" + tab + '/' + name + " Do" + document.EOL() + "Q";
+    Stream draw = KVPDFObjectStream::streamWithData(text);
+    draw->dictionary()->setObject("FolivoImprint", referenceTo(form));
+    if (flattened)
+        draw->dictionary()->setObject("Flattened", KVPDFObjectBoolean::boolWithBool(true));
+    state.addObject(draw);
+    return referenceTo(draw);
+}
+
+// Contents from the page's own streams then the imprints' placement streams, the page's own
+// inside one q/Q pair so what it leaves in the graphics state does not move the imprints.
+void setContents(const Dictionary &dictionary, std::vector<KVPDFObjectPtr> contents,
+                 const std::vector<KVPDFObjectPtr> &imprintStreams, KVPDFWriteState &state)
+{
+    if (!imprintStreams.empty()) {
+        // A page saved before has the pair already.
+        const Stream first = contents.empty() ? nullptr : streamOf(contents.front());
+        if (!first || !first->dictionary() || !first->dictionary()->objectForKey("FolivoMarker")) {
+            Stream open = markerStream("q");
+            Stream close = markerStream("Q");
+            state.addObject(open);
+            state.addObject(close);
+            contents.insert(contents.begin(), referenceTo(open));
+            contents.push_back(referenceTo(close));
+        }
+        contents.insert(contents.end(), imprintStreams.begin(), imprintStreams.end());
+        std::vector<KVPDFObjectPtr> listedStreams;
+        for (const auto &stream : imprintStreams)
+            listedStreams.push_back(stream->copy());
+        dictionary->setObject("FolivoImprints", KVPDFObjectArray::arrayWithArray(std::move(listedStreams)));
+    }
+
+    if (contents.size() == 1)
+        dictionary->setObject("Contents", contents.front());
+    else
+        dictionary->setObject("Contents", KVPDFObjectArray::arrayWithArray(std::move(contents)));
+}
+}
+
+std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state)
+{
+    const Dictionary &original = source.pageDictionary();
+    if (!original)
+        return nullptr;
+    Dictionary dictionary = ownPageCopy(original);
 
     // The page's own content, without the live imprint streams of an earlier save.
     const auto listed = storedImprintStreams(original);
@@ -330,86 +429,11 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
             kvLog(QStringLiteral("An imprint of page %1 has no page to draw and is left out").arg(source.pageNumberInDocument() + 1));
             continue;
         }
-        const Dictionary &imprintDictionary = imprintPage->pageDictionary();
-        KVPDFObjectPtr imprintResources = imprintDictionary->objectFromAncestorsForKey("Resources");
-        if (imprintResources)
-            imprintResources = imprintResources->resolvedObject();
-        prepareImprintImages(imprintResources, state);
-
-        const bool flattened = imprint->flatten();
-        const ImprintContent drawn = imprintContent(imprintDictionary);
-        const QRectF box = imprintPage->mediaBox();
-        const QPointF location = imprint->location();
-        std::vector<KVPDFObjectDictionary::Entry> formEntries{
-            {"Type", KVPDFObjectName::nameWithBytes("XObject")},
-            {"Subtype", KVPDFObjectName::nameWithBytes("Form")},
-            {"FormType", KVPDFObjectInteger::integerWithLongLong(1)},
-            {"BBox", numbersArray({box.left(), box.top(), box.right(), box.bottom()})},
-            {"FolivoLocation", numbersArray({location.x(), location.y()})},
-            {"Length", KVPDFObjectInteger::integerWithLongLong(drawn.data.size())},
-        };
-        if (imprintResources)
-            formEntries.emplace_back("Resources", imprintResources->objectNumber() ? referenceTo(imprintResources)
-                                                                                   : writableCopy(imprintResources));
-        else
-            formEntries.emplace_back("Resources", std::make_shared<KVPDFObjectDictionary>());
-        formEntries.insert(formEntries.end(), drawn.filterEntries.begin(), drawn.filterEntries.end());
-        if (!flattened) {
-            const QByteArray properties = storedProperties(*imprint);
-            if (!properties.isEmpty()) {
-                Stream stored = KVPDFObjectStream::streamByDeflatingData(properties);
-                state.addObject(stored);
-                formEntries.emplace_back("FolivoDictionary", referenceTo(stored));
-            }
-        }
-        Stream form = KVPDFObjectStream::streamWithDictionary(
-            KVPDFObjectDictionary::dictionaryWithDictionary(std::move(formEntries)), drawn.data, {0, uint64_t(drawn.data.size())});
-        state.addObject(form);
-
-        QByteArray name;
-        do
-            name = createName(flattened);
-        while (own.xobjects->objectForKey(name));
-        own.xobjects->setObject(name, referenceTo(form));
-
-        const QByteArray tab = m_bytes.eol + "\t\t\t\t";
-        const QTransform &m = placement;
-        const QByteArray text = "q" + tab + "1 0 0 1 0 0 cm" + tab + fixed(m.m11()) + ' ' + fixed(m.m12()) + ' '
-            + fixed(m.m21()) + ' ' + fixed(m.m22()) + ' ' + fixed(m.dx()) + ' ' + fixed(m.dy()) + " cm" + tab
-            + "1 0 0 1 " + fixed(location.x()) + ' ' + fixed(location.y()) + " cm" + tab + '/' + name + " Do" + m_bytes.eol + "Q";
-        Stream draw = KVPDFObjectStream::streamWithData(text);
-        draw->dictionary()->setObject("FolivoImprint", referenceTo(form));
-        if (flattened)
-            draw->dictionary()->setObject("Flattened", KVPDFObjectBoolean::boolWithBool(true));
-        state.addObject(draw);
-        imprintStreams.push_back(referenceTo(draw));
-    }
-
-    if (!imprintStreams.empty()) {
-        // The page's own content runs inside one q/Q pair, so what it leaves in the graphics
-        // state does not move the imprints. A page saved before has the pair already.
-        const Stream first = contents.empty() ? nullptr : streamOf(contents.front());
-        if (!first || !first->dictionary() || !first->dictionary()->objectForKey("FolivoMarker")) {
-            Stream open = markerStream("q");
-            Stream close = markerStream("Q");
-            state.addObject(open);
-            state.addObject(close);
-            contents.insert(contents.begin(), referenceTo(open));
-            contents.push_back(referenceTo(close));
-        }
-        contents.insert(contents.end(), imprintStreams.begin(), imprintStreams.end());
-        std::vector<KVPDFObjectPtr> listedStreams;
-        for (const auto &stream : imprintStreams)
-            listedStreams.push_back(stream->copy());
-        dictionary->setObject("FolivoImprints", KVPDFObjectArray::arrayWithArray(std::move(listedStreams)));
+        imprintStreams.push_back(writeContentImprint(*this, *imprint, *imprintPage, own, placement, state));
     }
     if (own.resources && own.xobjects->count() == 0)
         own.resources->removeObjectForKey("XObject");
-
-    if (contents.size() == 1)
-        dictionary->setObject("Contents", contents.front());
-    else
-        dictionary->setObject("Contents", KVPDFObjectArray::arrayWithArray(std::move(contents)));
+    setContents(dictionary, std::move(contents), imprintStreams, state);
 
     if (withImprints && source.processedAnnotations())
         writeAnnotations(source, dictionary, state);
