@@ -464,6 +464,122 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     return emitter.finish(trailer, KVPDFObjectEmitter::Table::Complete);
 }
 
+// The working copy's update: the page tree, the catalogue and the pages rewritten, each
+// keeping the number it has in the file where it has one, so every reference the file already
+// holds to a page, the page tree or the catalogue stays good.
+class WorkingCopyUpdate {
+public:
+    WorkingCopyUpdate(KVPDFDocument &document, KVPDFWriteState &state) : m_document(document), m_state(state) {}
+
+    // The first number past every object of the file and of the table; `fileSize` becomes the
+    // file's own Size (at least past every section's highest number).
+    static uint64_t firstNewNumber(KVPDFDocument &document, uint64_t &fileSize)
+    {
+        KVPDFTrailer *section = document.trailer();
+        fileSize = uint64_t(std::max<int64_t>(section->trailerDictionary()->integerForKey("Size", 0), 0));
+        for (KVPDFTrailer *older = section; older; older = older->prev())
+            fileSize = std::max(fileSize, older->maxObjectNumber() + 1);
+        uint64_t next = std::max(fileSize, document.objectCount());
+        for (const auto &entry : document.objects())
+            next = std::max(next, entry.first + 1);
+        return next;
+    }
+
+    // Rewrites the page tree, the catalogue and the pages; false when a page cannot be written.
+    bool rewriteStructure()
+    {
+        m_state.newPagesObject = std::make_shared<KVPDFObjectDictionary>();
+        m_state.markWritten(m_state.newPagesObject);
+        keep(m_state.newPagesObject, m_document.pagesObject());
+        for (const KVPDFObjectPtr &node : pageTreeNodes(m_document)) {
+            m_state.pageTreeNodes.insert(node.get());
+            m_state.translate(node, m_state.newPagesObject);
+        }
+        m_catalog = std::make_shared<KVPDFObjectDictionary>();
+        m_state.markWritten(m_catalog);
+        if (m_document.rootObject()) {
+            m_state.translate(m_document.rootObject(), m_catalog);
+            keep(m_catalog, m_document.rootObject());
+        }
+        for (const auto &page : m_document.pages()) {
+            if (!page || !page->pageDictionary())
+                continue;
+            Dictionary dictionary = m_document.page(*page, m_state.withImprints, m_state);
+            if (!dictionary)
+                return false;
+            m_state.pageList.push_back(dictionary);
+            m_state.markWritten(dictionary);
+            m_state.translate(page->pageDictionary(), dictionary);
+            keep(dictionary, page->pageDictionary());
+        }
+        if (const Dictionary &oldCatalog = m_document.rootObject())
+            m_catalog->setValue(kv_cast<KVPDFObjectDictionary>(oldCatalog->copy())->value());
+        m_catalog->setObject("Type", KVPDFObjectName::nameWithBytes("Catalog"));
+        m_catalog->setObject("Pages", referenceTo(m_state.newPagesObject));
+        fillPagesObject(m_state.newPagesObject, m_document.pagesObject(), m_state);
+        return true;
+    }
+
+    // Copies what the rewritten objects reach, renumbering only what the file does not hold.
+    void translate(KVPDFReferenceTranslator &translator)
+    {
+        for (const auto &page : m_state.pageList)
+            translator.translateWithin(page);
+        translator.translateWithin(m_state.newPagesObject);
+        translator.translateWithin(m_catalog);
+        translator.drain();
+    }
+
+    // Every object of the update with its number, in number order; `next` gives new numbers.
+    std::vector<NumberedObject> numberObjects(const KVPDFReferenceTranslator &translator, uint64_t &next)
+    {
+        auto numberFor = [&](const KVPDFObjectPtr &object) {
+            if (auto it = m_kept.find(object.get()); it != m_kept.end())
+                return it->second;
+            if (auto it = translator.keptNumbers().find(object.get());
+                it != translator.keptNumbers().end() && m_usedNumbers.insert(it->second).second)
+                return it->second;
+            return next++;
+        };
+        std::vector<NumberedObject> objects;
+        for (const auto &object : m_state.copyObjects)
+            objects.push_back({object, numberFor(object)});
+        for (const auto &page : m_state.pageList)
+            objects.push_back({page, numberFor(page)});
+        objects.push_back({m_state.newPagesObject, numberFor(m_state.newPagesObject)});
+        objects.push_back({m_catalog, numberFor(m_catalog)});
+        std::sort(objects.begin(), objects.end(), [](const NumberedObject &a, const NumberedObject &b) { return a.number < b.number; });
+        return objects;
+    }
+
+    Dictionary trailer(uint64_t size) const
+    {
+        auto trailer = std::make_shared<KVPDFObjectDictionary>();
+        trailer->setObject("Root", referenceTo(m_catalog));
+        trailer->setObject("Prev", KVPDFObjectInteger::integerWithLongLong(int64_t(m_document.startxref())));
+        trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(size)));
+        // Readers take Info from the newest trailer only; without it the title would be lost.
+        if (KVPDFObjectPtr info = m_document.trailer()->trailerDictionary()->objectForKey("Info"))
+            trailer->setObject("Info", info->copy());
+        trailer->setObject("ID", documentID(m_document));
+        return trailer;
+    }
+
+private:
+    void keep(const KVPDFObjectPtr &written, const KVPDFObjectPtr &original)
+    {
+        if (original && original->context() == &m_document && original->objectNumber() != 0
+            && m_usedNumbers.insert(original->objectNumber()).second)
+            m_kept[written.get()] = original->objectNumber();
+    }
+
+    KVPDFDocument &m_document;
+    KVPDFWriteState &m_state;
+    Dictionary m_catalog;
+    std::unordered_map<const KVPDFObject *, uint64_t> m_kept;
+    std::unordered_set<uint64_t> m_usedNumbers;
+};
+
 bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer)
 {
     const QByteArray &data = document.docData();
@@ -475,88 +591,19 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
         state.fullRewrite = true;
         return writeFullRewrite(document, state, writer, true);
     }
-    uint64_t fileSize = uint64_t(std::max<int64_t>(section->trailerDictionary()->integerForKey("Size", 0), 0));
-    for (KVPDFTrailer *older = section; older; older = older->prev())
-        fileSize = std::max(fileSize, older->maxObjectNumber() + 1);
-    uint64_t next = std::max(fileSize, document.objectCount());
-    for (const auto &entry : document.objects())
-        next = std::max(next, entry.first + 1);
+    uint64_t fileSize = 0;
+    uint64_t next = WorkingCopyUpdate::firstNewNumber(document, fileSize);
 
     // The working copy is the engine's own plain copy of the file, never encrypted.
     state.encrypt = false;
 
-    // Rewritten objects keep their numbers where they have one, so every reference the file
-    // already holds to a page, the page tree or the catalogue stays good.
-    std::unordered_map<const KVPDFObject *, uint64_t> kept;
-    std::unordered_set<uint64_t> usedNumbers;
-    auto keep = [&](const KVPDFObjectPtr &written, const KVPDFObjectPtr &original) {
-        if (original && original->context() == &document && original->objectNumber() != 0
-            && usedNumbers.insert(original->objectNumber()).second)
-            kept[written.get()] = original->objectNumber();
-    };
-
-    state.newPagesObject = std::make_shared<KVPDFObjectDictionary>();
-    state.markWritten(state.newPagesObject);
-    keep(state.newPagesObject, document.pagesObject());
-    for (const KVPDFObjectPtr &node : pageTreeNodes(document)) {
-        state.pageTreeNodes.insert(node.get());
-        state.translate(node, state.newPagesObject);
-    }
-    auto catalog = std::make_shared<KVPDFObjectDictionary>();
-    state.markWritten(catalog);
-    if (document.rootObject()) {
-        state.translate(document.rootObject(), catalog);
-        keep(catalog, document.rootObject());
-    }
-    for (const auto &page : document.pages()) {
-        if (!page || !page->pageDictionary())
-            continue;
-        Dictionary dictionary = document.page(*page, state.withImprints, state);
-        if (!dictionary)
-            return false;
-        state.pageList.push_back(dictionary);
-        state.markWritten(dictionary);
-        state.translate(page->pageDictionary(), dictionary);
-        keep(dictionary, page->pageDictionary());
-    }
-    if (const Dictionary &oldCatalog = document.rootObject())
-        catalog->setValue(kv_cast<KVPDFObjectDictionary>(oldCatalog->copy())->value());
-    catalog->setObject("Type", KVPDFObjectName::nameWithBytes("Catalog"));
-    catalog->setObject("Pages", referenceTo(state.newPagesObject));
-    fillPagesObject(state.newPagesObject, document.pagesObject(), state);
-
+    WorkingCopyUpdate update(document, state);
+    if (!update.rewriteStructure())
+        return false;
     KVPDFReferenceTranslator translator(document, state, fileSize);
-    for (const auto &page : state.pageList)
-        translator.translateWithin(page);
-    translator.translateWithin(state.newPagesObject);
-    translator.translateWithin(catalog);
-    translator.drain();
-
-    std::vector<NumberedObject> objects;
-    auto numberFor = [&](const KVPDFObjectPtr &object) {
-        if (auto it = kept.find(object.get()); it != kept.end())
-            return it->second;
-        if (auto it = translator.keptNumbers().find(object.get());
-            it != translator.keptNumbers().end() && usedNumbers.insert(it->second).second)
-            return it->second;
-        return next++;
-    };
-    for (const auto &object : state.copyObjects)
-        objects.push_back({object, numberFor(object)});
-    for (const auto &page : state.pageList)
-        objects.push_back({page, numberFor(page)});
-    objects.push_back({state.newPagesObject, numberFor(state.newPagesObject)});
-    objects.push_back({catalog, numberFor(catalog)});
-    std::sort(objects.begin(), objects.end(), [](const NumberedObject &a, const NumberedObject &b) { return a.number < b.number; });
-
-    auto trailer = std::make_shared<KVPDFObjectDictionary>();
-    trailer->setObject("Root", referenceTo(catalog));
-    trailer->setObject("Prev", KVPDFObjectInteger::integerWithLongLong(int64_t(document.startxref())));
-    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(std::max(next, objects.back().number + 1))));
-    // Readers take Info from the newest trailer only; without it the title would be lost.
-    if (KVPDFObjectPtr info = document.trailer()->trailerDictionary()->objectForKey("Info"))
-        trailer->setObject("Info", info->copy());
-    trailer->setObject("ID", documentID(document));
+    update.translate(translator);
+    const std::vector<NumberedObject> objects = update.numberObjects(translator, next);
+    const Dictionary trailer = update.trailer(std::max(next, objects.back().number + 1));
 
     if (!writer.appendData(data))
         return false;
