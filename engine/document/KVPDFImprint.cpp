@@ -14,6 +14,7 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 #include "KVPDFServices.h"
+#include "KVPDFWriteState.h"
 
 #include <QFile>
 
@@ -322,7 +323,9 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     trailer->setObject("Root", refTo(catalogue));
     KVPDFMutableDataWriter writer;
     writer.appendData("%PDF-1.3" + document.EOL());
-    KVPDFObjectEmitter emitter(document, writer);
+    // A page of its own with no Encrypt dictionary: everything in it is written plain.
+    const KVPDFWriteState plain;
+    KVPDFObjectEmitter emitter(document, writer, plain);
     for (size_t i = 0; i < objects.size(); ++i)
         emitter.writeObject(objects[i], uint64_t(i) + 1, false);
     emitter.finish(trailer, KVPDFObjectEmitter::Table::CompleteFromOne);
