@@ -1,5 +1,7 @@
 #include "KVPDFParser.h"
 
+#include "KVNumbers.h"
+
 #include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
@@ -180,14 +182,11 @@ uint64_t kvObjectHeaderEnd(const QByteArray &data, uint64_t offset, uint64_t *nu
 {
     const uint64_t size = uint64_t(data.size());
     auto digits = [&](uint64_t p, uint64_t *value) {
-        uint64_t v = 0;
-        for (; p < size && kvIsDigit(uint8_t(data[qsizetype(p)])); ++p) {
-            const uint64_t digit = uint64_t(data[qsizetype(p)] - '0');
-            v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
-        }
+        size_t consumed = 0;
+        const uint64_t v = p < size ? kvParseUnsigned(data.constData() + p, data.constData() + size, &consumed).value_or(0) : 0;
         if (value)
             *value = v;
-        return p;
+        return p + consumed;
     };
     uint64_t p = digits(offset, number);
     if (p == offset)
