@@ -176,3 +176,23 @@ std::optional<int64_t> kvParseSigned(const char *begin, const char *end, size_t 
         return magnitude == limit ? std::numeric_limits<int64_t>::min() : -int64_t(magnitude);
     return int64_t(magnitude);
 }
+
+std::optional<uint64_t> kvParseUnsigned(const char *begin, const char *end, size_t *consumed)
+{
+    if (consumed)
+        *consumed = 0;
+    if (!begin || begin >= end || !isDigit(*begin))
+        return std::nullopt;
+
+    constexpr uint64_t limit = std::numeric_limits<uint64_t>::max();
+    uint64_t value = 0;
+    const char *p = begin;
+    for (; p < end && isDigit(*p); ++p) {
+        const unsigned digit = unsigned(*p - '0');
+        value = value > (limit - digit) / 10 ? limit : value * 10 + digit;
+    }
+
+    if (consumed)
+        *consumed = size_t(p - begin);
+    return value;
+}

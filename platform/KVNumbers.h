@@ -37,3 +37,9 @@ std::optional<double> kvParseDouble(const char *begin, const char *end, size_t *
 // caller's parser still moves past the token. Stops at the first non-digit ("12.5" reads 12
 // and consumes 2). Answers nullopt, *consumed = 0, when no digit follows the optional sign.
 std::optional<int64_t> kvParseSigned(const char *begin, const char *end, size_t *consumed = nullptr);
+
+// Reads one or more decimal digits starting at `begin`, no sign: the form of object numbers,
+// generations and offsets. Every digit is consumed even when the value does not fit: it
+// saturates at UINT64_MAX so the caller still moves past the run in one linear pass. Answers
+// nullopt, *consumed = 0, when `begin` is no digit.
+std::optional<uint64_t> kvParseUnsigned(const char *begin, const char *end, size_t *consumed = nullptr);

@@ -9,6 +9,7 @@
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFParser.h"
+#include "KVNumbers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -23,25 +24,16 @@ namespace {
 uint64_t readDecimal(const QByteArray &data, uint64_t p, uint64_t *stop)
 {
     const uint64_t size = uint64_t(data.size());
-    const char *bytes = data.constData();
-    uint64_t value = 0;
-    while (p < size && kvIsDigit(uint8_t(bytes[p]))) {
-        const uint64_t digit = uint64_t(bytes[p] - '0');
-        value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
-        ++p;
-    }
-    *stop = p;
+    size_t consumed = 0;
+    const uint64_t value = p < size ? kvParseUnsigned(data.constData() + p, data.constData() + size, &consumed).value_or(0) : 0;
+    *stop = p + consumed;
     return value;
 }
 
+// The digits between `begin` and `end`, which the caller has checked are all digits.
 uint64_t readDecimal(const char *begin, const char *end)
 {
-    uint64_t value = 0;
-    for (const char *p = begin; p < end; ++p) {
-        const uint64_t digit = uint64_t(*p - '0');
-        value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
-    }
-    return value;
+    return kvParseUnsigned(begin, end).value_or(0);
 }
 
 // Where the value of object `number` begins when its "N G obj" header stands at `offset`

@@ -1,6 +1,6 @@
 #include "KVPDFObjectInteger.h"
 
-#include <limits>
+#include "KVNumbers.h"
 
 KVPDFObjectInteger::KVPDFObjectInteger(int64_t value) : m_value(value) { m_type = TypeInteger; }
 
@@ -11,40 +11,8 @@ std::shared_ptr<KVPDFObjectInteger> KVPDFObjectInteger::integerWithLongLong(int6
 
 int64_t KVPDFObjectInteger::parseInteger(const char *text, const char *end, size_t *consumed)
 {
-    const char *p = text;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) {
-        negative = *p == '-';
-        ++p;
-    }
-    const char *digits = p;
-    uint64_t magnitude = 0;
-    bool overflow = false;
-    while (p < end && *p >= '0' && *p <= '9') {
-        const uint64_t digit = uint64_t(*p - '0');
-        if (magnitude > (std::numeric_limits<uint64_t>::max() - digit) / 10)
-            overflow = true;
-        else
-            magnitude = magnitude * 10 + digit;
-        ++p;
-    }
-    if (p == digits) {
-        // No digits: nothing is consumed, not even a sign (callers decide how to move on).
-        if (consumed)
-            *consumed = 0;
-        return 0;
-    }
-    if (consumed)
-        *consumed = size_t(p - text);
-    constexpr uint64_t maxPositive = uint64_t(std::numeric_limits<int64_t>::max());
-    if (negative) {
-        if (overflow || magnitude > maxPositive + 1)
-            return std::numeric_limits<int64_t>::min();
-        return magnitude == maxPositive + 1 ? std::numeric_limits<int64_t>::min() : -int64_t(magnitude);
-    }
-    if (overflow || magnitude > maxPositive)
-        return std::numeric_limits<int64_t>::max();
-    return int64_t(magnitude);
+    // No digits: nothing is consumed, not even a sign (callers decide how to move on).
+    return kvParseSigned(text, end, consumed).value_or(0);
 }
 
 std::shared_ptr<KVPDFObjectInteger> KVPDFObjectInteger::integerWithPtr(const char *text, const char *end,

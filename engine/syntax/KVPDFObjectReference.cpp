@@ -7,6 +7,7 @@
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectNull.h"
 #include "KVPDFParser.h"
+#include "KVNumbers.h"
 
 KVPDFObjectReference::KVPDFObjectReference()
 {
@@ -42,15 +43,11 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(con
                                                                              KVPDFObjectContext *context)
 {
     auto readUnsigned = [end](const char *&p, bool &ok) {
-        uint64_t value = 0;
-        const char *start = p;
-        while (p < end && *p >= '0' && *p <= '9') {
-            const uint64_t digit = uint64_t(*p - '0');
-            value = value > (UINT64_MAX - digit) / 10 ? UINT64_MAX : value * 10 + digit;
-            ++p;
-        }
-        ok = p > start;
-        return value;
+        size_t consumed = 0;
+        const std::optional<uint64_t> value = kvParseUnsigned(p, end, &consumed);
+        p += consumed;
+        ok = value.has_value();
+        return value.value_or(0);
     };
     auto skipWhite = [end](const char *&p) {
         while (p < end && kvIsWhite(uint8_t(*p)))

@@ -316,23 +316,22 @@ QByteArray KVPDFObjectStream::decodedData()
     return m_decodedData;
 }
 
-void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_t)> &accept)
+namespace {
+
+struct ObjectStreamMember {
+    uint64_t number;
+    uint64_t offset;
+};
+
+// The (object number, offset) pairs heading an object stream's decoded data, at most `count`,
+// with offsets made absolute by `first`. Reading stops at the first pair that is no pair of
+// numbers; a pair naming no possible object or lying past the data is passed over.
+std::vector<ObjectStreamMember> objectStreamMembers(const QByteArray &data, int64_t count, int64_t first,
+                                                    uint64_t streamNumber)
 {
-    if (!m_dictionary || m_dictionary->nameForKey("Type") != "ObjStm")
-        return;
-    const int64_t count = m_dictionary->integerForKey("N", 0);
-    const int64_t first = m_dictionary->integerForKey("First", 0);
-    const QByteArray data = decodedData();
-    if (data.isEmpty())
-        throw FolivoParseFailure("Folivo expected stream data with length > 0.");
-    const char *begin = data.constData();
-    const char *end = begin + data.size();
-    const char *p = begin;
-    struct Member {
-        uint64_t number;
-        uint64_t offset;
-    };
-    std::vector<Member> members;
+    const char *end = data.constData() + data.size();
+    const char *p = data.constData();
+    std::vector<ObjectStreamMember> members;
     for (int64_t i = 0; i < count && p < end; ++i) {
         while (p < end && kvIsWhite(uint8_t(*p)))
             ++p;
@@ -352,51 +351,73 @@ void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_
             continue;
         const double where = double(first) + double(relative);
         if (where >= double(data.size())) {
-            kvLog(QStringLiteral("Object stream %1: member %2 lies past the data").arg(objectNumber()).arg(uint64_t(number)));
+            kvLog(QStringLiteral("Object stream %1: member %2 lies past the data").arg(streamNumber).arg(uint64_t(number)));
             continue;
         }
         members.push_back({uint64_t(number), uint64_t(where)});
     }
+    return members;
+}
+
+// The member of object stream `streamNumber` at `offset` of `view` (which ends where the next
+// member starts), ready for the object table; nullptr when it does not parse.
+KVPDFObjectPtr objectStreamMember(KVPDFObjectContext *context, const QByteArray &view, uint64_t offset,
+                                  uint64_t streamNumber, uint64_t memberNumber)
+{
+    KVPDFObjectPtr object;
+    try {
+        object = KVPDFParser::objectAtOffset(context, offset, view, false, false, false, true);
+    } catch (const FolivoParseFailure &failure) {
+        kvLog(QStringLiteral("Object stream %1: member %2: %3")
+                  .arg(streamNumber)
+                  .arg(memberNumber)
+                  .arg(QString::fromStdString(failure.reason())));
+        return nullptr;
+    }
+    if (!object)
+        return nullptr;
+    if (object->objectType() == KVPDFObject::TypeReference) {
+        // Entered under the member's number, the reference would take that number as its
+        // target and refer to itself.
+        kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null")
+                  .arg(streamNumber)
+                  .arg(memberNumber));
+        object = KVPDFObjectNull::nullObject();
+    }
+    if (object->flags() & KVPDFObject::FlagDirectInteger)
+        object = object->copy();
+    object->setFlags(object->flags() | KVPDFObject::FlagCompressed);
+    return object;
+}
+
+} // namespace
+
+void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_t)> &accept)
+{
+    if (!m_dictionary || m_dictionary->nameForKey("Type") != "ObjStm")
+        return;
+    const int64_t count = m_dictionary->integerForKey("N", 0);
+    const int64_t first = m_dictionary->integerForKey("First", 0);
+    const QByteArray data = decodedData();
+    if (data.isEmpty())
+        throw FolivoParseFailure("Folivo expected stream data with length > 0.");
+    const std::vector<ObjectStreamMember> members = objectStreamMembers(data, count, first, objectNumber());
     // Each member ends where the next one starts: a member that never closes (a dictionary
     // without ">>") must not be parsed to the end of the data once per member.
     std::vector<uint64_t> starts;
     starts.reserve(members.size());
-    for (const Member &member : members)
+    for (const ObjectStreamMember &member : members)
         starts.push_back(member.offset);
     std::sort(starts.begin(), starts.end());
-    for (const Member &member : members) {
+    for (const ObjectStreamMember &member : members) {
+        if (accept && !accept(member.number))
+            continue;
         auto next = std::upper_bound(starts.begin(), starts.end(), member.offset);
         const uint64_t bound = next == starts.end() ? uint64_t(data.size()) : *next;
-        const QByteArray view = QByteArray::fromRawData(begin, qsizetype(bound));
-        const double where = double(member.offset);
-        const auto memberNumber = member.number;
-        if (accept && !accept(memberNumber))
-            continue;
-        KVPDFObjectPtr object;
-        try {
-            object = KVPDFParser::objectAtOffset(m_context, uint64_t(where), view, false, false, false, true);
-        } catch (const FolivoParseFailure &failure) {
-            kvLog(QStringLiteral("Object stream %1: member %2: %3")
-                      .arg(objectNumber())
-                      .arg(memberNumber)
-                      .arg(QString::fromStdString(failure.reason())));
-            continue;
-        }
-        if (!object)
-            continue;
-        if (object->objectType() == TypeReference) {
-            // Entered under the member's number, the reference would take that number as its
-            // target and refer to itself.
-            kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null")
-                      .arg(objectNumber())
-                      .arg(memberNumber));
-            object = KVPDFObjectNull::nullObject();
-        }
-        if (object->flags() & FlagDirectInteger)
-            object = object->copy();
-        object->setFlags(object->flags() | FlagCompressed);
-        if (m_context)
-            m_context->setObject(object, memberNumber, 0);
+        const QByteArray view = QByteArray::fromRawData(data.constData(), qsizetype(bound));
+        KVPDFObjectPtr object = objectStreamMember(m_context, view, member.offset, objectNumber(), member.number);
+        if (object && m_context)
+            m_context->setObject(object, member.number, 0);
     }
     // The members are parsed and own their bytes; the decoded data is made again if asked for.
     m_decodedData.clear();

@@ -1,5 +1,7 @@
 #include "KVPDFParser.h"
 
+#include "KVNumbers.h"
+
 #include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
@@ -180,14 +182,11 @@ uint64_t kvObjectHeaderEnd(const QByteArray &data, uint64_t offset, uint64_t *nu
 {
     const uint64_t size = uint64_t(data.size());
     auto digits = [&](uint64_t p, uint64_t *value) {
-        uint64_t v = 0;
-        for (; p < size && kvIsDigit(uint8_t(data[qsizetype(p)])); ++p) {
-            const uint64_t digit = uint64_t(data[qsizetype(p)] - '0');
-            v = v > (UINT64_MAX - digit) / 10 ? UINT64_MAX : v * 10 + digit;
-        }
+        size_t consumed = 0;
+        const uint64_t v = p < size ? kvParseUnsigned(data.constData() + p, data.constData() + size, &consumed).value_or(0) : 0;
         if (value)
             *value = v;
-        return p;
+        return p + consumed;
     };
     uint64_t p = digits(offset, number);
     if (p == offset)
@@ -271,6 +270,61 @@ KVPDFObjectPtr numberAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
     return integer;
 }
 
+namespace {
+
+// true, false or null at `p` (whose first byte is 'f', 't' or 'n'); nullptr when the bytes
+// there spell no keyword. Objects of the file's bytes remember where they stand.
+KVPDFObjectPtr keywordAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool fileBytes,
+                         uint64_t *length)
+{
+    const char c = data[qsizetype(p)];
+    if (c == 'n') {
+        if (!kvHasKeyword(data, p, "null"))
+            return nullptr;
+        *length = 4;
+        return fileBytes ? KVPDFObjectNull::nullAtOffset(p, data, context) : KVPDFObjectNull::nullObject();
+    }
+    if (!kvHasKeyword(data, p, c == 'f' ? "false" : "true"))
+        return nullptr;
+    *length = c == 'f' ? 5 : 4;
+    return fileBytes ? KVPDFObjectBoolean::boolAtOffset(p, data, context) : KVPDFObjectBoolean::boolWithBool(c == 't');
+}
+
+// The dictionary at `p`, or the stream it heads when `streamPossible` and a "stream" keyword
+// follows it. *length covers the stream's data and "endstream" too.
+KVPDFObjectPtr dictionaryOrStreamAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool directOnly,
+                                    bool streamPossible, uint64_t *length)
+{
+    auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, context, data, directOnly);
+    *length = dictionary->rawLength();
+    if (!streamPossible)
+        return dictionary;
+    const uint64_t keyword = kvSkipWhite(data, p + *length);
+    if (!kvHasKeyword(data, keyword, "stream") || keyword + 6 >= uint64_t(data.size()))
+        return dictionary;
+    dictionary->resolvedObject();
+    auto stream = KVPDFObjectStream::streamAtOffset(keyword, context, dictionary);
+    *length = keyword - p + stream->rawLength();
+    return stream;
+}
+
+// A literal or hex string at `p`. Only a string of the file's bytes read as part of an
+// indirect object keeps its place there (to be decrypted on first use).
+KVPDFObjectPtr stringAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool fileBytes,
+                        bool directOnly, bool indexed, uint64_t *length)
+{
+    const char c = data[qsizetype(p)];
+    KVPDFObjectPtr object = KVPDFObjectString::stringAtOffset(
+        p, data, fileBytes && !directOnly ? context : nullptr,
+        c == '(' ? KVPDFObjectString::StringLiteral : KVPDFObjectString::StringHex, directOnly, indexed);
+    if (!fileBytes || directOnly)
+        object->setContext(context);
+    *length = object->rawLength();
+    return object;
+}
+
+} // namespace
+
 KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, const QByteArray &data, bool directOnly,
                               bool contained, bool indexed, bool compressed, uint64_t *end)
 {
@@ -301,17 +355,10 @@ KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
     switch (c) {
     case 'f':
     case 't':
-        if (!kvHasKeyword(data, p, c == 'f' ? "false" : "true"))
-            return nullptr;
-        object = fileBytes ? KVPDFObjectBoolean::boolAtOffset(p, data, context)
-                           : KVPDFObjectBoolean::boolWithBool(c == 't');
-        length = c == 'f' ? 5 : 4;
-        break;
     case 'n':
-        if (!kvHasKeyword(data, p, "null"))
+        object = keywordAt(context, p, data, fileBytes, &length);
+        if (!object)
             return nullptr;
-        object = fileBytes ? KVPDFObjectNull::nullAtOffset(p, data, context) : KVPDFObjectNull::nullObject();
-        length = 4;
         break;
     case '[':
         object = KVPDFObjectArray::arrayAtOffset(p, context, data, directOnly);
@@ -319,29 +366,12 @@ KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
         break;
     case '(':
     case '<':
-        if (c == '<' && p + 1 < size && bytes[p + 1] == '<') {
-            auto dictionary = KVPDFObjectDictionary::dictionaryAtOffset(p, context, data, directOnly);
-            length = dictionary->rawLength();
-            object = dictionary;
-            // Stream data lies in the file bytes only; in other data (an object stream, a content
-            // stream) the keyword's offset means nothing there.
-            if (compressed || !fileBytes)
-                break;
-            const uint64_t keyword = kvSkipWhite(data, p + length);
-            if (kvHasKeyword(data, keyword, "stream") && keyword + 6 < size) {
-                dictionary->resolvedObject();
-                auto stream = KVPDFObjectStream::streamAtOffset(keyword, context, dictionary);
-                object = stream;
-                length = keyword - p + stream->rawLength();
-            }
-            break;
-        }
-        object = KVPDFObjectString::stringAtOffset(p, data, fileBytes && !directOnly ? context : nullptr,
-                                                   c == '(' ? KVPDFObjectString::StringLiteral : KVPDFObjectString::StringHex,
-                                                   directOnly, indexed);
-        if (!fileBytes || directOnly)
-            object->setContext(context);
-        length = object->rawLength();
+        // Stream data lies in the file bytes only; in other data (an object stream, a content
+        // stream) the keyword's offset means nothing there.
+        if (c == '<' && p + 1 < size && bytes[p + 1] == '<')
+            object = dictionaryOrStreamAt(context, p, data, directOnly, !compressed && fileBytes, &length);
+        else
+            object = stringAt(context, p, data, fileBytes, directOnly, indexed, &length);
         break;
     case '/':
         object = KVPDFObjectName::nameAtOffset(p, data);

@@ -229,4 +229,41 @@ TEST_F(KVNumbersTest, ParseSignedStopsAtEndPointer)
     EXPECT_EQ(kvParseSigned(nullptr, nullptr, &consumed), std::nullopt);
 }
 
+struct ParseUnsignedCase {
+    const char *name;
+    std::string text;
+    std::optional<uint64_t> expected;
+    size_t consumed;
+};
+
+TEST_F(KVNumbersTest, ParseUnsignedSaturatesAndAdvances)
+{
+    constexpr uint64_t kMaxU64 = std::numeric_limits<uint64_t>::max();
+    const std::vector<ParseUnsignedCase> cases = {
+        {"zero", "0", 0, 1},
+        {"leading zeros", "0012", 12, 4},
+        {"stops at white space", "12 0 R", 12, 2},
+        {"past the signed range", "9223372036854775808", 9223372036854775808ull, 19},
+        {"largest exact", "18446744073709551615", kMaxU64, 20},
+        {"one past largest saturates", "18446744073709551616", kMaxU64, 20},
+        {"long run consumed in full", "999999999999999999999999999999 obj", kMaxU64, 30},
+        {"sign is no digit", "+7", std::nullopt, 0},
+        {"minus is no digit", "-7", std::nullopt, 0},
+        {"empty", "", std::nullopt, 0},
+        {"leading space not skipped", " 5", std::nullopt, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t consumed = 99;
+        const auto value = kvParseUnsigned(c.text.data(), c.text.data() + c.text.size(), &consumed);
+        EXPECT_EQ(value, c.expected);
+        EXPECT_EQ(consumed, c.consumed);
+    }
+    size_t consumed = 99;
+    const std::string text = "4567";
+    EXPECT_EQ(kvParseUnsigned(text.data(), text.data() + 2, &consumed), 45u);
+    EXPECT_EQ(consumed, 2u);
+    EXPECT_EQ(kvParseUnsigned(nullptr, nullptr, &consumed), std::nullopt);
+}
+
 } // namespace
