@@ -4,6 +4,7 @@
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
+#include "KVPDFOperandText.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectName.h"
@@ -29,8 +30,6 @@ double finiteNumber(const KVPDFObjectPtr &object)
     const double value = object ? double(object->realValue()) : 0.0;
     return std::isfinite(value) ? value : 0.0;
 }
-
-QByteArray numberText(double value) { return QByteArray::number(value, 'f', 6); }
 
 double unit(double value) { return std::isfinite(value) ? std::clamp(value, 0.0, 1.0) : 0.0; }
 
@@ -498,7 +497,7 @@ QByteArray KVPDFAnnotation::stringFromColor(const KVColor &color, bool stroke)
 {
     QByteArray out;
     for (float value : color.components()) {
-        out.append(numberText(double(value)));
+        out.append(kvpdf::operandText(double(value)));
         out.append(' ');
     }
     switch (color.space()) {

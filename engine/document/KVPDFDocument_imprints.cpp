@@ -9,6 +9,7 @@
 #include "KVPDFImprint.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
+#include "KVPDFOperandText.h"
 #include "KVPDFObjectBoolean.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectInteger.h"
@@ -53,8 +54,7 @@ KVPDFObjectPtr writableCopy(const KVPDFObjectPtr &original)
     return copy;
 }
 
-// "%f" as C writes it, whatever the locale; a value that is not finite has no PDF syntax.
-QByteArray fixed(double value) { return QByteArray::number(std::isfinite(value) ? value : 0.0, 'f', 6); }
+using kvpdf::operandText;
 
 Stream streamOf(const KVPDFObjectPtr &value)
 {
@@ -343,9 +343,9 @@ KVPDFObjectPtr writeContentImprint(KVPDFDocument &document, const KVPDFImprint &
 
     const QByteArray tab = document.EOL() + "\t\t\t\t";
     const QTransform &m = placement;
-    const QByteArray text = "q" + tab + "1 0 0 1 0 0 cm" + tab + fixed(m.m11()) + ' ' + fixed(m.m12()) + ' '
-        + fixed(m.m21()) + ' ' + fixed(m.m22()) + ' ' + fixed(m.dx()) + ' ' + fixed(m.dy()) + " cm" + tab
-        + "1 0 0 1 " + fixed(location.x()) + ' ' + fixed(location.y()) + " cm" + tab + '/' + name + " Do" + document.EOL() + "Q";
+    const QByteArray text = "q" + tab + "1 0 0 1 0 0 cm" + tab + operandText(m.m11()) + ' ' + operandText(m.m12()) + ' '
+        + operandText(m.m21()) + ' ' + operandText(m.m22()) + ' ' + operandText(m.dx()) + ' ' + operandText(m.dy()) + " cm" + tab
+        + "1 0 0 1 " + operandText(location.x()) + ' ' + operandText(location.y()) + " cm" + tab + '/' + name + " Do" + document.EOL() + "Q";
     Stream draw = KVPDFObjectStream::streamWithData(text);
     draw->dictionary()->setObject("FolivoImprint", referenceTo(form));
     if (flattened)

@@ -4,6 +4,7 @@
 #include "KVPDFDocument.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
+#include "KVPDFOperandText.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectEmitter.h"
 #include "KVPDFObjectInteger.h"
@@ -272,7 +273,7 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     objects.push_back(contentStream);
     KVPDFObjectPtr contents = refTo(contentStream);
     if (placement && !placement->isIdentity()) {
-        auto number = [](double value) { return QByteArray::number(std::isfinite(value) ? value : 0.0, 'f', 6); };
+        const auto number = kvpdf::operandText;
         const QTransform &m = *placement;
         const QByteArray before = "q " + number(m.m11()) + ' ' + number(m.m12()) + ' ' + number(m.m21()) + ' '
             + number(m.m22()) + ' ' + number(m.dx()) + ' ' + number(m.dy()) + " cm " + number(clip.x()) + ' '
