@@ -204,6 +204,162 @@ QString KVPDFImprint::imageFileName(const KVPDFObjectDictionary &imageDictionary
     return stored && stored->stringValue() == path ? path : QString();
 }
 
+namespace {
+// The objects of a one-page PDF built from a form, in the order they are numbered (1..N), with
+// what each copied object stands for, so references among the copies can be turned to them.
+class OnePageBuilder {
+public:
+    // The content stream's dictionary: the form's keys that concern its data.
+    static std::shared_ptr<KVPDFObjectDictionary> contentDictionaryOf(const std::shared_ptr<KVPDFObjectDictionary> &formDictionary)
+    {
+        KVPDFObjectString::decryptStringsBelow(formDictionary);
+        std::vector<KVPDFObjectDictionary::Entry> contentEntries;
+        for (const auto &[key, value] : formDictionary->value()) {
+            if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&key = key](const char *k) { return key == k; }))
+                continue;
+            contentEntries.emplace_back(key, value->copy());
+        }
+        return KVPDFObjectDictionary::dictionaryWithDictionary(std::move(contentEntries));
+    }
+
+    // Copies everything the resources and the content dictionary reach, in walk order, then
+    // the resources themselves (an empty dictionary without any); answers the resources' copy.
+    std::shared_ptr<KVPDFObjectDictionary> copyResources(const std::shared_ptr<KVPDFObjectDictionary> &resources,
+                                                         const std::shared_ptr<KVPDFObjectDictionary> &contentDictionary)
+    {
+        KVPDFVisitedSet visited;
+        std::vector<KVPDFObjectPtr> roots;
+        if (resources) {
+            visited.insert(resources.get());
+            roots.push_back(resources);
+        }
+        roots.push_back(contentDictionary);
+        for (const KVPDFObjectPtr &original : reachableResources(roots, visited)) {
+            KVPDFObjectString::decryptStringsBelow(original);
+            KVPDFObjectPtr copy = original->copy();
+            copy->setDirect(false);
+            enter(original, copy);
+            m_objects.push_back(copy);
+        }
+        std::shared_ptr<KVPDFObjectDictionary> resourcesCopy;
+        if (resources) {
+            KVPDFObjectString::decryptStringsBelow(resources);
+            resourcesCopy = kv_cast<KVPDFObjectDictionary>(resources->copy());
+            enter(resources, resourcesCopy);
+        } else {
+            resourcesCopy = std::make_shared<KVPDFObjectDictionary>();
+        }
+        resourcesCopy->setDirect(false);
+        m_objects.push_back(resourcesCopy);
+        return resourcesCopy;
+    }
+
+    // The page's Contents: the form's bytes, and around them, with a placement, the streams
+    // that set its matrix and clip.
+    KVPDFObjectPtr contents(const std::shared_ptr<KVPDFObjectDictionary> &contentDictionary, const QByteArray &content,
+                            const std::optional<QTransform> &placement, const QRectF &clip)
+    {
+        auto contentStream = KVPDFObjectStream::streamWithDictionary(contentDictionary, content, {0, uint64_t(content.size())});
+        contentDictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(content.size()));
+        m_objects.push_back(contentStream);
+        if (!placement || placement->isIdentity())
+            return refTo(contentStream);
+        const auto number = kvpdf::operandText;
+        const QTransform &m = *placement;
+        const QByteArray before = "q " + number(m.m11()) + ' ' + number(m.m12()) + ' ' + number(m.m21()) + ' '
+            + number(m.m22()) + ' ' + number(m.dx()) + ' ' + number(m.dy()) + " cm " + number(clip.x()) + ' '
+            + number(clip.y()) + ' ' + number(clip.width()) + ' ' + number(clip.height()) + " re W n\n";
+        auto opening = KVPDFObjectStream::streamWithData(before);
+        auto closing = KVPDFObjectStream::streamWithData("\nQ\n");
+        m_objects.push_back(opening);
+        m_objects.push_back(closing);
+        return KVPDFObjectArray::arrayWithArray({refTo(opening), refTo(contentStream), refTo(closing)});
+    }
+
+    // The page, its one-leaf page tree and the catalogue; answers the catalogue.
+    std::shared_ptr<KVPDFObjectDictionary> pageAndCatalogue(const std::shared_ptr<KVPDFObjectDictionary> &resourcesCopy,
+                                                            const KVPDFObjectPtr &contents, const KVPDFObjectPtr &mediaBox)
+    {
+        auto page = std::make_shared<KVPDFObjectDictionary>();
+        auto pages = std::make_shared<KVPDFObjectDictionary>();
+        pages->setObject("Type", nameObject("Pages"));
+        pages->setObject("Kids", KVPDFObjectArray::arrayWithArray({refTo(page)}));
+        pages->setObject("Count", KVPDFObjectInteger::integerWithLongLong(1));
+        m_objects.push_back(page);
+        m_objects.push_back(pages);
+        page->setObject("Type", nameObject("Page"));
+        page->setObject("Resources", refTo(resourcesCopy));
+        page->setObject("Contents", contents);
+        page->setObject("Parent", refTo(pages));
+        page->setObject("MediaBox", numberArrayCopy(mediaBox));
+        auto catalogue = std::make_shared<KVPDFObjectDictionary>();
+        catalogue->setObject("Type", nameObject("Catalog"));
+        catalogue->setObject("Version", nameObject("1.4"));
+        catalogue->setObject("Pages", refTo(pages));
+        m_objects.push_back(catalogue);
+        return catalogue;
+    }
+
+    // References among the copies lead to the copies; any other reference is confined (see
+    // confineReferences). Then every object joins `document` under its number.
+    void settleInto(KVPDFDocument &document)
+    {
+        std::unordered_set<const KVPDFObject *> members;
+        for (const auto &object : m_objects)
+            members.insert(object.get());
+        for (const auto &object : m_objects) {
+            object->fixReferences(m_table);
+            confineReferences(object, members, m_copyOf);
+            // A path read from a file is never trusted; see the header.
+            if (auto stream = kv_cast<KVPDFObjectStream>(object))
+                if (stream->dictionary() && stream->dictionary()->nameForKey("Subtype") == "Image")
+                    stream->dictionary()->removeObjectForKey("filename");
+        }
+        for (size_t i = 0; i < m_objects.size(); ++i) {
+            m_objects[i]->setContext(&document);
+            document.setObject(m_objects[i], uint64_t(i) + 1, 0);
+        }
+    }
+
+    QByteArray write(KVPDFDocument &document, const std::shared_ptr<KVPDFObjectDictionary> &catalogue) const
+    {
+        auto trailer = std::make_shared<KVPDFObjectDictionary>();
+        trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(m_objects.size()) + 1));
+        trailer->setObject("Root", refTo(catalogue));
+        KVPDFMutableDataWriter writer;
+        writer.appendData("%PDF-1.3" + document.EOL());
+        // The one-page document is made here in clear; whoever embeds it encrypts it with its own file.
+        const KVPDFWriteState plain;
+        KVPDFObjectEmitter emitter(document, writer, plain);
+        for (size_t i = 0; i < m_objects.size(); ++i)
+            emitter.writeObject(m_objects[i], uint64_t(i) + 1, false);
+        emitter.finish(trailer, KVPDFObjectEmitter::Table::CompleteFromOne);
+        return writer.data();
+    }
+
+private:
+    void enter(const KVPDFObjectPtr &original, const KVPDFObjectPtr &copy)
+    {
+        m_copyOf[original.get()] = copy;
+        if (original->objectNumber() == 0)
+            return;
+        // A generation the table has no slot for is left to confineReferences; a hostile
+        // generation number must not size the table.
+        const uint64_t generation = original->generation();
+        if (generation > 65535)
+            return;
+        auto &bySlot = m_table[original->context()];
+        if (bySlot.size() <= generation)
+            bySlot.resize(generation + 1);
+        bySlot[generation][original->objectNumber()] = copy;
+    }
+
+    std::vector<KVPDFObjectPtr> m_objects;
+    KVPDFTranslationTable m_table;
+    std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> m_copyOf;
+};
+}
+
 QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStream> &form, const KVPDFObjectPtr &mediaBox,
                                             const std::optional<QTransform> &placement, const QRectF &clip)
 {
@@ -213,124 +369,13 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     auto resources = kv_cast<KVPDFObjectDictionary>(formDictionary->resolvedObjectForKey("Resources"));
 
     KVPDFDocument document;
-    std::vector<KVPDFObjectPtr> objects;
-    KVPDFTranslationTable table;
-    std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> copyOf;
-    auto enter = [&](const KVPDFObjectPtr &original, const KVPDFObjectPtr &copy) {
-        copyOf[original.get()] = copy;
-        if (original->objectNumber() == 0)
-            return;
-        // A generation the table has no slot for is left to confineReferences; a hostile
-        // generation number must not size the table.
-        const uint64_t generation = original->generation();
-        if (generation > 65535)
-            return;
-        auto &bySlot = table[original->context()];
-        if (bySlot.size() <= generation)
-            bySlot.resize(generation + 1);
-        bySlot[generation][original->objectNumber()] = copy;
-    };
-
-    // The content stream's dictionary: the form's keys that concern its data.
-    KVPDFObjectString::decryptStringsBelow(formDictionary);
-    std::vector<KVPDFObjectDictionary::Entry> contentEntries;
-    for (const auto &[key, value] : formDictionary->value()) {
-        if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&key = key](const char *k) { return key == k; }))
-            continue;
-        contentEntries.emplace_back(key, value->copy());
-    }
-    auto contentDictionary = KVPDFObjectDictionary::dictionaryWithDictionary(std::move(contentEntries));
-
-    // Everything the resources reach, in walk order, then the resources themselves.
-    KVPDFVisitedSet visited;
-    std::vector<KVPDFObjectPtr> roots;
-    if (resources) {
-        visited.insert(resources.get());
-        roots.push_back(resources);
-    }
-    roots.push_back(contentDictionary);
-    for (const KVPDFObjectPtr &original : reachableResources(roots, visited)) {
-        KVPDFObjectString::decryptStringsBelow(original);
-        KVPDFObjectPtr copy = original->copy();
-        copy->setDirect(false);
-        enter(original, copy);
-        objects.push_back(copy);
-    }
-    std::shared_ptr<KVPDFObjectDictionary> resourcesCopy;
-    if (resources) {
-        KVPDFObjectString::decryptStringsBelow(resources);
-        resourcesCopy = kv_cast<KVPDFObjectDictionary>(resources->copy());
-        enter(resources, resourcesCopy);
-    } else {
-        resourcesCopy = std::make_shared<KVPDFObjectDictionary>();
-    }
-    resourcesCopy->setDirect(false);
-    objects.push_back(resourcesCopy);
-
-    const QByteArray content = form->rawData();
-    auto contentStream = KVPDFObjectStream::streamWithDictionary(contentDictionary, content, {0, uint64_t(content.size())});
-    contentDictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(content.size()));
-    objects.push_back(contentStream);
-    KVPDFObjectPtr contents = refTo(contentStream);
-    if (placement && !placement->isIdentity()) {
-        const auto number = kvpdf::operandText;
-        const QTransform &m = *placement;
-        const QByteArray before = "q " + number(m.m11()) + ' ' + number(m.m12()) + ' ' + number(m.m21()) + ' '
-            + number(m.m22()) + ' ' + number(m.dx()) + ' ' + number(m.dy()) + " cm " + number(clip.x()) + ' '
-            + number(clip.y()) + ' ' + number(clip.width()) + ' ' + number(clip.height()) + " re W n\n";
-        auto opening = KVPDFObjectStream::streamWithData(before);
-        auto closing = KVPDFObjectStream::streamWithData("\nQ\n");
-        objects.push_back(opening);
-        objects.push_back(closing);
-        contents = KVPDFObjectArray::arrayWithArray({refTo(opening), refTo(contentStream), refTo(closing)});
-    }
-
-    auto page = std::make_shared<KVPDFObjectDictionary>();
-    auto pages = std::make_shared<KVPDFObjectDictionary>();
-    pages->setObject("Type", nameObject("Pages"));
-    pages->setObject("Kids", KVPDFObjectArray::arrayWithArray({refTo(page)}));
-    pages->setObject("Count", KVPDFObjectInteger::integerWithLongLong(1));
-    objects.push_back(page);
-    objects.push_back(pages);
-    page->setObject("Type", nameObject("Page"));
-    page->setObject("Resources", refTo(resourcesCopy));
-    page->setObject("Contents", contents);
-    page->setObject("Parent", refTo(pages));
-    page->setObject("MediaBox", numberArrayCopy(mediaBox));
-    auto catalogue = std::make_shared<KVPDFObjectDictionary>();
-    catalogue->setObject("Type", nameObject("Catalog"));
-    catalogue->setObject("Version", nameObject("1.4"));
-    catalogue->setObject("Pages", refTo(pages));
-    objects.push_back(catalogue);
-
-    std::unordered_set<const KVPDFObject *> members;
-    for (const auto &object : objects)
-        members.insert(object.get());
-    for (const auto &object : objects) {
-        object->fixReferences(table);
-        confineReferences(object, members, copyOf);
-        // A path read from a file is never trusted; see the header.
-        if (auto stream = kv_cast<KVPDFObjectStream>(object))
-            if (stream->dictionary() && stream->dictionary()->nameForKey("Subtype") == "Image")
-                stream->dictionary()->removeObjectForKey("filename");
-    }
-    for (size_t i = 0; i < objects.size(); ++i) {
-        objects[i]->setContext(&document);
-        document.setObject(objects[i], uint64_t(i) + 1, 0);
-    }
-
-    auto trailer = std::make_shared<KVPDFObjectDictionary>();
-    trailer->setObject("Size", KVPDFObjectInteger::integerWithLongLong(int64_t(objects.size()) + 1));
-    trailer->setObject("Root", refTo(catalogue));
-    KVPDFMutableDataWriter writer;
-    writer.appendData("%PDF-1.3" + document.EOL());
-    // The one-page document is made here in clear; whoever embeds it encrypts it with its own file.
-    const KVPDFWriteState plain;
-    KVPDFObjectEmitter emitter(document, writer, plain);
-    for (size_t i = 0; i < objects.size(); ++i)
-        emitter.writeObject(objects[i], uint64_t(i) + 1, false);
-    emitter.finish(trailer, KVPDFObjectEmitter::Table::CompleteFromOne);
-    return writer.data();
+    OnePageBuilder builder;
+    auto contentDictionary = OnePageBuilder::contentDictionaryOf(formDictionary);
+    auto resourcesCopy = builder.copyResources(resources, contentDictionary);
+    KVPDFObjectPtr contents = builder.contents(contentDictionary, form->rawData(), placement, clip);
+    auto catalogue = builder.pageAndCatalogue(resourcesCopy, contents, mediaBox);
+    builder.settleInto(document);
+    return builder.write(document, catalogue);
 }
 
 QByteArray KVPDFBlankPage()
