@@ -55,9 +55,7 @@ void force(const KVPDFObjectPtr &root, Budget &budget, std::unordered_set<const 
         try {
             switch (object->objectType()) {
             case KVPDFObject::TypeUnknown:
-            case KVPDFObject::TypeReference:
-                pending.push_back(object->resolvedObject());
-                break;
+            case KVPDFObject::TypeReference: pending.push_back(object->resolvedObject()); break;
             case KVPDFObject::TypeArray:
                 if (auto array = kv_cast<KVPDFObjectArray>(object))
                     for (const auto &element : array->value())
@@ -100,9 +98,7 @@ void force(const KVPDFObjectPtr &root, Budget &budget, std::unordered_set<const 
                     name->directObject();
                 }
                 break;
-            default:
-                object->directObject();
-                break;
+            default: object->directObject(); break;
             }
         } catch (const FolivoException &) {
         }
@@ -189,16 +185,16 @@ void fuzzDocument(const QByteArray &bytes, uint8_t control, uint16_t offsetSeed)
     const uint64_t offset = offsetSeed % (uint64_t(bytes.size()) + 2);
     try {
         uint64_t end = 0;
-        KVPDFObjectPtr object = KVPDFParser::objectAtOffset(&document, offset, data, directOnly, contained, indexed,
-                                                            compressed, &end);
+        KVPDFObjectPtr object =
+            KVPDFParser::objectAtOffset(&document, offset, data, directOnly, contained, indexed, compressed, &end);
         exercise(object, budget);
     } catch (const FolivoException &) {
     }
 
     // Without a document: free-standing data.
     try {
-        KVPDFObjectPtr object = KVPDFParser::objectAtOffset(nullptr, offset, data, directOnly, contained, indexed,
-                                                            compressed, nullptr);
+        KVPDFObjectPtr object =
+            KVPDFParser::objectAtOffset(nullptr, offset, data, directOnly, contained, indexed, compressed, nullptr);
         exercise(object, budget);
     } catch (const FolivoException &) {
     }
@@ -237,8 +233,8 @@ void fuzzFilters(const QByteArray &in, const uint8_t *control)
     KVPDFDecodeRunLength(in, kMaxFilterOutput);
     KVPDFDecodeLZW(in, earlyChange, kMaxFilterOutput);
     KVPDFApplyPredictor(in, params);
-    for (const char *name : {"FlateDecode", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "RunLengthDecode", "/Fl",
-                             "DCTDecode"})
+    for (const char *name :
+         {"FlateDecode", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "RunLengthDecode", "/Fl", "DCTDecode"})
         KVPDFApplyFilter(name, in, params, earlyChange, kMaxFilterOutput);
 
     // Compression must give back exactly what it was given.
@@ -250,7 +246,7 @@ void fuzzFilters(const QByteArray &in, const uint8_t *control)
         std::abort();
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -64,15 +64,9 @@ struct MdCtxFree {
 };
 using MdCtx = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
 
-const unsigned char *bytes(QByteArrayView v)
-{
-    return reinterpret_cast<const unsigned char *>(v.data());
-}
+const unsigned char *bytes(QByteArrayView v) { return reinterpret_cast<const unsigned char *>(v.data()); }
 
-bool validRc4Key(const QByteArray &key)
-{
-    return !key.isEmpty() && key.size() <= 256;
-}
+bool validRc4Key(const QByteArray &key) { return !key.isEmpty() && key.size() <= 256; }
 
 // Runs an initialised context over in. Only for ciphers that emit exactly as many bytes as
 // they take (RC4, CBC without padding on whole blocks); anything else is reported as failure.
@@ -83,8 +77,7 @@ bool runCipher(EVP_CIPHER_CTX *ctx, QByteArrayView in, QByteArray &out)
     for (qsizetype done = 0; done < in.size();) {
         const int piece = int(std::min(kChunk, in.size() - done));
         int written = 0;
-        if (EVP_CipherUpdate(ctx, dst + done, &written, bytes(in) + done, piece) != 1
-            || written != piece)
+        if (EVP_CipherUpdate(ctx, dst + done, &written, bytes(in) + done, piece) != 1 || written != piece)
             return false;
         done += piece;
     }
@@ -98,38 +91,29 @@ bool runCipher(EVP_CIPHER_CTX *ctx, QByteArrayView in, QByteArray &out)
     return true;
 }
 
-bool rc4OpenSsl(const EVP_CIPHER *cipher, const QByteArray &key, const QByteArray &data,
-                QByteArray &out)
+bool rc4OpenSsl(const EVP_CIPHER *cipher, const QByteArray &key, const QByteArray &data, QByteArray &out)
 {
     CipherCtx ctx(EVP_CIPHER_CTX_new());
     // The key length must be set before the key goes in: RC4 defaults to 16 bytes and would
     // otherwise read past a shorter key, or ignore the end of a longer one.
     return ctx && EVP_CipherInit_ex2(ctx.get(), cipher, nullptr, nullptr, 1, nullptr) == 1
-        && EVP_CIPHER_CTX_set_key_length(ctx.get(), int(key.size())) == 1
-        && EVP_CipherInit_ex2(ctx.get(), nullptr, bytes(key), nullptr, 1, nullptr) == 1
-        && runCipher(ctx.get(), data, out);
+           && EVP_CIPHER_CTX_set_key_length(ctx.get(), int(key.size())) == 1
+           && EVP_CipherInit_ex2(ctx.get(), nullptr, bytes(key), nullptr, 1, nullptr) == 1 && runCipher(ctx.get(), data, out);
 }
 
-bool aesCbc(bool encrypt, QByteArrayView key16, QByteArrayView iv16, QByteArrayView in,
-            QByteArray &out)
+bool aesCbc(bool encrypt, QByteArrayView key16, QByteArrayView iv16, QByteArrayView in, QByteArray &out)
 {
     const EVP_CIPHER *cipher = algorithms().aes128Cbc;
-    if (!cipher || key16.size() != kAesBlock || iv16.size() != kAesBlock
-        || in.size() % kAesBlock != 0)
+    if (!cipher || key16.size() != kAesBlock || iv16.size() != kAesBlock || in.size() % kAesBlock != 0)
         return false;
     CipherCtx ctx(EVP_CIPHER_CTX_new());
-    return ctx
-        && EVP_CipherInit_ex2(ctx.get(), cipher, bytes(key16), bytes(iv16), encrypt ? 1 : 0,
-                              nullptr) == 1
-        && EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 && runCipher(ctx.get(), in, out);
+    return ctx && EVP_CipherInit_ex2(ctx.get(), cipher, bytes(key16), bytes(iv16), encrypt ? 1 : 0, nullptr) == 1
+           && EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 && runCipher(ctx.get(), in, out);
 }
 
 } // namespace
 
-QByteArray md5(const QByteArray &data)
-{
-    return md5({QByteArrayView(data)});
-}
+QByteArray md5(const QByteArray &data) { return md5({QByteArrayView(data)}); }
 
 QByteArray md5(std::initializer_list<QByteArrayView> parts)
 {
@@ -143,9 +127,7 @@ QByteArray md5(std::initializer_list<QByteArrayView> parts)
     }
     QByteArray digest(EVP_MAX_MD_SIZE, Qt::Uninitialized);
     unsigned int length = 0;
-    if (EVP_DigestFinal_ex(ctx.get(), reinterpret_cast<unsigned char *>(digest.data()), &length)
-            != 1
-        || length != 16)
+    if (EVP_DigestFinal_ex(ctx.get(), reinterpret_cast<unsigned char *>(digest.data()), &length) != 1 || length != 16)
         return {};
     digest.truncate(16);
     return digest;
@@ -177,8 +159,7 @@ QByteArray rc4(const QByteArray &key, const QByteArray &data)
     return out;
 }
 
-bool aes128CbcEncryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in,
-                         QByteArray &out)
+bool aes128CbcEncryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in, QByteArray &out)
 {
     QByteArray result;
     const bool ok = aesCbc(true, key16, iv16, in, result);
@@ -186,8 +167,7 @@ bool aes128CbcEncryptRaw(const QByteArray &key16, const QByteArray &iv16, const 
     return ok;
 }
 
-bool aes128CbcDecryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in,
-                         QByteArray &out)
+bool aes128CbcDecryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in, QByteArray &out)
 {
     QByteArray result;
     const bool ok = aesCbc(false, key16, iv16, in, result);
@@ -203,8 +183,7 @@ QByteArray aes128EncryptWithIV(const QByteArray &key16, const QByteArray &plain)
     return aes128EncryptWithIV(key16, plain, iv);
 }
 
-QByteArray aes128EncryptWithIV(const QByteArray &key16, const QByteArray &plain,
-                               const QByteArray &iv16)
+QByteArray aes128EncryptWithIV(const QByteArray &key16, const QByteArray &plain, const QByteArray &iv16)
 {
     if (key16.size() != kAesBlock || iv16.size() != kAesBlock)
         return {};
@@ -266,10 +245,7 @@ QByteArray randomBytes(int n)
     return out;
 }
 
-bool legacyProviderAvailable()
-{
-    return algorithms().rc4 != nullptr;
-}
+bool legacyProviderAvailable() { return algorithms().rc4 != nullptr; }
 
 namespace detail {
 

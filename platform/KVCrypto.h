@@ -35,10 +35,8 @@ QByteArray rc4(const QByteArray &key, const QByteArray &data);
 // AES-128-CBC over whole blocks, with no padding added or removed: the caller owns the
 // padding. Key and IV must be 16 bytes and in.size() a multiple of 16 (0 included), else
 // false and out emptied. in and out may be the same object.
-bool aes128CbcEncryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in,
-                         QByteArray &out);
-bool aes128CbcDecryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in,
-                         QByteArray &out);
+bool aes128CbcEncryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in, QByteArray &out);
+bool aes128CbcDecryptRaw(const QByteArray &key16, const QByteArray &iv16, const QByteArray &in, QByteArray &out);
 
 // The layout of AES-encrypted strings and streams: a fresh random 16-byte IV, then the CBC
 // encryption of the data padded with n bytes of value n (n = 1..16, so whole blocks always
@@ -47,8 +45,7 @@ bool aes128CbcDecryptRaw(const QByteArray &key16, const QByteArray &iv16, const 
 QByteArray aes128EncryptWithIV(const QByteArray &key16, const QByteArray &plain);
 // Same, with a caller-chosen IV, for output that must compare byte for byte (tests, the
 // writer's fixed-output mode). An IV that is not 16 bytes gives an empty result.
-QByteArray aes128EncryptWithIV(const QByteArray &key16, const QByteArray &plain,
-                               const QByteArray &iv16);
+QByteArray aes128EncryptWithIV(const QByteArray &key16, const QByteArray &plain, const QByteArray &iv16);
 
 struct AesDecryptResult {
     QByteArray data;         // the plain bytes, padding removed when it was well formed

@@ -41,8 +41,7 @@ QDateTime localWallClock(const QDate &date, const QTime &time)
     // in force a day earlier, before the change: transitions are months apart, and a day
     // exceeds any offset, so that instant lies safely before the gap.
     const qint64 wallAsUtc = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
-    const int offsetBefore =
-        QDateTime::fromSecsSinceEpoch(wallAsUtc - 86400, Qt::LocalTime).offsetFromUtc();
+    const int offsetBefore = QDateTime::fromSecsSinceEpoch(wallAsUtc - 86400, Qt::LocalTime).offsetFromUtc();
     return QDateTime::fromSecsSinceEpoch(wallAsUtc - offsetBefore, Qt::LocalTime);
 }
 

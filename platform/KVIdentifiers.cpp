@@ -2,12 +2,6 @@
 
 #include <QUuid>
 
-QString kvFreshIdentifier()
-{
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-}
+QString kvFreshIdentifier() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
 
-QByteArray kvFreshIdentifierBytes()
-{
-    return QUuid::createUuid().toRfc4122();
-}
+QByteArray kvFreshIdentifierBytes() { return QUuid::createUuid().toRfc4122(); }

@@ -9,13 +9,9 @@
 
 namespace {
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-template <typename T>
-QByteArray formatInteger(T v)
+template <typename T> QByteArray formatInteger(T v)
 {
     char buffer[24];
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
@@ -24,15 +20,9 @@ QByteArray formatInteger(T v)
 
 } // namespace
 
-QByteArray kvFormatSigned(int64_t v)
-{
-    return formatInteger(v);
-}
+QByteArray kvFormatSigned(int64_t v) { return formatInteger(v); }
 
-QByteArray kvFormatUnsigned(uint64_t v)
-{
-    return formatInteger(v);
-}
+QByteArray kvFormatUnsigned(uint64_t v) { return formatInteger(v); }
 
 QByteArray kvFormatFixed(double v, int decimals)
 {
@@ -43,8 +33,7 @@ QByteArray kvFormatFixed(double v, int decimals)
     decimals = std::clamp(decimals, 0, 1074);
     // Sign, 309 integer digits of DBL_MAX, the point, and the decimals.
     std::string buffer(size_t(decimals) + 320, '\0');
-    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v,
-                                      std::chars_format::fixed, decimals);
+    const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), v, std::chars_format::fixed, decimals);
     if (result.ec != std::errc())
         return QByteArrayLiteral("0");
     return QByteArray(buffer.data(), int(result.ptr - buffer.data()));
@@ -128,9 +117,8 @@ std::optional<double> kvParseDouble(const char *begin, const char *end, size_t *
     const auto result = std::from_chars(mantissa, p, value, std::chars_format::general);
     if (result.ec == std::errc::result_out_of_range) {
         // Decimal position of the leading significant digit: positive means too large.
-        const long magnitude = (significantIntegerDigits > 0 ? significantIntegerDigits - 1
-                                                             : -(fractionLeadingZeros + 1))
-                               + exponent;
+        const long magnitude =
+            (significantIntegerDigits > 0 ? significantIntegerDigits - 1 : -(fractionLeadingZeros + 1)) + exponent;
         value = magnitude > 0 ? std::numeric_limits<double>::max() : 0.0;
     } else if (result.ec != std::errc() || result.ptr != p) {
         return std::nullopt;
@@ -159,8 +147,8 @@ std::optional<int64_t> kvParseSigned(const char *begin, const char *end, size_t 
 
     // Accumulate the magnitude unsigned so INT64_MIN, whose magnitude has no positive int64,
     // reads exactly.
-    const uint64_t limit = negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1
-                                    : uint64_t(std::numeric_limits<int64_t>::max());
+    const uint64_t limit =
+        negative ? uint64_t(std::numeric_limits<int64_t>::max()) + 1 : uint64_t(std::numeric_limits<int64_t>::max());
     uint64_t magnitude = 0;
     for (; p < end && isDigit(*p); ++p) {
         const unsigned digit = unsigned(*p - '0');

@@ -2,15 +2,9 @@
 
 namespace {
 
-bool isDigit(char16_t c)
-{
-    return c >= u'0' && c <= u'9';
-}
+bool isDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 
-int sign(qsizetype v)
-{
-    return v < 0 ? -1 : v > 0 ? 1 : 0;
-}
+int sign(qsizetype v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 } // namespace
 

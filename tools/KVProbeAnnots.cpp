@@ -42,7 +42,8 @@ QJsonObject kvprobeAnnotsJson(const QString &path, const QStringList &options, i
     }
     KVPDFOpenResult result = KVPDFOpenOK;
     std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(file.readAll(), &result);
-    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
+    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty()
+        && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
 
     QJsonArray pages;

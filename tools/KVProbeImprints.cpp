@@ -79,7 +79,8 @@ std::shared_ptr<KVPDFDocument> openDocument(const QString &path, const QString &
         *exitCode = 1;
         return nullptr;
     }
-    if (*result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
+    if (*result == KVPDFOpenNeedsPassword && !password.isEmpty()
+        && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         *result = KVPDFOpenOK;
     *exitCode = 0;
     return document;
@@ -87,10 +88,9 @@ std::shared_ptr<KVPDFDocument> openDocument(const QString &path, const QString &
 
 int badUsage()
 {
-    std::fprintf(stderr,
-                 "usage: kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]..."
-                 " [--flatten] [--password P]\n"
-                 "       kvprobe imprints FILE [--password P]\n");
+    std::fprintf(stderr, "usage: kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]..."
+                         " [--flatten] [--password P]\n"
+                         "       kvprobe imprints FILE [--password P]\n");
     return 2;
 }
 }

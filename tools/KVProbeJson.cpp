@@ -19,7 +19,7 @@ namespace {
 bool isUtf8(const QByteArray &bytes)
 {
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(bytes);  // errors show once the text is made
+    const QString text = decoder.decode(bytes); // errors show once the text is made
     return !decoder.hasError();
 }
 
@@ -96,9 +96,7 @@ void appendValue(QByteArray &out, const KVPDFObjectPtr &object, int depth)
         out.append(buffer, KVPDFObjectSignedToStringInPlace(object->longLongValue(), buffer) - buffer);
         return;
     }
-    case KVPDFObject::TypeReal:
-        out.append(realJson(object->realValue()));
-        return;
+    case KVPDFObject::TypeReal: out.append(realJson(object->realValue())); return;
     case KVPDFObject::TypeString:
         if (auto string = kv_cast<KVPDFObjectString>(object)) {
             out.append(kvProbeStringJson(string->stringData()));
@@ -158,8 +156,7 @@ void appendValue(QByteArray &out, const KVPDFObjectPtr &object, int depth)
             return;
         }
         break;
-    default:
-        break;
+    default: break;
     }
     // Null, and anything whose class does not match its type (an unparsed placeholder).
     out.append("null");
@@ -260,12 +257,18 @@ bool kvProbeFilters(KVPDFObjectStream &stream, QList<QByteArray> *names)
 bool kvProbeDecodable(const QList<QByteArray> &filters, KVProbeDecodeLevel level)
 {
     static const std::map<QByteArray, KVProbeDecodeLevel> levels = {
-        {"FlateDecode", KVProbeDecodeLevel::Generalized},   {"Fl", KVProbeDecodeLevel::Generalized},
-        {"LZWDecode", KVProbeDecodeLevel::Generalized},     {"LZW", KVProbeDecodeLevel::Generalized},
-        {"ASCII85Decode", KVProbeDecodeLevel::Generalized}, {"A85", KVProbeDecodeLevel::Generalized},
-        {"ASCIIHexDecode", KVProbeDecodeLevel::Generalized}, {"AHx", KVProbeDecodeLevel::Generalized},
-        {"RunLengthDecode", KVProbeDecodeLevel::Specialized}, {"RL", KVProbeDecodeLevel::Specialized},
-        {"DCTDecode", KVProbeDecodeLevel::All},             {"DCT", KVProbeDecodeLevel::All},
+        {"FlateDecode", KVProbeDecodeLevel::Generalized},
+        {"Fl", KVProbeDecodeLevel::Generalized},
+        {"LZWDecode", KVProbeDecodeLevel::Generalized},
+        {"LZW", KVProbeDecodeLevel::Generalized},
+        {"ASCII85Decode", KVProbeDecodeLevel::Generalized},
+        {"A85", KVProbeDecodeLevel::Generalized},
+        {"ASCIIHexDecode", KVProbeDecodeLevel::Generalized},
+        {"AHx", KVProbeDecodeLevel::Generalized},
+        {"RunLengthDecode", KVProbeDecodeLevel::Specialized},
+        {"RL", KVProbeDecodeLevel::Specialized},
+        {"DCTDecode", KVProbeDecodeLevel::All},
+        {"DCT", KVProbeDecodeLevel::All},
     };
     if (filters.isEmpty())
         return true;

@@ -26,10 +26,10 @@ class KVPDFObjectStream;
 // How far stream data is decoded: like the peer tool's decode levels, a stream whose filter
 // chain holds any filter above the level is left as stored, never decoded in part.
 enum class KVProbeDecodeLevel {
-    None,         // nothing
-    Generalized,  // Flate, LZW, ASCII base-85 and ASCII hex
-    Specialized,  // and run length
-    All,          // and DCT (JPEG, lossy)
+    None,        // nothing
+    Generalized, // Flate, LZW, ASCII base-85 and ASCII hex
+    Specialized, // and run length
+    All,         // and DCT (JPEG, lossy)
 };
 
 // The JSON text of a direct value.
@@ -50,9 +50,9 @@ bool kvProbeFilters(KVPDFObjectStream &stream, QList<QByteArray> *names);
 bool kvProbeDecodable(const QList<QByteArray> &filters, KVProbeDecodeLevel level);
 
 struct KVProbeStreamData {
-    QByteArray data;        // decoded, or the stored bytes when not decoded
-    bool decoded = false;   // the filters were applied (also true for a stream without filters)
-    bool complete = true;   // false when a filter stopped early; `data` holds what it gave
+    QByteArray data;      // decoded, or the stored bytes when not decoded
+    bool decoded = false; // the filters were applied (also true for a stream without filters)
+    bool complete = true; // false when a filter stopped early; `data` holds what it gave
     QList<QByteArray> filters;
 };
 // The stream's data at `level`.

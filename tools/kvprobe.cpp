@@ -54,19 +54,18 @@
 namespace {
 int usage()
 {
-    std::fprintf(stderr,
-                 "usage: kvprobe info FILE [--password P]\n"
-                 "       kvprobe object FILE N [--password P]\n"
-                 "       kvprobe objects FILE [--password P]\n"
-                 "       kvprobe stream FILE N [--decode-level LEVEL] [--password P]\n"
-                 "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
-                 "       kvprobe key FILE [--password P]\n"
-                 "       kvprobe annots FILE [--password P]\n"
-                 "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
-                 "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
-                 " [--property K=V]... [--flatten] [--password P]\n"
-                 "       kvprobe imprints FILE [--password P]\n"
-                 "LEVEL: none, generalized (the default), specialized or all\n");
+    std::fprintf(stderr, "usage: kvprobe info FILE [--password P]\n"
+                         "       kvprobe object FILE N [--password P]\n"
+                         "       kvprobe objects FILE [--password P]\n"
+                         "       kvprobe stream FILE N [--decode-level LEVEL] [--password P]\n"
+                         "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
+                         "       kvprobe key FILE [--password P]\n"
+                         "       kvprobe annots FILE [--password P]\n"
+                         "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
+                         "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
+                         " [--property K=V]... [--flatten] [--password P]\n"
+                         "       kvprobe imprints FILE [--password P]\n"
+                         "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
 
@@ -77,10 +76,7 @@ void print(const QJsonObject &object)
     std::fputc('\n', stdout);
 }
 
-QJsonArray boxJson(const QRectF &rect)
-{
-    return {rect.left(), rect.top(), rect.right(), rect.bottom()};
-}
+QJsonArray boxJson(const QRectF &rect) { return {rect.left(), rect.top(), rect.right(), rect.bottom()}; }
 
 // The value of `--name V` or `--name=V` among `arguments`, or a null string.
 QString optionValue(const QStringList &arguments, const QString &name)
@@ -139,10 +135,7 @@ int info(const QString &path, const QStringList &arguments)
     return 0;
 }
 
-void write(const QByteArray &bytes)
-{
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-}
+void write(const QByteArray &bytes) { std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout); }
 
 // The options after FILE (and N) of the object subcommands.
 struct Options {
@@ -182,7 +175,8 @@ std::optional<Options> parseOptions(QStringList arguments, bool withNumber, bool
         if (name == QLatin1String("--password")) {
             options.password = value;
         } else if (name == QLatin1String("--decode-level") && withLevel) {
-            auto it = std::find_if(std::begin(levels), std::end(levels), [&](const auto &level) { return value == QLatin1String(level.first); });
+            auto it = std::find_if(std::begin(levels), std::end(levels),
+                                   [&](const auto &level) { return value == QLatin1String(level.first); });
             if (it == std::end(levels))
                 return std::nullopt;
             options.level = it->second;
@@ -209,7 +203,8 @@ std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString
     // save opens the way the program does.
     std::shared_ptr<KVPDFDocument> document =
         KVPDFDocument::documentWithContentsOfFile(path, &result, {}, asStored ? KVPDFOpenMode::AsStored : KVPDFOpenMode::Editing);
-    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty() && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
+    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty()
+        && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
         result = KVPDFOpenOK;
     if (!document || result != KVPDFOpenOK) {
         std::fprintf(stderr, "kvprobe: %s opens with result %d\n", qPrintable(path), result);
@@ -297,8 +292,8 @@ int objects(const QString &path, const QStringList &arguments)
         const Resolved resolved = resolve(*document, number);
         if (resolved.error.isEmpty() && (!resolved.object || resolved.object->objectType() == KVPDFObject::TypeNull))
             continue;
-        const uint64_t generation = resolved.object ? resolved.object->generation()
-                                                    : document->objectWithNumber(number)->generation();
+        const uint64_t generation =
+            resolved.object ? resolved.object->generation() : document->objectWithNumber(number)->generation();
         if (out.size() > 1)
             out.append(',');
         out.append(kvProbeQuoted(objectKey(number, generation)));
@@ -365,10 +360,10 @@ int streams(const QString &path, const QStringList &arguments)
             }
             filters.append(']');
             entry = "{\"sha256\":\"" + QCryptographicHash::hash(data.data, QCryptographicHash::Sha256).toHex()
-                + "\",\"length\":" + QByteArray::number(data.data.size()) + ",\"stored_sha256\":\""
-                + QCryptographicHash::hash(stream->rawData(), QCryptographicHash::Sha256).toHex()
-                + "\",\"filters\":" + filters + ",\"decoded\":" + (data.decoded ? "true" : "false")
-                + ",\"complete\":" + (data.complete ? "true" : "false") + '}';
+                    + "\",\"length\":" + QByteArray::number(data.data.size()) + ",\"stored_sha256\":\""
+                    + QCryptographicHash::hash(stream->rawData(), QCryptographicHash::Sha256).toHex()
+                    + "\",\"filters\":" + filters + ",\"decoded\":" + (data.decoded ? "true" : "false")
+                    + ",\"complete\":" + (data.complete ? "true" : "false") + '}';
         } catch (const std::exception &failure) {
             entry = "{\"error\":" + kvProbeQuoted(failure.what()) + '}';
         }
@@ -407,7 +402,8 @@ int save(const QStringList &arguments)
     const QString out = arguments[1];
     const QStringList options = arguments.mid(2);
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(in, optionValue(options, QStringLiteral("--password")), &status, false);
+    std::shared_ptr<KVPDFDocument> document =
+        openForObjects(in, optionValue(options, QStringLiteral("--password")), &status, false);
     if (!document)
         return status;
     const QString user = optionValue(options, QStringLiteral("--user"));

@@ -227,8 +227,8 @@ void walkResources(const KVPDFObjectPtr &object, KVPDFPage &page, ResourceCopy &
 }
 }
 
-std::shared_ptr<KVPDFAnnotation> KVPDFAnnotation::annotationForDictionary(
-    const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page)
+std::shared_ptr<KVPDFAnnotation>
+KVPDFAnnotation::annotationForDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page)
 {
     if (!dictionary)
         return nullptr;
@@ -247,8 +247,8 @@ std::shared_ptr<KVPDFAnnotation> KVPDFAnnotation::annotationForDictionary(
     return annotationWithDictionary(dictionary, page);
 }
 
-std::shared_ptr<KVPDFAnnotation> KVPDFAnnotation::annotationWithDictionary(
-    const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page)
+std::shared_ptr<KVPDFAnnotation>
+KVPDFAnnotation::annotationWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFPage *page)
 {
     return std::make_shared<KVPDFAnnotation>(dictionary, page);
 }
@@ -482,14 +482,10 @@ std::optional<KVColor> KVPDFAnnotation::colorFromArray(const KVPDFObjectPtr &obj
     auto component = [&array](size_t i) { return float(unit(finiteNumber(array->resolvedObjectAtIndex(i)))); };
     switch (array->count()) {
     case 0:
-    case 2:
-        return std::nullopt;
-    case 1:
-        return KVColor::gray(component(0));
-    case 3:
-        return KVColor::rgb(component(0), component(1), component(2));
-    default:
-        return KVColor::cmyk(component(0), component(1), component(2), component(3));
+    case 2: return std::nullopt;
+    case 1: return KVColor::gray(component(0));
+    case 3: return KVColor::rgb(component(0), component(1), component(2));
+    default: return KVColor::cmyk(component(0), component(1), component(2), component(3));
     }
 }
 

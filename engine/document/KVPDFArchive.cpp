@@ -6,10 +6,7 @@
 #include <QCborStreamReader>
 #include <QCborValue>
 
-QByteArray KVPDFArchive::archive(const QVariantMap &dictionary)
-{
-    return QCborValue::fromVariant(dictionary).toCbor();
-}
+QByteArray KVPDFArchive::archive(const QVariantMap &dictionary) { return QCborValue::fromVariant(dictionary).toCbor(); }
 
 bool KVPDFArchive::isWithinBounds(const QByteArray &data)
 {

@@ -128,7 +128,6 @@ KVPDFObjectPtr KVPDFDocument::numberAtOffset(uint64_t offset, const QByteArray &
     return KVPDFParser::numberAtOffset(this, offset, data, directOnly, contained);
 }
 
-
 void KVPDFDocument::warn(const KVPDFWarning &warning)
 {
     if (m_openCapture)

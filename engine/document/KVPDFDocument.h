@@ -49,15 +49,15 @@ class KVPDFObjectDictionary;
 class KVPDFAnnotation;
 class KVPDFPage;
 class KVPDFTrailer;
-class KVPDFDataWriter;        // Writing
+class KVPDFDataWriter; // Writing
 struct KVPDFLogCapture;
-struct KVPDFWriteState;       // Writing
+struct KVPDFWriteState; // Writing
 
 // Open results.
 enum KVPDFOpenResult : int {
     KVPDFOpenOK = 0,
     KVPDFOpenNeedsPassword = 1,
-    KVPDFOpenBroken = 2,                // no header, no trailer, or a broken cross-reference chain
+    KVPDFOpenBroken = 2, // no header, no trailer, or a broken cross-reference chain
     KVPDFOpenUnsupportedSecurity = 3,
 };
 
@@ -191,8 +191,8 @@ public:
     // directOnly: `data` is not the file (content streams): numbers are never references and an
     // unrecognised byte answers nullptr. contained: the object is an element of a container.
     // compressed: `data` is an object stream. Raises FolivoParseFailure on bad syntax.
-    KVPDFObjectPtr objectAtOffset(uint64_t offset, const QByteArray &data, bool directOnly, bool contained,
-                                  bool indexed, bool compressed);
+    KVPDFObjectPtr objectAtOffset(uint64_t offset, const QByteArray &data, bool directOnly, bool contained, bool indexed,
+                                  bool compressed);
     KVPDFObjectPtr numberAtOffset(uint64_t offset, const QByteArray &data, bool directOnly, bool contained);
 
     // Security state. Until a security handler is installed the document is never encrypted.
@@ -219,8 +219,7 @@ public:
     QByteArray encryptData(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target = CryptString);
     // As encryptData, whether or not the document is encrypting now: a write that encrypts asks
     // for it (the key for writing is needed; without one the data is answered as it is).
-    QByteArray encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation,
-                                   CryptTarget target) override;
+    QByteArray encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target) override;
     // False for a stream the file leaves in clear: the Metadata stream of a file whose
     // EncryptMetadata is false, and streams with an Identity crypt filter of their own.
     bool streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary);
@@ -235,7 +234,10 @@ public:
     bool isOwner() const { return m_security.isOwner; }
     // 0xFFFFFFFC (everything) for the owner and for plain files, else the file's P.
     int64_t accessPermissions() const { return m_security.isOwner ? int64_t(0xFFFFFFFC) : m_security.accessPermissions; }
-    bool awaitingPassword() const { return m_security.encryptDictionary && m_security.fileKey.isEmpty() && m_security.encryptKey.isEmpty(); }
+    bool awaitingPassword() const
+    {
+        return m_security.encryptDictionary && m_security.fileKey.isEmpty() && m_security.encryptKey.isEmpty();
+    }
     const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_security.encryptDictionary; }
     // The first element of the ID in force, which every key depends on.
     QByteArray firstIDBytes() const;
@@ -341,7 +343,8 @@ protected:
     // Forgets everything read from the bytes and done since (the open road re-runs on the same
     // object). What stays: the path, the open mode, the second-try mark and the warnings.
     void reset();
-    KVPDFOpenResult openData(const QByteArray &data, const KVPDFRedrawConsent &consent, KVPDFOpenMode mode = KVPDFOpenMode::Editing);
+    KVPDFOpenResult openData(const QByteArray &data, const KVPDFRedrawConsent &consent,
+                             KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     KVPDFOpenResult openOnce();
     void setUpDocumentID();
     // Parses the object an unread table entry stands for; nullptr on a cycle or no object.

@@ -56,10 +56,7 @@ KVPDFObjectPtr writableCopy(const KVPDFObjectPtr &original)
 
 using kvpdf::operandText;
 
-Stream streamOf(const KVPDFObjectPtr &value)
-{
-    return kv_cast<KVPDFObjectStream>(value ? value->resolvedObject() : nullptr);
-}
+Stream streamOf(const KVPDFObjectPtr &value) { return kv_cast<KVPDFObjectStream>(value ? value->resolvedObject() : nullptr); }
 
 bool isFlattened(const Dictionary &dictionary)
 {
@@ -107,7 +104,7 @@ bool isStoredLiveImprint(const Stream &stream, const std::set<std::pair<uint64_t
     if (!stream || !stream->dictionary() || isFlattened(stream->dictionary()))
         return false;
     return stream->dictionary()->objectForKey("FolivoImprint")
-        || (stream->objectNumber() && listed.count({stream->objectNumber(), stream->generation()}));
+           || (stream->objectNumber() && listed.count({stream->objectNumber(), stream->generation()}));
 }
 
 KVPDFObjectPtr numbersArray(std::initializer_list<double> values)
@@ -137,7 +134,9 @@ ImprintContent imprintContent(const Dictionary &page)
     KVPDFObjectPtr contents = page->resolvedObjectForKey("Contents");
     if (auto single = kv_cast<KVPDFObjectStream>(contents)) {
         const Dictionary &dictionary = single->dictionary();
-        if (dictionary && (dictionary->objectForKey("F") || dictionary->objectForKey("FFilter") || dictionary->objectForKey("FDecodeParams")))
+        if (dictionary
+            && (dictionary->objectForKey("F") || dictionary->objectForKey("FFilter")
+                || dictionary->objectForKey("FDecodeParams")))
             kvLog(QStringLiteral("External file streams not supported"));
         content.data = single->rawData();
         for (const char *key : kFilterKeys)
@@ -265,7 +264,7 @@ bool namesStoredImprints(const KVPDFObjectPtr &resourcesValue, KVPDFWriteState &
 QByteArray KVPDFDocument::createName(bool flattened)
 {
     const QByteArray name = (flattened ? QByteArrayLiteral("FolivoFlattened") : QByteArrayLiteral("FolivoImprint"))
-        + QByteArray::number(qulonglong(m_contents.nameCount));
+                            + QByteArray::number(qulonglong(m_contents.nameCount));
     ++m_contents.nameCount;
     return name;
 }
@@ -331,8 +330,8 @@ KVPDFObjectPtr writeContentImprint(KVPDFDocument &document, const KVPDFImprint &
             formEntries.emplace_back("FolivoDictionary", referenceTo(stored));
         }
     }
-    Stream form = KVPDFObjectStream::streamWithDictionary(
-        KVPDFObjectDictionary::dictionaryWithDictionary(std::move(formEntries)), drawn.data, {0, uint64_t(drawn.data.size())});
+    Stream form = KVPDFObjectStream::streamWithDictionary(KVPDFObjectDictionary::dictionaryWithDictionary(std::move(formEntries)),
+                                                          drawn.data, {0, uint64_t(drawn.data.size())});
     state.addObject(form);
 
     QByteArray name;
@@ -344,8 +343,9 @@ KVPDFObjectPtr writeContentImprint(KVPDFDocument &document, const KVPDFImprint &
     const QByteArray tab = document.EOL() + "\t\t\t\t";
     const QTransform &m = placement;
     const QByteArray text = "q" + tab + "1 0 0 1 0 0 cm" + tab + operandText(m.m11()) + ' ' + operandText(m.m12()) + ' '
-        + operandText(m.m21()) + ' ' + operandText(m.m22()) + ' ' + operandText(m.dx()) + ' ' + operandText(m.dy()) + " cm" + tab
-        + "1 0 0 1 " + operandText(location.x()) + ' ' + operandText(location.y()) + " cm" + tab + '/' + name + " Do" + document.EOL() + "Q";
+                            + operandText(m.m21()) + ' ' + operandText(m.m22()) + ' ' + operandText(m.dx()) + ' '
+                            + operandText(m.dy()) + " cm" + tab + "1 0 0 1 " + operandText(location.x()) + ' '
+                            + operandText(location.y()) + " cm" + tab + '/' + name + " Do" + document.EOL() + "Q";
     Stream draw = KVPDFObjectStream::streamWithData(text);
     draw->dictionary()->setObject("FolivoImprint", referenceTo(form));
     if (flattened)
@@ -426,7 +426,8 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
         const std::shared_ptr<KVPDFDocument> &imprintDocument = imprint->document();
         const std::shared_ptr<KVPDFPage> imprintPage = imprintDocument ? imprintDocument->pageAtIndex(0) : nullptr;
         if (!imprintPage || !imprintPage->pageDictionary()) {
-            kvLog(QStringLiteral("An imprint of page %1 has no page to draw and is left out").arg(source.pageNumberInDocument() + 1));
+            kvLog(QStringLiteral("An imprint of page %1 has no page to draw and is left out")
+                      .arg(source.pageNumberInDocument() + 1));
             continue;
         }
         imprintStreams.push_back(writeContentImprint(*this, *imprint, *imprintPage, own, placement, state));
@@ -441,8 +442,7 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
     return dictionary;
 }
 
-void KVPDFDocument::finishAnnotationCopy(const KVPDFAnnotation &annotation,
-                                         const std::shared_ptr<KVPDFObjectDictionary> &copy,
+void KVPDFDocument::finishAnnotationCopy(const KVPDFAnnotation &annotation, const std::shared_ptr<KVPDFObjectDictionary> &copy,
                                          const std::shared_ptr<KVPDFObjectDictionary> &page)
 {
     if (const Dictionary &appearance = annotation.appearance())

@@ -38,8 +38,7 @@ std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithData(const QByteArray 
 }
 
 std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const QString &path, KVPDFOpenResult *result,
-                                                                         const KVPDFRedrawConsent &consent,
-                                                                         KVPDFOpenMode mode)
+                                                                         const KVPDFRedrawConsent &consent, KVPDFOpenMode mode)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -58,7 +57,7 @@ std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const Q
         const qint64 read = file.read(bytes.data(), size);
         bytes.resize(qsizetype(std::max<qint64>(read, 0)));
         if (read == size && !file.atEnd())
-            bytes += file.readAll();  // the file grew while it was read
+            bytes += file.readAll(); // the file grew while it was read
     } else {
         bytes = file.readAll();
     }
@@ -194,7 +193,8 @@ bool KVPDFDocument::versionAndEOF()
     for (qsizetype i = marker; i < size && i < marker + 94 && i < m_bytes.data.size(); ++i) {
         const char c = m_bytes.data.at(i);
         if (c == '\r') {
-            m_bytes.eol = i + 1 < m_bytes.data.size() && m_bytes.data.at(i + 1) == '\n' ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\r");
+            m_bytes.eol = i + 1 < m_bytes.data.size() && m_bytes.data.at(i + 1) == '\n' ? QByteArrayLiteral("\r\n")
+                                                                                        : QByteArrayLiteral("\r");
             return true;
         }
         if (c == '\n') {
@@ -325,7 +325,8 @@ std::vector<std::shared_ptr<KVPDFObjectDictionary>> KVPDFDocument::pageDictionar
         KVPDFObjectPtr kid = frame.kids->resolvedObjectAtIndex(frame.next++);
         auto dictionary = kv_cast<KVPDFObjectDictionary>(kid);
         if (!dictionary) {
-            kvLog(QStringLiteral("Expected Page or Pages object, found: %1").arg(kid ? kid->objectTypeName() : QStringLiteral("nothing")));
+            kvLog(QStringLiteral("Expected Page or Pages object, found: %1")
+                      .arg(kid ? kid->objectTypeName() : QStringLiteral("nothing")));
             continue;
         }
         const QByteArray type = dictionary->nameForKey("Type");
@@ -469,7 +470,4 @@ QSizeF KVPDFDocument::pageSizeForPage(KVPDFPage &page)
     return angle == 90 || angle == 270 ? size.transposed() : size;
 }
 
-bool KVPDFDocument::isJPEG(const QString &path)
-{
-    return QImageReader::imageFormat(path) == "jpeg";
-}
+bool KVPDFDocument::isJPEG(const QString &path) { return QImageReader::imageFormat(path) == "jpeg"; }

@@ -256,7 +256,7 @@ void KVPDFDocument::givePagesTheirDictionaries(const std::vector<std::shared_ptr
     size_t ownPages = 0;
     for (const auto &page : m_contents.pages) {
         if (!page || page->document() != this)
-            continue;  // a page brought in from another document keeps its own dictionary
+            continue; // a page brought in from another document keeps its own dictionary
         ++ownPages;
         const Dictionary &old = page->pageDictionary();
         auto it = old ? byNumber.find({old->objectNumber(), old->generation()}) : byNumber.end();
@@ -281,6 +281,7 @@ void KVPDFDocument::givePagesTheirDictionaries(const std::vector<std::shared_ptr
             page->resetContent();
         }
     } else if (!unmatched.empty()) {
-        kvLog(QStringLiteral("%1 pages were not found in the re-read page tree and keep their old dictionaries").arg(unmatched.size()));
+        kvLog(QStringLiteral("%1 pages were not found in the re-read page tree and keep their old dictionaries")
+                  .arg(unmatched.size()));
     }
 }

@@ -51,8 +51,8 @@ void markPlain(const KVPDFObjectPtr &object)
 QByteArray KVPDFDocument::firstIDBytes() const
 {
     auto ids = m_structure.trailer && m_structure.trailer->trailerDictionary()
-        ? kv_cast<KVPDFObjectArray>(m_structure.trailer->trailerDictionary()->resolvedObjectForKey("ID"))
-        : nullptr;
+                   ? kv_cast<KVPDFObjectArray>(m_structure.trailer->trailerDictionary()->resolvedObjectForKey("ID"))
+                   : nullptr;
     // The file's own first element, as its keys were made with it; a file without an ID made
     // them with empty bytes.
     auto first = ids ? kv_cast<KVPDFObjectString>(ids->resolvedObjectAtIndex(0)) : nullptr;
@@ -286,12 +286,12 @@ QByteArray KVPDFDocument::decryptData(const QByteArray &data, uint64_t number, u
         return data;
     const CryptMethod method = target == CryptStream ? m_security.readStreamMethod : m_security.readStringMethod;
     switch (method) {
-    case CryptMethod::None:
-        return data;
+    case CryptMethod::None: return data;
     case CryptMethod::RC4:
         return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_security.readKey, number, generation, false), data);
     case CryptMethod::AES: {
-        const auto result = kvcrypto::aes128DecryptWithIV(KVPDFStandardSecurity::objectKey(m_security.readKey, number, generation, true), data);
+        const auto result =
+            kvcrypto::aes128DecryptWithIV(KVPDFStandardSecurity::objectKey(m_security.readKey, number, generation, true), data);
         if (!result.ok) {
             kvLog(QStringLiteral("Object %1 %2: AES data shorter than its initialisation vector").arg(number).arg(generation));
             return QByteArray();
@@ -309,18 +309,17 @@ QByteArray KVPDFDocument::encryptData(const QByteArray &data, uint64_t number, u
     return isEncrypting() ? encryptWithWriteKey(data, number, generation, target) : data;
 }
 
-QByteArray KVPDFDocument::encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation,
-                                              CryptTarget target)
+QByteArray KVPDFDocument::encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target)
 {
     if (!hasEncryptionKey())
         return data;
     switch (methodFor(target)) {
-    case CryptMethod::None:
-        return data;
+    case CryptMethod::None: return data;
     case CryptMethod::RC4:
         return kvcrypto::rc4(KVPDFStandardSecurity::objectKey(m_security.encryptKey, number, generation, false), data);
     case CryptMethod::AES:
-        return kvcrypto::aes128EncryptWithIV(KVPDFStandardSecurity::objectKey(m_security.encryptKey, number, generation, true), data);
+        return kvcrypto::aes128EncryptWithIV(KVPDFStandardSecurity::objectKey(m_security.encryptKey, number, generation, true),
+                                             data);
     }
     return data;
 }

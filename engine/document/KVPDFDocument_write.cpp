@@ -204,7 +204,7 @@ bool KVPDFDocument::writeUpdatedDocument(const QString &path, const QVariantMap 
         kvLog(QStringLiteral("Error writing file"));
         if (!writer->errorString().isEmpty())
             kvLog(writer->errorString());
-        return false;  // the writer's destructor removes what it wrote; the old file stays
+        return false; // the writer's destructor removes what it wrote; the old file stays
     }
     return true;
 }
@@ -469,7 +469,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
 // holds to a page, the page tree or the catalogue stays good.
 class WorkingCopyUpdate {
 public:
-    WorkingCopyUpdate(KVPDFDocument &document, KVPDFWriteState &state) : m_document(document), m_state(state) {}
+    WorkingCopyUpdate(KVPDFDocument &document, KVPDFWriteState &state) : m_document(document), m_state(state) { }
 
     // The first number past every object of the file and of the table; `fileSize` becomes the
     // file's own Size (at least past every section's highest number).
@@ -548,7 +548,8 @@ public:
             objects.push_back({page, numberFor(page)});
         objects.push_back({m_state.newPagesObject, numberFor(m_state.newPagesObject)});
         objects.push_back({m_catalog, numberFor(m_catalog)});
-        std::sort(objects.begin(), objects.end(), [](const NumberedObject &a, const NumberedObject &b) { return a.number < b.number; });
+        std::sort(objects.begin(), objects.end(),
+                  [](const NumberedObject &a, const NumberedObject &b) { return a.number < b.number; });
         return objects;
     }
 

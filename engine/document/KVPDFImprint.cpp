@@ -28,8 +28,8 @@ namespace {
 const QString kFileNameKey = QStringLiteral("filename");
 
 // Form keys that describe the form object itself rather than its content stream.
-constexpr const char *kFormOnlyKeys[] = {"Type",           "Subtype",   "FolivoResourceRefs", "FolivoLocation",
-                                         "FolivoDictionary", "Resources", "BBox",               "FormType"};
+constexpr const char *kFormOnlyKeys[] = {
+    "Type", "Subtype", "FolivoResourceRefs", "FolivoLocation", "FolivoDictionary", "Resources", "BBox", "FormType"};
 
 std::shared_ptr<KVPDFObjectDictionary> dictionaryOf(const KVPDFObjectPtr &object)
 {
@@ -210,12 +210,15 @@ namespace {
 class OnePageBuilder {
 public:
     // The content stream's dictionary: the form's keys that concern its data.
-    static std::shared_ptr<KVPDFObjectDictionary> contentDictionaryOf(const std::shared_ptr<KVPDFObjectDictionary> &formDictionary)
+    static std::shared_ptr<KVPDFObjectDictionary>
+    contentDictionaryOf(const std::shared_ptr<KVPDFObjectDictionary> &formDictionary)
     {
         KVPDFObjectString::decryptStringsBelow(formDictionary);
         std::vector<KVPDFObjectDictionary::Entry> contentEntries;
         for (const auto &[key, value] : formDictionary->value()) {
-            if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&key = key](const char *k) { return key == k; }))
+            if (!value || std::any_of(std::begin(kFormOnlyKeys), std::end(kFormOnlyKeys), [&key = key](const char *k) {
+                    return key == k;
+                }))
                 continue;
             contentEntries.emplace_back(key, value->copy());
         }
@@ -266,9 +269,9 @@ public:
             return refTo(contentStream);
         const auto number = kvpdf::operandText;
         const QTransform &m = *placement;
-        const QByteArray before = "q " + number(m.m11()) + ' ' + number(m.m12()) + ' ' + number(m.m21()) + ' '
-            + number(m.m22()) + ' ' + number(m.dx()) + ' ' + number(m.dy()) + " cm " + number(clip.x()) + ' '
-            + number(clip.y()) + ' ' + number(clip.width()) + ' ' + number(clip.height()) + " re W n\n";
+        const QByteArray before = "q " + number(m.m11()) + ' ' + number(m.m12()) + ' ' + number(m.m21()) + ' ' + number(m.m22())
+                                  + ' ' + number(m.dx()) + ' ' + number(m.dy()) + " cm " + number(clip.x()) + ' '
+                                  + number(clip.y()) + ' ' + number(clip.width()) + ' ' + number(clip.height()) + " re W n\n";
         auto opening = KVPDFObjectStream::streamWithData(before);
         auto closing = KVPDFObjectStream::streamWithData("\nQ\n");
         m_objects.push_back(opening);

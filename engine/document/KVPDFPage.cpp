@@ -143,8 +143,8 @@ void KVPDFPage::replacePageDictionaryWith(QByteArrayView key, const KVPDFObjectP
 {
     // A new dictionary object under the old number, entered in the table again, so the change
     // is what every reference to the page sees.
-    auto dictionary = m_pageDictionary ? kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy())
-                                       : std::make_shared<KVPDFObjectDictionary>();
+    auto dictionary =
+        m_pageDictionary ? kv_cast<KVPDFObjectDictionary>(m_pageDictionary->copy()) : std::make_shared<KVPDFObjectDictionary>();
     if (m_pageDictionary) {
         dictionary->setObjectNumber(m_pageDictionary->objectNumber());
         dictionary->setGeneration(m_pageDictionary->generation());

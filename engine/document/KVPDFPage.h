@@ -22,9 +22,9 @@
 #include <optional>
 #include <vector>
 
-class KVPDFAnnotation;   // Imprints and annotations
+class KVPDFAnnotation; // Imprints and annotations
 class KVPDFDocument;
-class KVPDFImprint;      // Imprints and annotations
+class KVPDFImprint; // Imprints and annotations
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
@@ -96,10 +96,7 @@ public:
     void removeExtraObject(const KVPDFObjectPtr &object);
     const std::vector<KVPDFObjectPtr> &extraObjects() const { return m_extraObjects; }
 
-    bool isEqual(const KVPDFPage &other) const
-    {
-        return m_document == other.m_document && m_pageNumber == other.m_pageNumber;
-    }
+    bool isEqual(const KVPDFPage &other) const { return m_document == other.m_document && m_pageNumber == other.m_pageNumber; }
     // The same document (held, see above) and number, a copy of the dictionary under the same
     // number, the same extra objects, and copies of the imprints, put on the copy; links to a
     // page of this document are left out.

@@ -56,7 +56,7 @@ std::shared_ptr<const KVPDFServices> KVPDFServices::exchange(std::shared_ptr<con
     return services;
 }
 
-KVPDFServices::Installer::Installer(KVPDFServices services) : m_previous(exchange(sealed(std::move(services)))) {}
+KVPDFServices::Installer::Installer(KVPDFServices services) : m_previous(exchange(sealed(std::move(services)))) { }
 
 KVPDFServices::Installer::~Installer() { exchange(std::move(m_previous)); }
 

@@ -54,7 +54,7 @@ bool KVPDFMutableDataWriter::appendData(const QByteArray &chunk)
     return ok();
 }
 
-KVPDFFileDataWriter::KVPDFFileDataWriter(QString filename) : m_filename(std::move(filename)) {}
+KVPDFFileDataWriter::KVPDFFileDataWriter(QString filename) : m_filename(std::move(filename)) { }
 
 KVPDFFileDataWriter::~KVPDFFileDataWriter() { discard(); }
 
@@ -90,7 +90,7 @@ std::unique_ptr<KVPDFFileDataWriter> KVPDFFileDataWriter::fileDataWriterWithName
         info.setFile(target);
     }
     const QByteArray targetName = QFile::encodeName(target);
-    struct stat existing {};
+    struct stat existing { };
     const bool exists = ::stat(targetName.constData(), &existing) == 0;
     if (exists && S_ISDIR(existing.st_mode))
         return refuse(QStringLiteral("%1 is a folder").arg(target));

@@ -86,8 +86,8 @@ private:
     bool flushBuffer();
     void discard();
 
-    QString m_filename;   // the target, symbolic links resolved
-    QString m_temporary;  // the file being written, empty once renamed or removed
+    QString m_filename;  // the target, symbolic links resolved
+    QString m_temporary; // the file being written, empty once renamed or removed
     QByteArray m_buffer;
     int m_fd = -1;
     bool m_closed = false;

@@ -57,6 +57,7 @@ bool KVPDFObjectEmitter::finish(const std::shared_ptr<KVPDFObjectDictionary> &tr
     case Table::CompleteFromOne: tail = m_xref.tableWithOneSection(1, m_xref.highest() + 1, 65535, eol); break;
     case Table::Update: tail = m_xref.tableWithSectionPerObject(eol); break;
     }
-    tail += KVPDFXrefWriter::trailerAndEnd(trailer, xref, eol, m_state.encrypt ? KVPDFEncryption::Encrypt : KVPDFEncryption::Plain);
+    tail +=
+        KVPDFXrefWriter::trailerAndEnd(trailer, xref, eol, m_state.encrypt ? KVPDFEncryption::Encrypt : KVPDFEncryption::Plain);
     return m_writer.appendData(tail);
 }

@@ -36,7 +36,7 @@ void KVPDFReferenceTranslator::drain()
 bool KVPDFReferenceTranslator::staysInFile(const KVPDFObject &original) const
 {
     return !m_state.fullRewrite && original.context() == &m_context && original.objectNumber() != 0
-        && original.objectNumber() < m_fileSize;
+           && original.objectNumber() < m_fileSize;
 }
 
 void KVPDFReferenceTranslator::settleStrings(const KVPDFObjectPtr &object)
@@ -97,15 +97,17 @@ KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &referenc
                   .arg(QString::fromStdString(failure.reason())));
         return nullptr;
     }
-    if (!original || original->objectType() == KVPDFObject::TypeReference
-        || original->objectType() == KVPDFObject::TypeUnknown) {
+    if (!original || original->objectType() == KVPDFObject::TypeReference || original->objectType() == KVPDFObject::TypeUnknown) {
         kvLog(QStringLiteral("Reference to missing object %1 written as null").arg(number));
         return nullptr;
     }
     return replacementFor(original, transient);
 }
 
-KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &original) { return replacementFor(original, false); }
+KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &original)
+{
+    return replacementFor(original, false);
+}
 
 KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &original, bool transient)
 {
@@ -168,7 +170,7 @@ void KVPDFReferenceTranslator::translateWithin(const KVPDFObjectPtr &object)
                     if (KVPDFObjectPtr target = targetOf(*reference))
                         reference->setTarget(target);
                     else
-                        dropped.push_back(key);  // a null value and an absent key mean the same
+                        dropped.push_back(key); // a null value and an absent key mean the same
                 } else if (isContainer(value)) {
                     pending.push_back(value);
                 }
@@ -182,7 +184,7 @@ void KVPDFReferenceTranslator::translateWithin(const KVPDFObjectPtr &object)
                     if (KVPDFObjectPtr target = targetOf(*reference))
                         reference->setTarget(target);
                     else
-                        array->replaceObjectAtIndex(i, KVPDFObjectNull::nullObject());  // positions matter
+                        array->replaceObjectAtIndex(i, KVPDFObjectNull::nullObject()); // positions matter
                 } else if (isContainer(value)) {
                     pending.push_back(value);
                 }

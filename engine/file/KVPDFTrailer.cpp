@@ -31,10 +31,7 @@ uint64_t readDecimal(const QByteArray &data, uint64_t p, uint64_t *stop)
 }
 
 // The digits between `begin` and `end`, which the caller has checked are all digits.
-uint64_t readDecimal(const char *begin, const char *end)
-{
-    return kvParseUnsigned(begin, end).value_or(0);
-}
+uint64_t readDecimal(const char *begin, const char *end) { return kvParseUnsigned(begin, end).value_or(0); }
 
 // Where the value of object `number` begins when its "N G obj" header stands at `offset`
 // (after white space and comments); 0 when no header for that number stands there.
@@ -51,9 +48,9 @@ uint64_t valueAfterHeader(const QByteArray &data, uint64_t offset, uint64_t numb
 // first need).
 struct KVPDFTrailer::Chain {
     struct Entry {
-        unsigned rank;  // lower is newer
+        unsigned rank; // lower is newer
         Claim kind;
-        uint64_t stream;  // the object stream of a compressed entry
+        uint64_t stream; // the object stream of a compressed entry
     };
     struct Header {
         uint64_t number;
@@ -66,7 +63,7 @@ struct KVPDFTrailer::Chain {
     bool olderThanTable = false;
     std::unordered_map<uint64_t, Entry> claims;
     std::unordered_set<uint64_t> expanded;
-    std::vector<Header> headers;  // in file order
+    std::vector<Header> headers; // in file order
     std::unordered_map<uint64_t, size_t> lastHeader;
     bool walked = false;
 
@@ -165,16 +162,15 @@ bool KVPDFTrailer::Chain::holdsDictionary(uint64_t number) const
     if (entry->objectType() != KVPDFObject::TypeReference || entry->dataRange().location == 0)
         return entry->objectType() == KVPDFObject::TypeDictionary;
     try {
-        KVPDFObjectPtr object = KVPDFParser::objectAtOffset(context, entry->dataRange().location, context->docData(),
-                                                            false, false, false, false);
+        KVPDFObjectPtr object =
+            KVPDFParser::objectAtOffset(context, entry->dataRange().location, context->docData(), false, false, false, false);
         return object && object->objectType() == KVPDFObject::TypeDictionary;
     } catch (const FolivoParseFailure &) {
         return false;
     }
 }
 
-KVPDFTrailer::KVPDFTrailer(KVPDFObjectContext *context, std::shared_ptr<Chain> chain, size_t index, bool hasXref,
-                           bool isPrevious)
+KVPDFTrailer::KVPDFTrailer(KVPDFObjectContext *context, std::shared_ptr<Chain> chain, size_t index, bool hasXref, bool isPrevious)
     : m_context(context), m_chain(std::move(chain)), m_index(index), m_hasXref(hasXref), m_isPrevious(isPrevious)
 {
 }
@@ -225,11 +221,14 @@ std::unique_ptr<KVPDFTrailer> KVPDFTrailer::trailerWithOffset(uint64_t offset, K
             kvLog(QStringLiteral("Cross reference chain loops back to offset %1. Back off to walking objects.").arg(prevOffset));
             older = walkSection(uint64_t(prevOffset), chain, count, true);
         } else if (count >= kMaxSections) {
-            kvLog(QStringLiteral("Cross reference chain longer than %1 sections. Back off to walking objects.").arg(kMaxSections));
+            kvLog(
+                QStringLiteral("Cross reference chain longer than %1 sections. Back off to walking objects.").arg(kMaxSections));
             older = walkSection(uint64_t(std::max<int64_t>(prevOffset, 0)), chain, count, true);
         } else if (prevOffset <= 0 || position >= uint64_t(data.size())) {
-            kvLog(QStringLiteral("Prev of the cross reference section at offset %1 is not an offset in the data. Back off to walking objects.")
-                      .arg(current->m_offset));
+            kvLog(
+                QStringLiteral(
+                    "Prev of the cross reference section at offset %1 is not an offset in the data. Back off to walking objects.")
+                    .arg(current->m_offset));
             older = walkSection(uint64_t(std::max<int64_t>(prevOffset, 0)), chain, count, true);
         } else {
             visited.insert(position);
@@ -265,7 +264,8 @@ std::unique_ptr<KVPDFTrailer> KVPDFTrailer::section(uint64_t offset, const std::
         if (!stream || !trailer->checkStream(stream, widths, ranges, size))
             return nullptr;
         if (stream->decodedData().isEmpty()) {
-            kvLog(QStringLiteral("Cross reference stream at offset %1 holds no entries. Back off to walking objects.").arg(offset));
+            kvLog(
+                QStringLiteral("Cross reference stream at offset %1 holds no entries. Back off to walking objects.").arg(offset));
             return walkSection(offset, chain, index, isPrevious);
         }
         trailer->m_stream = stream;
@@ -394,7 +394,8 @@ bool KVPDFTrailer::checkStream(const std::shared_ptr<KVPDFObjectStream> &stream,
         }
         return true;
     } catch (const FolivoParseFailure &failure) {
-        kvLog(QStringLiteral("Cross reference stream dictionary could not be read: %1").arg(QString::fromStdString(failure.reason())));
+        kvLog(QStringLiteral("Cross reference stream dictionary could not be read: %1")
+                  .arg(QString::fromStdString(failure.reason())));
         return false;
     }
 }
@@ -431,7 +432,8 @@ void KVPDFTrailer::readClassicTable(uint64_t position)
         p = kvSkipWhite(data, p);
     }
     const uint64_t start = kvSkipWhiteAndComments(data, p + 7);
-    m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(m_context, start, data, false, true, false, false));
+    m_trailerDictionary =
+        kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(m_context, start, data, false, true, false, false));
     if (!m_trailerDictionary)
         throw FolivoParseFailure("Trailer must hold a dictionary");
     takeXRefStmOffset();
@@ -479,8 +481,8 @@ void KVPDFTrailer::readWalkTrailer()
         return;
     try {
         const uint64_t start = kvSkipWhiteAndComments(data, uint64_t(keyword) + 7);
-        m_trailerDictionary = kv_cast<KVPDFObjectDictionary>(
-            KVPDFParser::objectAtOffset(m_context, start, data, false, true, false, false));
+        m_trailerDictionary =
+            kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(m_context, start, data, false, true, false, false));
     } catch (const FolivoParseFailure &) {
     }
     if (!m_trailerDictionary)
@@ -613,9 +615,9 @@ bool KVPDFTrailer::enterByWalking()
         if (!mayClaim(header.number, rank()))
             continue;
         claim(header.number, rank(), Claim::InUse, 0);
-        m_context->setObject(KVPDFObjectReference::referenceWithObjectNumber(header.number, header.generation, m_context,
-                                                                             header.valuePosition),
-                              header.number, header.generation);
+        m_context->setObject(
+            KVPDFObjectReference::referenceWithObjectNumber(header.number, header.generation, m_context, header.valuePosition),
+            header.number, header.generation);
     }
     // Objects inside object streams have no header of their own; their streams are expanded
     // with the others, filling only numbers nothing else defines.
@@ -705,7 +707,9 @@ bool KVPDFTrailer::enterInUse(uint64_t number, uint64_t generation, uint64_t off
     if (!position) {
         const Chain::Header *header = m_chain->lastDefinition(number);
         if (!header) {
-            kvLog(QStringLiteral("Object %1 listed at offset %2 is defined nowhere in the file; entry dropped").arg(number).arg(offset));
+            kvLog(QStringLiteral("Object %1 listed at offset %2 is defined nowhere in the file; entry dropped")
+                      .arg(number)
+                      .arg(offset));
             return true;
         }
         ++m_repaired;
@@ -713,7 +717,7 @@ bool KVPDFTrailer::enterInUse(uint64_t number, uint64_t generation, uint64_t off
     }
     claim(number, rank, Claim::InUse, 0);
     m_context->setObject(KVPDFObjectReference::referenceWithObjectNumber(number, generation, m_context, position), number,
-                          generation);
+                         generation);
     return true;
 }
 

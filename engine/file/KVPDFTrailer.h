@@ -53,7 +53,7 @@ public:
     // than what the table already holds, so it never replaces an entry it did not make.
     // nullptr when a cross-reference stream at `offset` fails its checks.
     static std::unique_ptr<KVPDFTrailer> trailerWithOffset(uint64_t offset, KVPDFObjectContext *context, bool hasXref,
-                                                          bool isPrevious = false);
+                                                           bool isPrevious = false);
 
     // Enters this section's entries (a hybrid's XRefStm entries included) into the table.
     // False when a row points beyond the data. A second call answers the first result.
@@ -108,8 +108,8 @@ private:
 
     KVPDFTrailer(KVPDFObjectContext *context, std::shared_ptr<Chain> chain, size_t index, bool hasXref, bool isPrevious);
 
-    static std::unique_ptr<KVPDFTrailer> section(uint64_t offset, const std::shared_ptr<Chain> &chain, size_t index,
-                                                 bool hasXref, bool isPrevious);
+    static std::unique_ptr<KVPDFTrailer> section(uint64_t offset, const std::shared_ptr<Chain> &chain, size_t index, bool hasXref,
+                                                 bool isPrevious);
     static std::unique_ptr<KVPDFTrailer> walkSection(uint64_t offset, const std::shared_ptr<Chain> &chain, size_t index,
                                                      bool isPrevious);
     std::shared_ptr<KVPDFObjectStream> xrefStreamAt(uint64_t offset);
@@ -139,14 +139,14 @@ private:
     std::vector<uint64_t> m_rangeOffsets;
     std::unique_ptr<KVPDFTrailer> m_prev;
     KVPDFTrailer *m_next = nullptr;
-    std::shared_ptr<KVPDFObjectStream> m_stream;  // the cross-reference stream of a stream section
-    std::vector<uint64_t> m_resolveLater;         // object-stream numbers, in the order first met
-    std::unordered_set<uint64_t> m_resolveLaterSet;  // the same numbers, for constant-time lookups
-    size_t m_index;                               // 0 for the newest section of the chain
+    std::shared_ptr<KVPDFObjectStream> m_stream;    // the cross-reference stream of a stream section
+    std::vector<uint64_t> m_resolveLater;           // object-stream numbers, in the order first met
+    std::unordered_set<uint64_t> m_resolveLaterSet; // the same numbers, for constant-time lookups
+    size_t m_index;                                 // 0 for the newest section of the chain
     uint64_t m_offset = 0;
     uint64_t m_xrefStmOffset = 0;
     uint64_t m_maxObjectNumber = 0;
-    uint64_t m_repaired = 0;  // rows of this section that took the walk's definition
+    uint64_t m_repaired = 0; // rows of this section that took the walk's definition
     bool m_hasXref;
     bool m_hasXRefStm = false;
     bool m_isPrevious;

@@ -21,7 +21,7 @@ void KVPDFXrefWriter::addFree(uint64_t number) { m_rows.emplace(number, Row{0, 6
 QByteArray KVPDFXrefWriter::row(uint64_t offset, uint64_t generation, bool inUse)
 {
     return decimal(offset).rightJustified(10, '0') + ' ' + decimal(generation & 0xFFFF).rightJustified(5, '0')
-        + (inUse ? QByteArrayLiteral(" n \n") : QByteArrayLiteral(" f \n"));
+           + (inUse ? QByteArrayLiteral(" n \n") : QByteArrayLiteral(" f \n"));
 }
 
 QByteArray KVPDFXrefWriter::tableWithOneSection(uint64_t first, uint64_t end, uint16_t missingGeneration,
@@ -53,5 +53,6 @@ QByteArray KVPDFXrefWriter::tableWithSectionPerObject(const QByteArray &eol) con
 QByteArray KVPDFXrefWriter::trailerAndEnd(const std::shared_ptr<KVPDFObjectDictionary> &trailer, uint64_t xrefOffset,
                                           const QByteArray &eol, KVPDFEncryption encryption)
 {
-    return "trailer" + eol + trailer->directObject(encryption) + eol + "startxref" + eol + decimal(xrefOffset) + eol + "%%EOF" + eol;
+    return "trailer" + eol + trailer->directObject(encryption) + eol + "startxref" + eol + decimal(xrefOffset) + eol + "%%EOF"
+           + eol;
 }

@@ -7,7 +7,7 @@
 
 class FolivoException : public std::runtime_error {
 public:
-    FolivoException(const char *name, const std::string &reason) : std::runtime_error(reason), m_name(name) {}
+    FolivoException(const char *name, const std::string &reason) : std::runtime_error(reason), m_name(name) { }
     const char *name() const noexcept { return m_name; }
     std::string reason() const { return what(); }
 
@@ -18,17 +18,17 @@ private:
 // The bytes do not have the syntax the parser expects.
 class FolivoParseFailure : public FolivoException {
 public:
-    explicit FolivoParseFailure(const std::string &reason) : FolivoException("FolivoParseFailure", reason) {}
+    explicit FolivoParseFailure(const std::string &reason) : FolivoException("FolivoParseFailure", reason) { }
 };
 
 // A programming contract was broken.
 class FolivoLogicFailure : public FolivoException {
 public:
-    explicit FolivoLogicFailure(const std::string &reason) : FolivoException("FolivoLogicFailure", reason) {}
+    explicit FolivoLogicFailure(const std::string &reason) : FolivoException("FolivoLogicFailure", reason) { }
 };
 
 // Decoded data has a shape the engine cannot use.
 class FolivoLogicError : public FolivoException {
 public:
-    explicit FolivoLogicError(const std::string &reason) : FolivoException("FolivoLogicError", reason) {}
+    explicit FolivoLogicError(const std::string &reason) : FolivoException("FolivoLogicError", reason) { }
 };

@@ -12,8 +12,7 @@ namespace {
 
 // Outcome of one decoder run: `error` is empty when the data was sound; `capped` tells that the
 // output stopped at the size cap.
-struct DecodeStatus
-{
+struct DecodeStatus {
     QString error;
     bool capped = false;
     bool good() const { return error.isEmpty(); }
@@ -52,11 +51,8 @@ bool hasZlibHeader(const QByteArray &in)
 bool isA85Space(unsigned char c)
 {
     // Besides PDF white space, writers have been seen to leave backspace and DEL in the data.
-    return c == 0 || c == 0x08 || c == '\t' || c == '\n' || c == 0x0c || c == '\r' || c == ' '
-        || c == 0x7f;
+    return c == 0 || c == 0x08 || c == '\t' || c == '\n' || c == 0x0c || c == '\r' || c == ' ' || c == 0x7f;
 }
-
-
 
 QByteArray decodeRunLength(const QByteArray &in, qsizetype maxOutput, DecodeStatus &status)
 {
@@ -106,8 +102,7 @@ QByteArray decodeLZW(const QByteArray &in, int earlyChange, qsizetype maxOutput,
     // An entry's string always stands in the output already: it is the string emitted for the
     // previous code followed by the first byte emitted for the next one. So an entry is a range
     // of the output, and decoding a code is a copy from earlier output.
-    struct Entry
-    {
+    struct Entry {
         qsizetype pos;
         qsizetype length;
     };
@@ -276,10 +271,9 @@ QByteArray applyPredictor(const QByteArray &in, const KVPDFPredictorParams &p, D
         return in;
     }
     const int bpc = p.bitsPerComponent;
-    if (p.colors < 1 || p.colors > 32 || p.columns < 1
-        || (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)) {
-        fault(status, QString::asprintf("Invalid predictor parameters: Colors %d, BitsPerComponent %d, Columns %d",
-                                        p.colors, bpc, p.columns));
+    if (p.colors < 1 || p.colors > 32 || p.columns < 1 || (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 8 && bpc != 16)) {
+        fault(status, QString::asprintf("Invalid predictor parameters: Colors %d, BitsPerComponent %d, Columns %d", p.colors, bpc,
+                                        p.columns));
         return in;
     }
     const qint64 bitsPerPixel = qint64(p.colors) * bpc;
@@ -300,7 +294,7 @@ QByteArray decodeA85(const QByteArray &in, DecodeStatus &status)
     const qsizetype n = in.size();
     QByteArray out;
     out.reserve(n);
-    quint32 value = 0;  // digits accumulate modulo 2^32, as a 32-bit group value does
+    quint32 value = 0; // digits accumulate modulo 2^32, as a 32-bit group value does
     int digits = 0;
 
     auto appendGroup = [&](int bytes) {
@@ -464,7 +458,7 @@ int deflateInto(const QByteArray &in, QByteArray &out, int level)
         rc = deflate(&zs, inLeft > 0 ? Z_NO_FLUSH : Z_FINISH);
         produced += room - zs.avail_out;
         if (rc == Z_BUF_ERROR)
-            rc = Z_OK;  // no progress this round only because the output was full
+            rc = Z_OK; // no progress this round only because the output was full
     }
     deflateEnd(&zs);
     out.resize(rc == Z_STREAM_END ? produced : 0);
@@ -540,8 +534,8 @@ KVPDFFilterResult KVPDFApplyPredictor(const QByteArray &in, const KVPDFPredictor
     return resultOf(std::move(out), status);
 }
 
-KVPDFFilterResult KVPDFApplyFilter(const QByteArray &filterName, const QByteArray &in,
-                                   const KVPDFPredictorParams &p, int earlyChange, qsizetype maxOutput)
+KVPDFFilterResult KVPDFApplyFilter(const QByteArray &filterName, const QByteArray &in, const KVPDFPredictorParams &p,
+                                   int earlyChange, qsizetype maxOutput)
 {
     const QByteArray name = filterName.startsWith('/') ? filterName.mid(1) : filterName;
     maxOutput = std::max<qsizetype>(maxOutput, 0);

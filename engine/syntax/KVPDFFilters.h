@@ -21,8 +21,7 @@ inline constexpr qsizetype KVPDFMaxDecodedSize = qsizetype(256) * 1024 * 1024;
 
 // What every function here answers. `data` holds the bytes produced, also after a fault: each
 // function below says what it keeps.
-struct KVPDFFilterResult
-{
+struct KVPDFFilterResult {
     QByteArray data;       // the bytes produced, or those produced before a fault
     bool complete = true;  // false when the function met a fault, a cap or an unknown name
     QString error;         // the message of the (first) fault; empty when complete
@@ -67,12 +66,10 @@ KVPDFFilterResult KVPDFDecodeRunLength(const QByteArray &in, qsizetype maxOutput
 // the codes one entry early as PDF writers do, 0 widens them as TIFF does. A code that is not yet
 // in the table is logged, stops decoding and answers the output so far, incomplete; so does
 // output reaching `maxOutput` (cut there). Data that ends without EOD is not an error.
-KVPDFFilterResult KVPDFDecodeLZW(const QByteArray &in, int earlyChange = 1,
-                                 qsizetype maxOutput = KVPDFMaxDecodedSize);
+KVPDFFilterResult KVPDFDecodeLZW(const QByteArray &in, int earlyChange = 1, qsizetype maxOutput = KVPDFMaxDecodedSize);
 
 // Predictor, Colors, BitsPerComponent and Columns of a Flate or LZW stream's decode parameters.
-struct KVPDFPredictorParams
-{
+struct KVPDFPredictorParams {
     int predictor = 1;
     int colors = 1;
     int bitsPerComponent = 8;
@@ -93,6 +90,5 @@ KVPDFFilterResult KVPDFApplyPredictor(const QByteArray &in, const KVPDFPredictor
 // "ASCII85Decode"/"A85", "ASCIIHexDecode"/"AHx", "RunLengthDecode"/"RL". Flate, LZW and run-length
 // output stops at `maxOutput`. An unknown name is logged and answers empty data, complete = false.
 // The faults are logged here; the caller decides whether to go on with the next filter.
-KVPDFFilterResult KVPDFApplyFilter(const QByteArray &filterName, const QByteArray &in,
-                                   const KVPDFPredictorParams &p, int earlyChange = 1,
-                                   qsizetype maxOutput = KVPDFMaxDecodedSize);
+KVPDFFilterResult KVPDFApplyFilter(const QByteArray &filterName, const QByteArray &in, const KVPDFPredictorParams &p,
+                                   int earlyChange = 1, qsizetype maxOutput = KVPDFMaxDecodedSize);

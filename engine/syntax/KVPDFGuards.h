@@ -9,7 +9,7 @@
 class KVPDFDepthGuard {
 public:
     static constexpr int kMaxDepth = 256;
-    KVPDFDepthGuard() : m_ok(++s_depth <= kMaxDepth) {}
+    KVPDFDepthGuard() : m_ok(++s_depth <= kMaxDepth) { }
     ~KVPDFDepthGuard() { --s_depth; }
     KVPDFDepthGuard(const KVPDFDepthGuard &) = delete;
     KVPDFDepthGuard &operator=(const KVPDFDepthGuard &) = delete;

@@ -1,7 +1,7 @@
 #include "KVPDFJPEG.h"
 
 #include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE
+#include <cstdio> // jpeglib.h needs FILE
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -24,7 +24,7 @@ struct ErrorManager {
 void onMessage(j_common_ptr info, int level)
 {
     if (level >= 0)
-        return;  // trace messages
+        return; // trace messages
     auto *errors = reinterpret_cast<ErrorManager *>(info->err);
     // libjpeg pads data that ends early (or a scan cut short by a marker) with filler rows;
     // those rows are not the image.

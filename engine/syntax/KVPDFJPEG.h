@@ -11,12 +11,12 @@
 #include <QString>
 
 struct KVPDFJPEGImage {
-    QByteArray samples;  // row after row, components bytes per pixel
+    QByteArray samples; // row after row, components bytes per pixel
     int width = 0;
     int height = 0;
     int components = 0;
     bool complete = false;
-    QString error;  // why there are no samples
+    QString error; // why there are no samples
 };
 
 KVPDFJPEGImage KVPDFDecodeJPEG(const QByteArray &jpeg, qsizetype maxOutput = KVPDFMaxDecodedSize);

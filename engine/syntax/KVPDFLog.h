@@ -37,7 +37,7 @@ struct KVPDFLogCapture {
     void locate(const KVPDFWarning &warning);
 
     QStringList messages;
-    std::vector<KVPDFWarning> records;  // the messages with where they arose, when known
+    std::vector<KVPDFWarning> records; // the messages with where they arose, when known
 
 private:
     KVPDFLogCapture *m_previous;

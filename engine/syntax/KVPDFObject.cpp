@@ -62,7 +62,7 @@ bool KVPDFObject::isEqual(const KVPDFObject &other) const
     if (this == &other)
         return true;
     return objectNumber() != 0 && objectNumber() == other.objectNumber() && context() == other.context()
-        && generation() == other.generation();
+           && generation() == other.generation();
 }
 
 size_t KVPDFObject::hash() const
@@ -116,10 +116,7 @@ QByteArray KVPDFObject::syntax(KVPDFEncryption)
     return QByteArray();
 }
 
-QByteArray KVPDFObject::lineEnd() const
-{
-    return m_context ? m_context->EOL() : QByteArrayLiteral("\n");
-}
+QByteArray KVPDFObject::lineEnd() const { return m_context ? m_context->EOL() : QByteArrayLiteral("\n"); }
 
 QByteArray KVPDFObject::indirectObject()
 {
@@ -138,7 +135,7 @@ QByteArray KVPDFObject::indirectObject()
     return out;
 }
 
-void KVPDFObject::appendChildren(std::vector<KVPDFObjectPtr> &, bool) {}
+void KVPDFObject::appendChildren(std::vector<KVPDFObjectPtr> &, bool) { }
 
 std::vector<KVPDFObjectPtr> KVPDFObject::subobjects(KVPDFVisitedSet &visited) { return subobjects(visited, {}); }
 
@@ -233,7 +230,7 @@ void KVPDFObject::markSubobjects(KVPDFMarkArray &marks)
     }
 }
 
-void KVPDFObject::fixReferences(const KVPDFTranslationTable &) {}
+void KVPDFObject::fixReferences(const KVPDFTranslationTable &) { }
 
 QString KVPDFObject::attributedObject()
 {

@@ -57,10 +57,10 @@ public:
         TypeReference = 10,
     };
     enum Flag : uint8_t {
-        FlagSkipMark = 1,       // the marking pass does not descend into this value
-        FlagIndexedLookup = 2,  // part of an Indexed colour space: strings are written byte for byte
-        FlagCompressed = 4,     // read from an object stream: never decrypted by itself
-        FlagDirectInteger = 8,  // answered only by the shared direct integers
+        FlagSkipMark = 1,      // the marking pass does not descend into this value
+        FlagIndexedLookup = 2, // part of an Indexed colour space: strings are written byte for byte
+        FlagCompressed = 4,    // read from an object stream: never decrypted by itself
+        FlagDirectInteger = 8, // answered only by the shared direct integers
     };
 
     KVPDFObject();
@@ -132,7 +132,7 @@ public:
     // forMarking: leave out values that carry the skip-mark flag.
     virtual void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking);
     // Drops owned children and cached targets so reference cycles can be freed.
-    virtual void releaseGraph() {}
+    virtual void releaseGraph() { }
 
     // Plain text of the object for display (dictionary line ends shown as U+00AC).
     virtual QString attributedObject();
@@ -161,11 +161,7 @@ protected:
 };
 
 // Convenience cast: nullptr when `object` is null or of another class.
-template <typename T>
-std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object)
-{
-    return std::dynamic_pointer_cast<T>(object);
-}
+template <typename T> std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object) { return std::dynamic_pointer_cast<T>(object); }
 
 // A serialised indirect object, ordered by object number.
 struct KVPDFObjectData {
@@ -182,10 +178,7 @@ struct KVPDFObjectData {
         return objectNumber < other.objectNumber ? -1 : (objectNumber > other.objectNumber ? 1 : 0);
     }
     bool operator<(const KVPDFObjectData &other) const { return objectNumber < other.objectNumber; }
-    QString description() const
-    {
-        return QStringLiteral("<KVPDFObjectData>: %1 %2").arg(objectNumber).arg(generation);
-    }
+    QString description() const { return QStringLiteral("<KVPDFObjectData>: %1 %2").arg(objectNumber).arg(generation); }
 };
 
 // Digits of an unsigned or signed value into `buffer` (at least 21 bytes), NUL-terminated;

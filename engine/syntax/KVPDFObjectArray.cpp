@@ -52,8 +52,8 @@ void KVPDFObjectArray::parse(const QByteArray &data, uint64_t offset)
             break;
         }
         uint64_t end = p;
-        KVPDFObjectPtr element = KVPDFParser::objectAtOffset(m_context, p, data, m_directOnly, true,
-                                                             !m_directOnly && indexed, false, &end);
+        KVPDFObjectPtr element =
+            KVPDFParser::objectAtOffset(m_context, p, data, m_directOnly, true, !m_directOnly && indexed, false, &end);
         if (!element) {
             kvLog(QStringLiteral("Unable to parse array element at index: %1").arg(m_elements.size()));
             // Skip at least one byte so the same bytes are not parsed forever.
@@ -73,10 +73,7 @@ void KVPDFObjectArray::parse(const QByteArray &data, uint64_t offset)
     m_rawLength = p - offset;
 }
 
-const std::vector<KVPDFObjectPtr> &KVPDFObjectArray::value()
-{
-    return m_elements;
-}
+const std::vector<KVPDFObjectPtr> &KVPDFObjectArray::value() { return m_elements; }
 
 void KVPDFObjectArray::adopt(const KVPDFObjectPtr &element)
 {

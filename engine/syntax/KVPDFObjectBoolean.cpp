@@ -37,7 +37,10 @@ std::shared_ptr<KVPDFObjectBoolean> KVPDFObjectBoolean::boolAtOffset(uint64_t of
     return object;
 }
 
-QByteArray KVPDFObjectBoolean::syntax(KVPDFEncryption) { return m_value ? QByteArrayLiteral("true") : QByteArrayLiteral("false"); }
+QByteArray KVPDFObjectBoolean::syntax(KVPDFEncryption)
+{
+    return m_value ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+}
 
 KVPDFObjectPtr KVPDFObjectBoolean::copy()
 {

@@ -57,8 +57,7 @@ public:
     virtual QByteArray decryptData(const QByteArray &data, uint64_t number, uint64_t generation,
                                    CryptTarget target = CryptString) = 0;
     // Encrypts with the key for writing whenever there is one; the caller decides whether to.
-    virtual QByteArray encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation,
-                                           CryptTarget target) = 0;
+    virtual QByteArray encryptWithWriteKey(const QByteArray &data, uint64_t number, uint64_t generation, CryptTarget target) = 0;
     virtual bool streamIsEncrypted(const KVPDFObjectDictionary &streamDictionary) = 0;
 
     // A defect of one of the context's objects met after the context was opened (a stream that

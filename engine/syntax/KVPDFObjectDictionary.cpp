@@ -55,7 +55,7 @@ void KVPDFObjectDictionary::parse(const QByteArray &data, uint64_t offset)
         if (kvIsObjectBoundary(data, p))
             break;
         if (c != '/') {
-            ++p;  // stray bytes are skipped one at a time
+            ++p; // stray bytes are skipped one at a time
             continue;
         }
         auto key = KVPDFObjectName::nameAtOffset(p, data);
@@ -89,10 +89,7 @@ void KVPDFObjectDictionary::parse(const QByteArray &data, uint64_t offset)
     m_rawLength = std::min(p, size) - offset;
 }
 
-const std::vector<KVPDFObjectDictionary::Entry> &KVPDFObjectDictionary::value()
-{
-    return m_entries;
-}
+const std::vector<KVPDFObjectDictionary::Entry> &KVPDFObjectDictionary::value() { return m_entries; }
 
 void KVPDFObjectDictionary::adopt(const KVPDFObjectPtr &value)
 {
@@ -208,8 +205,8 @@ KVPDFObjectPtr KVPDFObjectDictionary::objectFromAncestorsForKey(QByteArrayView k
     return nullptr;
 }
 
-std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::mergeWithDictionary(
-    const std::shared_ptr<KVPDFObjectDictionary> &other)
+std::shared_ptr<KVPDFObjectDictionary>
+KVPDFObjectDictionary::mergeWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &other)
 {
     KVPDFDepthGuard depth;
     if (!depth.ok())

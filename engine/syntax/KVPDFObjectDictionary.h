@@ -37,7 +37,6 @@ public:
     // other's keys added where absent. Neither input changes.
     std::shared_ptr<KVPDFObjectDictionary> mergeWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &other);
 
-
     KVPDFObjectPtr resolvedObject() override;
     void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
@@ -57,6 +56,6 @@ private:
 
     std::vector<Entry> m_entries;
     static constexpr size_t kLinearLookup = 16;
-    QHash<QByteArray, qsizetype> m_index;  // built on demand for large dictionaries
+    QHash<QByteArray, qsizetype> m_index; // built on demand for large dictionaries
     bool m_directOnly = false;
 };

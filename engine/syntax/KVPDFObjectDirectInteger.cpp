@@ -20,7 +20,7 @@ DirectIntegerCache &cache()
 }
 }
 
-KVPDFObjectDirectInteger::KVPDFObjectDirectInteger(Token, int64_t value) : KVPDFObjectInteger(value) {}
+KVPDFObjectDirectInteger::KVPDFObjectDirectInteger(Token, int64_t value) : KVPDFObjectInteger(value) { }
 
 std::shared_ptr<KVPDFObjectDirectInteger> KVPDFObjectDirectInteger::integerWithLongLong(int64_t value)
 {
@@ -49,10 +49,7 @@ size_t KVPDFObjectDirectInteger::cacheSize()
     return c.filled;
 }
 
-void KVPDFObjectDirectInteger::setLongLongValue(int64_t)
-{
-    throw FolivoLogicFailure("KVPDFObjectDirectInteger is not mutable");
-}
+void KVPDFObjectDirectInteger::setLongLongValue(int64_t) { throw FolivoLogicFailure("KVPDFObjectDirectInteger is not mutable"); }
 
 uint64_t KVPDFObjectDirectInteger::rawLength() const
 {
@@ -64,7 +61,5 @@ KVPDFObjectPtr KVPDFObjectDirectInteger::copy() { return KVPDFObjectInteger::int
 
 QString KVPDFObjectDirectInteger::description()
 {
-    return QStringLiteral("<KVPDFObjectDirectInteger, 0x%1>: %2")
-        .arg(quintptr(this), 8, 16, QLatin1Char('0'))
-        .arg(m_value);
+    return QStringLiteral("<KVPDFObjectDirectInteger, 0x%1>: %2").arg(quintptr(this), 8, 16, QLatin1Char('0')).arg(m_value);
 }

@@ -8,7 +8,7 @@
 #include "KVPDFObjectInteger.h"
 
 class KVPDFObjectDirectInteger : public KVPDFObjectInteger {
-    struct Token {};
+    struct Token { };
 
 public:
     KVPDFObjectDirectInteger(Token, int64_t value);
@@ -26,24 +26,24 @@ public:
     static size_t cacheSize();
 
     Type objectType() const override { return TypeInteger; }
-    void setObjectType(Type) override {}
+    void setObjectType(Type) override { }
     bool isDirect() const override { return true; }
-    void setDirect(bool) override {}
+    void setDirect(bool) override { }
     uint8_t flags() const override { return FlagDirectInteger; }
-    void setFlags(uint8_t) override {}
-    void setContext(KVPDFObjectContext *) override {}
+    void setFlags(uint8_t) override { }
+    void setContext(KVPDFObjectContext *) override { }
     uint64_t objectNumber() const override { return 0; }
-    void setObjectNumber(uint64_t) override {}
+    void setObjectNumber(uint64_t) override { }
     uint64_t generation() const override { return 0; }
-    void setGeneration(uint64_t) override {}
-    void setContainer(const std::weak_ptr<KVPDFObject> &) override {}
+    void setGeneration(uint64_t) override { }
+    void setContainer(const std::weak_ptr<KVPDFObject> &) override { }
     void setLongLongValue(int64_t value) override;
     uint64_t rawLength() const override;
 
     KVPDFObjectPtr copy() override;
     using KVPDFObject::subobjects;
     std::vector<KVPDFObjectPtr> subobjects(KVPDFVisitedSet &) override { return {}; }
-    void markSubobjects(KVPDFMarkArray &) override {}
-    void fixReferences(const KVPDFTranslationTable &) override {}
+    void markSubobjects(KVPDFMarkArray &) override { }
+    void fixReferences(const KVPDFTranslationTable &) override { }
     QString description() override;
 };

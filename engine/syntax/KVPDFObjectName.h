@@ -8,14 +8,14 @@ class KVPDFObjectName : public KVPDFObject {
 public:
     explicit KVPDFObjectName(QByteArray bytes = {});
 
-    static std::shared_ptr<KVPDFObjectName> nameWithString(const QString &text);  // UTF-8 bytes
+    static std::shared_ptr<KVPDFObjectName> nameWithString(const QString &text); // UTF-8 bytes
     static std::shared_ptr<KVPDFObjectName> nameWithBytes(const QByteArray &bytes);
     // The byte at `offset` must be "/" (FolivoParseFailure otherwise); the name runs to the next
     // white space or delimiter, at any length.
     static std::shared_ptr<KVPDFObjectName> nameAtOffset(uint64_t offset, const QByteArray &data);
 
     const QByteArray &bytes() const { return m_bytes; }
-    QString stringValue() const;  // UTF-8 when valid, else Latin-1
+    QString stringValue() const; // UTF-8 when valid, else Latin-1
     bool operator==(QByteArrayView other) const { return m_bytes == other; }
 
     bool isEqual(const KVPDFObject &other) const override;

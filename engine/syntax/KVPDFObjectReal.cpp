@@ -7,10 +7,7 @@
 
 KVPDFObjectReal::KVPDFObjectReal(float value) : m_value(value) { m_type = TypeReal; }
 
-std::shared_ptr<KVPDFObjectReal> KVPDFObjectReal::realWithFloat(float value)
-{
-    return std::make_shared<KVPDFObjectReal>(value);
-}
+std::shared_ptr<KVPDFObjectReal> KVPDFObjectReal::realWithFloat(float value) { return std::make_shared<KVPDFObjectReal>(value); }
 
 std::shared_ptr<KVPDFObjectReal> KVPDFObjectReal::realWithPtr(const char *text, const char *end, KVPDFObjectContext *context)
 {

@@ -12,7 +12,6 @@
 #include "KVPDFObjectNull.h"
 #include "KVPDFParser.h"
 
-
 #include <algorithm>
 #include <cstring>
 
@@ -77,8 +76,9 @@ std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamAtOffset(uint64_t of
     return stream;
 }
 
-std::shared_ptr<KVPDFObjectStream> KVPDFObjectStream::streamWithDictionary(
-    const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &data, KVPDFRange range)
+std::shared_ptr<KVPDFObjectStream>
+KVPDFObjectStream::streamWithDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &data,
+                                        KVPDFRange range)
 {
     auto stream = std::make_shared<KVPDFObjectStream>();
     stream->setDictionary(dictionary ? dictionary : std::make_shared<KVPDFObjectDictionary>());
@@ -208,8 +208,8 @@ void checkImageShape(KVPDFObjectDictionary &dictionary, int jpegWidth, int jpegH
         const int64_t height = dictionary.integerForKey("Height", -1);
         const int64_t bits = dictionary.integerForKey("BitsPerComponent", 8);
         const int implied = colorSpaceComponents(dictionary.resolvedObjectForKey("ColorSpace"));
-        if ((width < 0 || width == jpegWidth) && (height < 0 || height == jpegHeight)
-            && (!implied || implied == components) && bits == 8)
+        if ((width < 0 || width == jpegWidth) && (height < 0 || height == jpegHeight) && (!implied || implied == components)
+            && bits == 8)
             return;
         kvLog(QStringLiteral("DCTDecode: the JPEG is %1 x %2 with %3 components of 8 bits; the image dictionary "
                              "says %4 x %5 with %6 of %7 bits")
@@ -265,8 +265,8 @@ QByteArray KVPDFObjectStream::decode(QString &failure)
             parameterList.push_back(parameters);
     } else {
         filters.push_back(filter);
-        parameterList.push_back(kv_cast<KVPDFObjectArray>(parameters) ? kv_cast<KVPDFObjectArray>(parameters)->resolvedObjectAtIndex(0)
-                                                                      : parameters);
+        parameterList.push_back(
+            kv_cast<KVPDFObjectArray>(parameters) ? kv_cast<KVPDFObjectArray>(parameters)->resolvedObjectAtIndex(0) : parameters);
     }
 
     for (size_t i = 0; i < filters.size(); ++i) {
@@ -326,8 +326,7 @@ struct ObjectStreamMember {
 // The (object number, offset) pairs heading an object stream's decoded data, at most `count`,
 // with offsets made absolute by `first`. Reading stops at the first pair that is no pair of
 // numbers; a pair naming no possible object or lying past the data is passed over.
-std::vector<ObjectStreamMember> objectStreamMembers(const QByteArray &data, int64_t count, int64_t first,
-                                                    uint64_t streamNumber)
+std::vector<ObjectStreamMember> objectStreamMembers(const QByteArray &data, int64_t count, int64_t first, uint64_t streamNumber)
 {
     const char *end = data.constData() + data.size();
     const char *p = data.constData();
@@ -361,8 +360,8 @@ std::vector<ObjectStreamMember> objectStreamMembers(const QByteArray &data, int6
 
 // The member of object stream `streamNumber` at `offset` of `view` (which ends where the next
 // member starts), ready for the object table; nullptr when it does not parse.
-KVPDFObjectPtr objectStreamMember(KVPDFObjectContext *context, const QByteArray &view, uint64_t offset,
-                                  uint64_t streamNumber, uint64_t memberNumber)
+KVPDFObjectPtr objectStreamMember(KVPDFObjectContext *context, const QByteArray &view, uint64_t offset, uint64_t streamNumber,
+                                  uint64_t memberNumber)
 {
     KVPDFObjectPtr object;
     try {
@@ -379,9 +378,7 @@ KVPDFObjectPtr objectStreamMember(KVPDFObjectContext *context, const QByteArray 
     if (object->objectType() == KVPDFObject::TypeReference) {
         // Entered under the member's number, the reference would take that number as its
         // target and refer to itself.
-        kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null")
-                  .arg(streamNumber)
-                  .arg(memberNumber));
+        kvLog(QStringLiteral("Object stream %1: member %2 is a reference; read as null").arg(streamNumber).arg(memberNumber));
         object = KVPDFObjectNull::nullObject();
     }
     if (object->flags() & KVPDFObject::FlagDirectInteger)
@@ -443,8 +440,8 @@ QByteArray KVPDFObjectStream::syntax(KVPDFEncryption encryption)
     if (m_context && kvpdf::encrypts(encryption, *m_context) && objectNumber() != 0
         && (!m_dictionary || m_context->streamIsEncrypted(*m_dictionary)))
         data = m_context->encryptWithWriteKey(data, objectNumber(), generation(), KVPDFObjectContext::CryptStream);
-    auto dictionary = m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy())
-                                   : std::make_shared<KVPDFObjectDictionary>();
+    auto dictionary =
+        m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy()) : std::make_shared<KVPDFObjectDictionary>();
     // Strings in the copy encrypt with this stream's number.
     dictionary->setContainer(weak_from_this());
     dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(data.size()));

@@ -99,8 +99,8 @@ uint64_t readLiteral(const uint8_t *b, uint64_t size, uint64_t p, QByteArray &ou
 }
 
 std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringAtOffset(uint64_t offset, const QByteArray &data,
-                                                                     KVPDFObjectContext *source, int stringType,
-                                                                     bool dataOnly, bool indexed)
+                                                                     KVPDFObjectContext *source, int stringType, bool dataOnly,
+                                                                     bool indexed)
 {
     auto string = std::make_shared<KVPDFObjectString>();
     if (source) {

@@ -19,9 +19,8 @@ public:
     // bytes (so the string can decrypt itself later), else null. dataOnly: keep bytes, no text.
     // FolivoParseFailure on a missing opening bracket or a hex string without ">"; a literal
     // string cut off by the end of the data keeps what was read.
-    static std::shared_ptr<KVPDFObjectString> stringAtOffset(uint64_t offset, const QByteArray &data,
-                                                             KVPDFObjectContext *source, int stringType,
-                                                             bool dataOnly = false, bool indexed = false);
+    static std::shared_ptr<KVPDFObjectString> stringAtOffset(uint64_t offset, const QByteArray &data, KVPDFObjectContext *source,
+                                                             int stringType, bool dataOnly = false, bool indexed = false);
 
     bool isLiteral() const { return m_literal; }
     void setLiteral(bool literal) { m_literal = literal; }

@@ -51,7 +51,8 @@ constexpr std::array<uint8_t, 256> kLookup = makeLookup();
 }
 
 const uint8_t KVPDFDocumentCharLookup[256] = {
-#define ROW(i) kLookup[i], kLookup[i + 1], kLookup[i + 2], kLookup[i + 3], kLookup[i + 4], kLookup[i + 5], kLookup[i + 6], kLookup[i + 7]
+#define ROW(i)                                                                                                                   \
+    kLookup[i], kLookup[i + 1], kLookup[i + 2], kLookup[i + 3], kLookup[i + 4], kLookup[i + 5], kLookup[i + 6], kLookup[i + 7]
     ROW(0),   ROW(8),   ROW(16),  ROW(24),  ROW(32),  ROW(40),  ROW(48),  ROW(56),  ROW(64),  ROW(72),  ROW(80),
     ROW(88),  ROW(96),  ROW(104), ROW(112), ROW(120), ROW(128), ROW(136), ROW(144), ROW(152), ROW(160), ROW(168),
     ROW(176), ROW(184), ROW(192), ROW(200), ROW(208), ROW(216), ROW(224), ROW(232), ROW(240), ROW(248),
@@ -175,7 +176,7 @@ uint64_t kvSkipWhiteAndComments(const QByteArray &data, uint64_t offset)
 bool kvHasKeyword(const QByteArray &data, uint64_t offset, QByteArrayView keyword)
 {
     return offset <= uint64_t(data.size()) && uint64_t(data.size()) - offset >= uint64_t(keyword.size())
-        && std::memcmp(data.constData() + offset, keyword.data(), size_t(keyword.size())) == 0;
+           && std::memcmp(data.constData() + offset, keyword.data(), size_t(keyword.size())) == 0;
 }
 
 uint64_t kvObjectHeaderEnd(const QByteArray &data, uint64_t offset, uint64_t *number)
@@ -274,8 +275,7 @@ namespace {
 
 // true, false or null at `p` (whose first byte is 'f', 't' or 'n'); nullptr when the bytes
 // there spell no keyword. Objects of the file's bytes remember where they stand.
-KVPDFObjectPtr keywordAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool fileBytes,
-                         uint64_t *length)
+KVPDFObjectPtr keywordAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool fileBytes, uint64_t *length)
 {
     const char c = data[qsizetype(p)];
     if (c == 'n') {
@@ -310,8 +310,8 @@ KVPDFObjectPtr dictionaryOrStreamAt(KVPDFObjectContext *context, uint64_t p, con
 
 // A literal or hex string at `p`. Only a string of the file's bytes read as part of an
 // indirect object keeps its place there (to be decrypted on first use).
-KVPDFObjectPtr stringAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool fileBytes,
-                        bool directOnly, bool indexed, uint64_t *length)
+KVPDFObjectPtr stringAt(KVPDFObjectContext *context, uint64_t p, const QByteArray &data, bool fileBytes, bool directOnly,
+                        bool indexed, uint64_t *length)
 {
     const char c = data[qsizetype(p)];
     KVPDFObjectPtr object = KVPDFObjectString::stringAtOffset(
@@ -398,4 +398,4 @@ KVPDFObjectPtr objectAtOffset(KVPDFObjectContext *context, uint64_t offset, cons
     return object;
 }
 
-}  // namespace KVPDFParser
+} // namespace KVPDFParser

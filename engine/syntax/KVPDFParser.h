@@ -19,7 +19,7 @@ enum KVPDFCharClass : uint8_t {
     KVPDFCharDelimiter = 2,
     KVPDFCharNumeric = 4,
     KVPDFCharRegular = 8,
-    KVPDFCharOpening = 16,  // always together with KVPDFCharDelimiter
+    KVPDFCharOpening = 16, // always together with KVPDFCharDelimiter
 };
 extern const uint8_t KVPDFDocumentCharLookup[256];
 
@@ -28,7 +28,7 @@ inline bool kvIsDelimiter(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDF
 inline bool kvIsNumeric(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDFCharNumeric; }
 inline bool kvIsRegular(uint8_t c) { return KVPDFDocumentCharLookup[c] & KVPDFCharRegular; }
 inline bool kvIsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
-int kvHexValue(uint8_t c);  // -1 when not a hex digit
+int kvHexValue(uint8_t c); // -1 when not a hex digit
 
 // The engine's number-text reader, in single precision: exact up to 2^24. `end` bounds the
 // text; `stop` (optional) receives the position after the last byte used.
@@ -46,7 +46,7 @@ class KVPDFKeywordFinder {
 public:
     static constexpr uint64_t kNotFound = UINT64_MAX;
 
-    explicit KVPDFKeywordFinder(QByteArrayView keyword) : m_keyword(keyword.toByteArray()) {}
+    explicit KVPDFKeywordFinder(QByteArrayView keyword) : m_keyword(keyword.toByteArray()) { }
     // The offset of the first occurrence that starts at or after `from`, or kNotFound. What was
     // learnt about another buffer is dropped; the buffer is held, so its address identifies it.
     uint64_t find(const QByteArray &data, uint64_t from);

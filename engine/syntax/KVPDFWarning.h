@@ -9,7 +9,7 @@
 struct KVPDFWarning {
     QString message;
     uint64_t objectNumber = 0;
-    uint64_t offset = 0;  // of the object's bytes in the file
+    uint64_t offset = 0; // of the object's bytes in the file
     bool operator==(const KVPDFWarning &) const = default;
 };
 

@@ -187,10 +187,16 @@ TEST(KVPDFAnnotationBaseTest, ColoursBecomeArraysAndOperatorsAndBack)
     };
     const Case cases[] = {
         {"gray", KVColor::gray(0.5f), {0.5}, "0.500000 G", "0.500000 g"},
-        {"cmyk", QColor::fromCmykF(0.2f, 0.4f, 0.6f, 0.8f), {0.2, 0.4, 0.6, 0.8},
-         "0.200000 0.400000 0.600000 0.800000 K", "0.200000 0.400000 0.600000 0.800000 k"},
+        {"cmyk",
+         QColor::fromCmykF(0.2f, 0.4f, 0.6f, 0.8f),
+         {0.2, 0.4, 0.6, 0.8},
+         "0.200000 0.400000 0.600000 0.800000 K",
+         "0.200000 0.400000 0.600000 0.800000 k"},
         {"rgb", QColor(255, 0, 0), {1, 0, 0}, "1.000000 0.000000 0.000000 RG", "1.000000 0.000000 0.000000 rg"},
-        {"hsv is written as rgb", QColor::fromHsvF(0, 1, 1), {1, 0, 0}, "1.000000 0.000000 0.000000 RG",
+        {"hsv is written as rgb",
+         QColor::fromHsvF(0, 1, 1),
+         {1, 0, 0},
+         "1.000000 0.000000 0.000000 RG",
          "1.000000 0.000000 0.000000 rg"},
         {"invalid", QColor(), {}, "", ""},
     };
@@ -246,9 +252,9 @@ TEST(KVPDFAnnotationBaseTest, RectAndMatrixArrays)
     EXPECT_EQ(KVPDFAnnotation::transformForArray(KVPDFAnnotation::arrayForTransform(t)), t);
     EXPECT_EQ(KVPDFAnnotation::transformForArray(KVPDFAnnotation::arrayForRect(QRectF(0, 0, 1, 1))), QTransform());
 
-    auto withMatrix = pageWithAnnots(
-        "[10 0 R]", {{10, "<< /Subtype /Stamp /Rect [0 0 10 10] /AP << /N 11 0 R >> >>"},
-                     {11, stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10] /Matrix [2 0 0 2 5 6]", "")}});
+    auto withMatrix =
+        pageWithAnnots("[10 0 R]", {{10, "<< /Subtype /Stamp /Rect [0 0 10 10] /AP << /N 11 0 R >> >>"},
+                                    {11, stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10] /Matrix [2 0 0 2 5 6]", "")}});
     auto annotation = withMatrix->pageAtIndex(0)->annotationImprints().at(0);
     ASSERT_TRUE(annotation->matrix());
     EXPECT_EQ(*annotation->matrix(), QTransform(2, 0, 0, 2, 5, 6));
@@ -259,7 +265,7 @@ TEST(KVPDFAnnotationBaseTest, DeepCopyDuplicatesSharedTargetsAndEndsOnCycles)
 {
     // A dictionary that refers to one stream twice.
     auto document = pageWithAnnots("[10 0 R]", {{10, "<< /Subtype /Stamp /Rect [0 0 1 1] /A 11 0 R /B 11 0 R /P 3 0 R >>"},
-                                                 {11, stream("/Kind /Shared", "data")}});
+                                                {11, stream("/Kind /Shared", "data")}});
     auto annotation = document->pageAtIndex(0)->annotationImprints().at(0);
     const std::vector<KVPDFObjectPtr> list = KVPDFAnnotation::copySubtreeFor(annotation->annotDict());
     ASSERT_FALSE(list.empty());
@@ -345,8 +351,9 @@ TEST(KVPDFAnnotationBaseTest, ResourceCopiesGoToThePageOncePerTarget)
     EXPECT_EQ(f1->context(), nullptr);
     EXPECT_EQ(document->objectWithNumber(11)->objectNumber(), 11u) << "the originals keep their numbers";
     // The form lists these very resources: that loop is cut in the copy.
-    auto form = kv_cast<KVPDFObjectStream>(kv_cast<KVPDFObjectDictionary>(
-        kv_cast<KVPDFObjectDictionary>(resources)->resolvedObjectForKey("XObject"))->resolvedObjectForKey("Fm"));
+    auto form = kv_cast<KVPDFObjectStream>(
+        kv_cast<KVPDFObjectDictionary>(kv_cast<KVPDFObjectDictionary>(resources)->resolvedObjectForKey("XObject"))
+            ->resolvedObjectForKey("Fm"));
     ASSERT_TRUE(form);
     auto formResources = kv_cast<KVPDFObjectDictionary>(form->dictionary()->resolvedObjectForKey("Resources"));
     ASSERT_TRUE(formResources);
@@ -356,15 +363,14 @@ TEST(KVPDFAnnotationBaseTest, ResourceCopiesGoToThePageOncePerTarget)
 
 TEST(KVPDFAnnotationBaseTest, PageReadsEveryAnnotationOnceAfterItsContentImprints)
 {
-    auto document = pageWithAnnots(
-        "[10 0 R 11 0 R 12 0 R 13 0 R 14 0 R (text) 99 0 R 15 0 R 16 0 R]",
-        {{10, "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] >>"},
-         {11, "<< /Type /Annot /Subtype /Sound /Rect [0 0 10 10] >>"},
-         {12, "<< /Type /Annot /Subtype /Widget /FT /Sig /Rect [0 0 10 10] >>"},
-         {13, "42"},
-         {14, stream("/Subtype /Text /Rect [1 2 3 4]", "")},
-         {15, "<< /Rect [5 5 6 6] >>"},
-         {16, "<< /Subtype /Square /Rect [ ( ] >>"}});
+    auto document = pageWithAnnots("[10 0 R 11 0 R 12 0 R 13 0 R 14 0 R (text) 99 0 R 15 0 R 16 0 R]",
+                                   {{10, "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] >>"},
+                                    {11, "<< /Type /Annot /Subtype /Sound /Rect [0 0 10 10] >>"},
+                                    {12, "<< /Type /Annot /Subtype /Widget /FT /Sig /Rect [0 0 10 10] >>"},
+                                    {13, "42"},
+                                    {14, stream("/Subtype /Text /Rect [1 2 3 4]", "")},
+                                    {15, "<< /Rect [5 5 6 6] >>"},
+                                    {16, "<< /Subtype /Square /Rect [ ( ] >>"}});
     auto page = document->pageAtIndex(0);
     auto imprint = KVPDFImprint::imprintWithData(KVPDFBlankPage(), {0, 0});
     page->addImprint(imprint);
@@ -415,23 +421,20 @@ TEST(KVPDFAnnotationBaseTest, FactoryTablePicksTheClassBySubtypeAndFieldType)
         EXPECT_EQ(subtype, QByteArray("Square"));
         return std::make_shared<Square>(d, page);
     });
-    services.widgetFactories.insert("Tx", [](const Dict &d, const QByteArray &, KVPDFPage *page) {
-        return std::make_shared<TextField>(d, page);
-    });
+    services.widgetFactories.insert(
+        "Tx", [](const Dict &d, const QByteArray &, KVPDFPage *page) { return std::make_shared<TextField>(d, page); });
     // A factory that refuses (as the widget factory does for signatures) leaves a base annotation.
-    services.annotationFactories.insert("Widget", [](const Dict &, const QByteArray &, KVPDFPage *) {
-        return std::shared_ptr<KVPDFAnnotation>();
-    });
+    services.annotationFactories.insert(
+        "Widget", [](const Dict &, const QByteArray &, KVPDFPage *) { return std::shared_ptr<KVPDFAnnotation>(); });
     std::shared_ptr<KVPDFDocument> document;
     std::vector<std::shared_ptr<KVPDFAnnotation>> annotations;
     {
         KVPDFServices::Installer installed(std::move(services));
-        document = pageWithAnnots("[10 0 R 11 0 R 12 0 R 13 0 R]",
-                                  {{10, "<< /Subtype /Square /Rect [0 0 1 1] >>"},
-                                   {11, "<< /Subtype /Widget /Parent 14 0 R /Rect [0 0 1 1] >>"},
-                                   {12, "<< /Subtype /Widget /FT /Sig /Rect [0 0 1 1] >>"},
-                                   {13, "<< /Subtype /Circle /Rect [0 0 1 1] >>"},
-                                   {14, "<< /FT /Tx /T (name) /Kids [11 0 R] >>"}});
+        document = pageWithAnnots("[10 0 R 11 0 R 12 0 R 13 0 R]", {{10, "<< /Subtype /Square /Rect [0 0 1 1] >>"},
+                                                                    {11, "<< /Subtype /Widget /Parent 14 0 R /Rect [0 0 1 1] >>"},
+                                                                    {12, "<< /Subtype /Widget /FT /Sig /Rect [0 0 1 1] >>"},
+                                                                    {13, "<< /Subtype /Circle /Rect [0 0 1 1] >>"},
+                                                                    {14, "<< /FT /Tx /T (name) /Kids [11 0 R] >>"}});
         annotations = document->pageAtIndex(0)->annotationImprints();
     }
     ASSERT_EQ(annotations.size(), 4u);
@@ -560,7 +563,7 @@ TEST_F(KVPDFAnnotationTest, CopyOutlivesItsDocumentAndPage)
 // once everybody else lets go.
 TEST(KVPDFAnnotationBaseTest, CopiesPutOnAPageHoldTheirDocumentOnlyWhenItIsAnother)
 {
-    using Place = std::function<void(KVPDFPage &target, const std::shared_ptr<KVPDFAnnotation> &copy)>;
+    using Place = std::function<void(KVPDFPage & target, const std::shared_ptr<KVPDFAnnotation> &copy)>;
     struct Case {
         const char *name;
         bool otherDocument;
@@ -572,7 +575,9 @@ TEST(KVPDFAnnotationBaseTest, CopiesPutOnAPageHoldTheirDocumentOnlyWhenItIsAnoth
         {"added to its own page", false, 0, [](KVPDFPage &t, const auto &copy) { t.addImprint(copy); }, false},
         {"inserted on another page", false, 1, [](KVPDFPage &t, const auto &copy) { t.insertImprint(copy, 0); }, false},
         {"in a new imprint list", false, 1,
-         [](KVPDFPage &t, const auto &copy) { t.setImprints({KVPDFImprint::imprintWithData(KVPDFBlankPage(), {}), copy}); },
+         [](KVPDFPage &t, const auto &copy) {
+             t.setImprints({KVPDFImprint::imprintWithData(KVPDFBlankPage(), {}), copy});
+         },
          false},
         {"added to a page of another document", true, 0, [](KVPDFPage &t, const auto &copy) { t.addImprint(copy); }, true},
         {"inserted on a page of another document", true, 0, [](KVPDFPage &t, const auto &copy) { t.insertImprint(copy, 5); },
@@ -655,8 +660,8 @@ struct QpdfObjects {
         for (int hops = 0; hops < 16 && value.isString() && reference.match(value.toString()).hasMatch(); ++hops) {
             const QJsonObject entry = objects.value(QStringLiteral("obj:") + value.toString()).toObject();
             value = entry.contains(QStringLiteral("stream"))
-                ? entry.value(QStringLiteral("stream")).toObject().value(QStringLiteral("dict"))
-                : entry.value(QStringLiteral("value"));
+                        ? entry.value(QStringLiteral("stream")).toObject().value(QStringLiteral("dict"))
+                        : entry.value(QStringLiteral("value"));
         }
         return value;
     }
@@ -777,9 +782,10 @@ namespace {
 QImage peerPage(const CorpusFile &file, int pageNumber, int dpi, bool annotations)
 {
     QTemporaryDir dir;
-    QStringList arguments{QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), QString::number(pageNumber + 1),
-                          QStringLiteral("-l"), QString::number(pageNumber + 1), QStringLiteral("-singlefile"),
-                          QStringLiteral("-png")};
+    QStringList arguments{QStringLiteral("-r"),          QString::number(dpi),
+                          QStringLiteral("-f"),          QString::number(pageNumber + 1),
+                          QStringLiteral("-l"),          QString::number(pageNumber + 1),
+                          QStringLiteral("-singlefile"), QStringLiteral("-png")};
     if (!annotations)
         arguments << QStringLiteral("-hide-annotations");
     if (!file.password.isEmpty())
@@ -821,7 +827,7 @@ double differingShare(const QImage &first, const QImage &second, int tolerance =
     const QImage a = softened(first), b = softened(second);
     auto close = [tolerance](QRgb p, QRgb q) {
         return std::abs(qRed(p) - qRed(q)) <= tolerance && std::abs(qGreen(p) - qGreen(q)) <= tolerance
-            && std::abs(qBlue(p) - qBlue(q)) <= tolerance;
+               && std::abs(qBlue(p) - qBlue(q)) <= tolerance;
     };
     auto matchesNear = [&close](const QImage &image, int x, int y, QRgb p) {
         for (int dy = -1; dy <= 1; ++dy)
@@ -858,7 +864,7 @@ TEST_F(KVPDFAnnotationTest, AppearancesDrawnAloneMatchThePeerDrawingOfThePage)
         GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
     constexpr int dpi = 144;
     constexpr double scale = dpi / 72.0;
-    std::map<QString, std::pair<int, int>> results;  // file -> (matching, compared)
+    std::map<QString, std::pair<int, int>> results; // file -> (matching, compared)
     for (const CorpusFile &file : files) {
         KVPDFOpenResult result = KVPDFOpenResult(-1);
         QFile in(file.path);

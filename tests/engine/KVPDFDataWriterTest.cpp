@@ -40,7 +40,7 @@ QStringList folderEntries(const QString &folder)
 
 mode_t modeOf(const QString &path)
 {
-    struct stat info {};
+    struct stat info { };
     return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? (info.st_mode & 07777) : 0;
 }
 
@@ -180,7 +180,7 @@ TEST_F(KVPDFDataWriterTest, WriterDestroyedBeforeCloseLeavesTheOldFile)
     {
         auto writer = KVPDFFileDataWriter::fileDataWriterWithName(m_target);
         ASSERT_TRUE(writer);
-        ASSERT_TRUE(writer->appendData(QByteArray(3 * 1024 * 1024, 'x')));  // some of it reached the disk
+        ASSERT_TRUE(writer->appendData(QByteArray(3 * 1024 * 1024, 'x'))); // some of it reached the disk
     }
     EXPECT_EQ(readFile(m_target), QByteArray("old contents"));
     EXPECT_EQ(folderEntries(m_folder), QStringList{QStringLiteral("document.pdf")}) << "the temporary file is removed";
@@ -229,7 +229,7 @@ TEST_F(KVPDFDataWriterTest, WriteErrorReachesTheCallerAndKeepsTheOldFile)
     EXPECT_EXIT(
         {
             std::signal(SIGXFSZ, SIG_IGN);
-            struct rlimit limit {};
+            struct rlimit limit { };
             ::getrlimit(RLIMIT_FSIZE, &limit);
             limit.rlim_cur = 64 * 1024;
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)

@@ -30,7 +30,8 @@ QByteArray aesFileWithBrokenPage()
     builder.add(3, "<< /Type /Page /Parent 2 0 R /Bad ) >>");
     builder.add(4, "<< /Filter /Standard /V 4 /R 4 /Length 128 /P -3904 /EncryptMetadata false"
                    " /CF << /StdCF << /CFM /AESV2 /Length 16 >> >> /StmF /StdCF /StrF /StdCF"
-                   " /O <" + security.ownerValue.toHex() + "> /U <" + security.userValue.toHex() + "> >>");
+                   " /O <"
+                       + security.ownerValue.toHex() + "> /U <" + security.userValue.toHex() + "> >>");
     builder.trailerExtra = "/Encrypt 4 0 R /ID [<" + id.toHex() + "> <" + id.toHex() + ">]";
     return builder.build();
 }
@@ -89,7 +90,7 @@ TEST(KVPDFDocumentStateTest, DroppedDocumentLeavesNothingAliveOnceItsCopiesGo)
         const char *name;
         bool pageCopy;
         bool annotationCopy;
-        bool refreshed;  // the table was read again, so replaced objects are retired, not freed
+        bool refreshed; // the table was read again, so replaced objects are retired, not freed
     };
     const Case cases[] = {
         {"nothing held elsewhere", false, false, false},

@@ -24,8 +24,7 @@ const QByteArray kLeviathan85 =
 
 TEST(KVPDFFiltersTest, ASCII85DecodesKnownAnswers)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray input;
         QByteArray expected;
@@ -47,11 +46,9 @@ TEST(KVPDFFiltersTest, ASCII85DecodesKnownAnswers)
         {"bytes after the end marker are ignored", "BE~>garbage", "h", true, nullptr},
         {"missing end marker decodes to the end", "BOu!rDZ", "hello", true, nullptr},
         {"empty data", "", "", true, nullptr},
-        {"tilde without > keeps complete groups", "BOu!rDZ~x", "hell", false,
-         "ASCII85Decode: ~ without > in ascii85 section"},
+        {"tilde without > keeps complete groups", "BOu!rDZ~x", "hell", false, "ASCII85Decode: ~ without > in ascii85 section"},
         {"tilde as the last byte", "BOu!r~", "hell", false, "ASCII85Decode: ~ without > in ascii85 section"},
-        {"tilde followed only by white space", "BOu!r~  \n", "hell", false,
-         "ASCII85Decode: ~ without > in ascii85 section"},
+        {"tilde followed only by white space", "BOu!r~  \n", "hell", false, "ASCII85Decode: ~ without > in ascii85 section"},
         {"z inside a group answers nothing", "BOu!rBOz~>", "", false, "ASCII85Decode: z inside ascii85 5-tuple"},
         {"bad character answers nothing", "BOu!rv~>", "", false, "ASCII85Decode: bad character in ascii85 region: 0166"},
         {"bad control character", "BO\x01u!r~>", "", false, "ASCII85Decode: bad character in ascii85 region: 01"},
@@ -89,8 +86,7 @@ TEST(KVPDFFiltersTest, ASCII85RoundTripsRandomData)
 
 TEST(KVPDFFiltersTest, ASCIIHexDecodesKnownAnswers)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray input;
         QByteArray expected;

@@ -17,8 +17,7 @@ TEST(KVPDFFiltersTest, ApplyFilterByNameAndAbbreviation)
 {
     const QByteArray data = sampleText(3000);
     const QByteArray rle = QByteArray(1, char(4)) + "hello" + char(128);
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray filter;
         QByteArray input;
@@ -64,8 +63,7 @@ TEST(KVPDFFiltersTest, ApplyFilterUndoesPredictorAfterFlateAndLZW)
 
 TEST(KVPDFFiltersTest, ApplyFilterReportsFaults)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray filter;
         QByteArray input;
@@ -94,11 +92,11 @@ TEST(KVPDFFiltersTest, ApplyFilterReportsFaults)
 
 TEST(KVPDFFiltersTest, DecodersSurviveGarbage)
 {
-    KVPDFLogCapture log;  // keeps the expected flood of messages out of the test output
+    KVPDFLogCapture log; // keeps the expected flood of messages out of the test output
     Random r(20240601);
     const QByteArray sample = sampleText(2000);
-    const QByteArray valid[] = {zlibCompress(sample), encodeLZW(sample, 1), encodeLZW(sample, 0), encode85(sample),
-                                sample.toHex(), rawDeflate(sample)};
+    const QByteArray valid[] = {zlibCompress(sample), encodeLZW(sample, 1), encodeLZW(sample, 0),
+                                encode85(sample),     sample.toHex(),       rawDeflate(sample)};
     const QByteArray a85Alphabet = "!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUuz~> \n\r\t\x7f";
     const QByteArray names[] = {"FlateDecode", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "RunLengthDecode"};
     const int bpcs[] = {1, 2, 4, 8, 16, 3, 0};
@@ -107,12 +105,8 @@ TEST(KVPDFFiltersTest, DecodersSurviveGarbage)
     for (int i = 0; i < 400; ++i) {
         QByteArray input;
         switch (i % 4) {
-        case 0:
-            input = r.bytes(r.below(700));
-            break;
-        case 1:
-            input = r.fromAlphabet(r.below(700), a85Alphabet);
-            break;
+        case 0: input = r.bytes(r.below(700)); break;
+        case 1: input = r.fromAlphabet(r.below(700), a85Alphabet); break;
         default: {
             // A valid stream with a few bytes changed and maybe cut.
             input = valid[r.below(6)];

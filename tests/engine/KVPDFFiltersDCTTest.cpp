@@ -45,8 +45,8 @@ QByteArray solidJPEG(int width, int height, const std::vector<int> &samples)
     QByteArray dcBits(16, '\0'), acBits(16, '\0');
     dcBits[3] = 12;
     acBits[0] = 1;
-    out += bytesOf({0xFF, 0xC4}) + be16(2 + 29 + 18) + bytesOf({0x00}) + dcBits
-        + bytesOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}) + bytesOf({0x10}) + acBits + bytesOf({0x00});
+    out += bytesOf({0xFF, 0xC4}) + be16(2 + 29 + 18) + bytesOf({0x00}) + dcBits + bytesOf({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11})
+           + bytesOf({0x10}) + acBits + bytesOf({0x00});
     out += bytesOf({0xFF, 0xDA}) + be16(6 + 2 * n) + bytesOf({n});
     for (int i = 0; i < n; ++i)
         out += bytesOf({i + 1, 0x00});
@@ -62,7 +62,7 @@ QByteArray solidJPEG(int width, int height, const std::vector<int> &samples)
             pendingBits -= 8;
             out += char(byte);
             if (byte == 0xFF)
-                out += char(0);  // byte stuffing
+                out += char(0); // byte stuffing
         }
     };
     std::vector<int> previous(size_t(n), 0);
@@ -115,7 +115,7 @@ std::shared_ptr<KVPDFObjectStream> imageStream(const QByteArray &entries, const 
     return KVPDFObjectStream::streamWithDictionary(dictionary, jpeg, {0, uint64_t(jpeg.size())});
 }
 
-}  // namespace
+} // namespace
 
 // The decoded data holds each pixel's samples as the JPEG stores them: as many bytes per pixel
 // as its components (what the image's ColorSpace implies), whatever the colours in it.
@@ -126,18 +126,23 @@ TEST(KVPDFFiltersTest, DCTDecodeGivesOneByteForEachComponentOfEachPixel)
         const char *name;
         QByteArray entries;
         QByteArray jpeg;
-        std::vector<std::vector<int>> pixels;  // samples of the blocks, in the order they repeat
+        std::vector<std::vector<int>> pixels; // samples of the blocks, in the order they repeat
     };
     const std::vector<Case> cases = {
-        {"gray", "/ColorSpace /DeviceGray", jpegOf(blocks(48, 32, QImage::Format_Grayscale8, {light, dark})),
-         {{200}, {40}}},
-        {"RGB", "/ColorSpace /DeviceRGB", jpegOf(blocks(48, 32, QImage::Format_RGB32, {red, blue})),
+        {"gray", "/ColorSpace /DeviceGray", jpegOf(blocks(48, 32, QImage::Format_Grayscale8, {light, dark})), {{200}, {40}}},
+        {"RGB",
+         "/ColorSpace /DeviceRGB",
+         jpegOf(blocks(48, 32, QImage::Format_RGB32, {red, blue})),
          {{230, 20, 20}, {20, 40, 220}}},
         // All its pixels are gray, but the JPEG has three components and the ColorSpace says RGB.
-        {"RGB of gray colours", "/ColorSpace /DeviceRGB", jpegOf(blocks(48, 32, QImage::Format_RGB32, {light, dark})),
+        {"RGB of gray colours",
+         "/ColorSpace /DeviceRGB",
+         jpegOf(blocks(48, 32, QImage::Format_RGB32, {light, dark})),
          {{200, 200, 200}, {40, 40, 40}}},
         {"CMYK", "/ColorSpace /DeviceCMYK", solidJPEG(48, 32, {255, 128, 0, 200}), {{255, 128, 0, 200}}},
-        {"CMYK with full black", "/ColorSpace /DeviceCMYK /Decode [1 0 1 0 1 0 1 0]", solidJPEG(21, 13, {64, 255, 191, 255}),
+        {"CMYK with full black",
+         "/ColorSpace /DeviceCMYK /Decode [1 0 1 0 1 0 1 0]",
+         solidJPEG(21, 13, {64, 255, 191, 255}),
          {{64, 255, 191, 255}}},
     };
     for (const Case &c : cases) {
@@ -169,7 +174,7 @@ TEST(KVPDFFiltersTest, DCTDecodeGivesOneByteForEachComponentOfEachPixel)
                     const int sample = bytes[(qsizetype(y) * width + x) * components + i];
                     if (std::abs(sample - expected[size_t(i)]) > 3)
                         wrong = "pixel " + std::to_string(x) + "," + std::to_string(y) + " component " + std::to_string(i)
-                            + " is " + std::to_string(sample) + ", not " + std::to_string(expected[size_t(i)]);
+                                + " is " + std::to_string(sample) + ", not " + std::to_string(expected[size_t(i)]);
                 }
             }
         }

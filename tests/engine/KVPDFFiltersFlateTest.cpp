@@ -23,8 +23,7 @@ TEST(KVPDFFiltersTest, InflateKnownZlibStreamOfHello)
 
 TEST(KVPDFFiltersTest, InflateDataMadeByZlibCompress)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray data;
         int level;
@@ -76,7 +75,8 @@ TEST(KVPDFFiltersTest, InflateOfTruncatedStreamKeepsPrefix)
     EXPECT_FALSE(r.complete);
     EXPECT_EQ(r.error, QStringLiteral("FlateDecode: decoding error."));
     EXPECT_EQ(r.data, out);
-    EXPECT_TRUE(log.contains(QStringLiteral("FlateDecode: decoding error."))) << log.messages.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("FlateDecode: decoding error.")))
+        << log.messages.join(QLatin1Char('\n')).toStdString();
 }
 
 TEST(KVPDFFiltersTest, InflateWithBadChecksumKeepsData)
@@ -99,8 +99,7 @@ TEST(KVPDFFiltersTest, InflateStopsAtOutputCap)
 {
     const QByteArray data(1024 * 1024, 'a');
     const QByteArray compressed = zlibCompress(data);
-    struct Case
-    {
+    struct Case {
         const char *name;
         qsizetype cap;
         int expectedCode;

@@ -29,8 +29,7 @@ TEST(KVPDFFiltersTest, LZWDecodesReferenceExample)
 TEST(KVPDFFiltersTest, LZWRoundTripsThroughCodeWidthsAndClears)
 {
     Random r(12);
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray data;
     };
@@ -44,8 +43,7 @@ TEST(KVPDFFiltersTest, LZWRoundTripsThroughCodeWidthsAndClears)
     for (const Case &c : cases) {
         for (int early : {1, 0}) {
             for (bool clearWhenFull : {true, false}) {
-                SCOPED_TRACE(std::string(c.name) + " early " + std::to_string(early) + " clear "
-                             + std::to_string(clearWhenFull));
+                SCOPED_TRACE(std::string(c.name) + " early " + std::to_string(early) + " clear " + std::to_string(clearWhenFull));
                 const KVPDFFilterResult r = KVPDFDecodeLZW(encodeLZW(c.data, early, clearWhenFull), early);
                 EXPECT_EQ(r.data, c.data);
                 EXPECT_TRUE(r.complete);

@@ -17,18 +17,14 @@ namespace {
 
 TEST(KVPDFFiltersTest, PNGPredictorUndoesEveryRowType)
 {
-    struct Image
-    {
+    struct Image {
         const char *name;
         int colors, bpc, columns;
         qsizetype bpp, rowBytes;
     };
     const std::vector<Image> images = {
-        {"RGB 8 bits", 3, 8, 4, 3, 12},
-        {"two components of 16 bits", 2, 16, 3, 4, 12},
-        {"gray 4 bits", 1, 4, 5, 1, 3},
-        {"RGB 2 bits", 3, 2, 3, 1, 3},
-        {"CMYK 8 bits, one column", 4, 8, 1, 4, 4},
+        {"RGB 8 bits", 3, 8, 4, 3, 12}, {"two components of 16 bits", 2, 16, 3, 4, 12}, {"gray 4 bits", 1, 4, 5, 1, 3},
+        {"RGB 2 bits", 3, 2, 3, 1, 3},  {"CMYK 8 bits, one column", 4, 8, 1, 4, 4},
     };
     const std::vector<std::pair<const char *, std::vector<int>>> typeLists = {
         {"None", {0}}, {"Sub", {1}}, {"Up", {2}}, {"Average", {3}}, {"Paeth", {4}}, {"mixed", {4, 3, 0, 2, 1, 4}},
@@ -61,8 +57,7 @@ TEST(KVPDFFiltersTest, PNGUpRowsOfCrossReferenceStream)
 
 TEST(KVPDFFiltersTest, PNGPredictorEdgeCases)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray input;
         KVPDFPredictorParams params;
@@ -71,13 +66,25 @@ TEST(KVPDFFiltersTest, PNGPredictorEdgeCases)
         const char *logged;
     };
     const std::vector<Case> cases = {
-        {"unknown row type copied as None", bytesOf({7, 5, 6, 2, 1, 1}), {12, 1, 8, 2}, bytesOf({5, 6, 6, 7}), false,
+        {"unknown row type copied as None",
+         bytesOf({7, 5, 6, 2, 1, 1}),
+         {12, 1, 8, 2},
+         bytesOf({5, 6, 6, 7}),
+         false,
          "Unsupported PNG filter type: 7"},
         // Paeth ties, left to right: left before above before upper left.
-        {"Paeth tie of above and upper left picks above", bytesOf({0, 10, 4, 4, 3, 96}), {12, 1, 8, 2},
-         bytesOf({10, 4, 13, 100}), true, nullptr},
-        {"Paeth tie of left and upper left picks left", bytesOf({0, 10, 14, 4, 248, 48}), {12, 1, 8, 2},
-         bytesOf({10, 14, 2, 50}), true, nullptr},
+        {"Paeth tie of above and upper left picks above",
+         bytesOf({0, 10, 4, 4, 3, 96}),
+         {12, 1, 8, 2},
+         bytesOf({10, 4, 13, 100}),
+         true,
+         nullptr},
+        {"Paeth tie of left and upper left picks left",
+         bytesOf({0, 10, 14, 4, 248, 48}),
+         {12, 1, 8, 2},
+         bytesOf({10, 14, 2, 50}),
+         true,
+         nullptr},
         {"final row of only its type byte", bytesOf({0, 1, 2, 2}), {12, 1, 8, 2}, bytesOf({1, 2}), true, nullptr},
         {"empty data", QByteArray(), {12, 1, 8, 2}, QByteArray(), true, nullptr},
         {"predictor 1 leaves data", "abc", {1, 1, 8, 2}, "abc", true, nullptr},
@@ -99,8 +106,7 @@ TEST(KVPDFFiltersTest, PNGPredictorEdgeCases)
 
 TEST(KVPDFFiltersTest, TIFFPredictorUndoesHorizontalDifferencing)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         int colors, bpc, columns;
         qsizetype rowBytes, size;

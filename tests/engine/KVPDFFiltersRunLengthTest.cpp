@@ -14,8 +14,7 @@ namespace {
 
 TEST(KVPDFFiltersTest, RunLengthDecodesKnownAnswers)
 {
-    struct Case
-    {
+    struct Case {
         const char *name;
         QByteArray input;
         QByteArray expected;

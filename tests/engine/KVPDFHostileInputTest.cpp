@@ -33,9 +33,9 @@ namespace {
 constexpr qint64 kSlowMs = 5000;
 
 enum class Expect {
-    Parsed,        // an object, described by its written form
-    Nothing,       // nullptr, no exception
-    ParseFailure,  // FolivoParseFailure, raised by the parse or by the first use of the object
+    Parsed,       // an object, described by its written form
+    Nothing,      // nullptr, no exception
+    ParseFailure, // FolivoParseFailure, raised by the parse or by the first use of the object
 };
 
 const char *expectName(Expect e)
@@ -82,13 +82,11 @@ struct Outcome {
 
 // Parses at `offset` and forces the result; FolivoParseFailure is the only exception caught, so
 // anything else fails the test.
-Outcome parseAndForce(KVPDFDocument *document, const QByteArray &data, uint64_t offset, bool directOnly,
-                      bool contained = false)
+Outcome parseAndForce(KVPDFDocument *document, const QByteArray &data, uint64_t offset, bool directOnly, bool contained = false)
 {
     Outcome outcome;
     try {
-        outcome.object = KVPDFParser::objectAtOffset(document, offset, data, directOnly, contained, false, false,
-                                                     &outcome.end);
+        outcome.object = KVPDFParser::objectAtOffset(document, offset, data, directOnly, contained, false, false, &outcome.end);
         forceAll(outcome.object);
         outcome.kind = outcome.object ? Expect::Parsed : Expect::Nothing;
     } catch (const FolivoParseFailure &failure) {
@@ -98,10 +96,7 @@ Outcome parseAndForce(KVPDFDocument *document, const QByteArray &data, uint64_t 
     return outcome;
 }
 
-QByteArray repeated(const char *text, int count)
-{
-    return QByteArray(text).repeated(count);
-}
+QByteArray repeated(const char *text, int count) { return QByteArray(text).repeated(count); }
 
 QByteArray deflated(const QByteArray &data)
 {
@@ -130,7 +125,7 @@ struct ParseCase {
     const char *name;
     QByteArray input;
     Expect expect;
-    QByteArray written;  // directObject() of the forced object when one is expected
+    QByteArray written; // directObject() of the forced object when one is expected
     bool directOnly = false;
 };
 
@@ -211,8 +206,7 @@ TEST(KVPDFHostileInputTest, TokensWithoutDigitsStillMoveThePositionOn)
         {"stray bytes in a content array are left out", "[) 1 } 2]", Expect::Parsed, "[ 1 2 ]", true},
         {"stray byte in a file array", "[1 ) 2]", Expect::ParseFailure, {}},
         {"integer beyond 64 bits saturates", "99999999999999999999999", Expect::Parsed, "9223372036854775807"},
-        {"negative integer beyond 64 bits saturates", "-99999999999999999999999", Expect::Parsed,
-         "-9223372036854775808"},
+        {"negative integer beyond 64 bits saturates", "-99999999999999999999999", Expect::Parsed, "-9223372036854775808"},
         {"reference numbers beyond 64 bits", "[99999999999999999999999 99999999999999999999999 R]", Expect::Parsed,
          "[ 18446744073709551615 18446744073709551615 R ]"},
     });
@@ -242,8 +236,7 @@ TEST(KVPDFHostileInputTest, NamesAndStringsOfAnyLength)
         {"name of 10 KB", "/" + longName, Expect::Parsed, "/" + longName},
         {"name of 10 KB as a dictionary key", "<< /" + longName + " 1 >>", Expect::Parsed, "<< /" + longName + " 1>>"},
         {"literal string of 64 KB without its closing bracket", "(" + longString, Expect::Parsed, "(" + longString + ")"},
-        {"literal string of 20000 unclosed brackets", repeated("(", 20000), Expect::Parsed,
-         "(" + repeated("\\(", 19999) + ")"},
+        {"literal string of 20000 unclosed brackets", repeated("(", 20000), Expect::Parsed, "(" + repeated("\\(", 19999) + ")"},
     });
 }
 
@@ -264,7 +257,7 @@ TEST(KVPDFHostileInputTest, NestingDeeperThanTheParserAllowsIsAParseFailure)
 
 struct StreamCase {
     const char *name;
-    QByteArray text;  // dictionary, "stream" and what follows
+    QByteArray text; // dictionary, "stream" and what follows
     QByteArray decoded;
     bool complete = true;
 };
@@ -278,8 +271,7 @@ TEST(KVPDFHostileInputTest, StreamDataStaysInsideTheFileAndKeepsWhatDecoded)
     const QByteArray pngRow = deflated(QByteArray("\x00\x41", 2));
 
     const std::vector<StreamCase> cases = {
-        {"Length beyond the end of the data with endstream", "<< /Length 100000 >>\nstream\nabc\nendstream\nendobj\n",
-         "abc"},
+        {"Length beyond the end of the data with endstream", "<< /Length 100000 >>\nstream\nabc\nendstream\nendobj\n", "abc"},
         {"Length beyond the end of the data without endstream", "<< /Length 100000 >>\nstream\nabc", "abc"},
         {"Length beyond 64 bits", "<< /Length 99999999999999999999999 >>\nstream\nabc\nendstream", "abc"},
         {"negative Length", "<< /Length -5 >>\nstream\nabc\nendstream", "abc"},
@@ -287,20 +279,17 @@ TEST(KVPDFHostileInputTest, StreamDataStaysInsideTheFileAndKeepsWhatDecoded)
         {"Length that is not a number", "<< /Length (x) >>\nstream\nabc\nendstream", "abc"},
         {"stream keyword and CR as the last bytes", "<< /Length 3 >>\nstream\r", ""},
         {"Flate data cut short keeps the decoded part",
-         "<< /Filter /FlateDecode /Length " + QByteArray::number(cutFlate.size()) + " >>\nstream\n" + cutFlate
-             + "\nendstream",
-         {}, false},
-        {"ASCII85 of only z bytes gives four zero bytes each",
-         "<< /Filter /ASCII85Decode >>\nstream\n" + zs + "~>\nendstream", QByteArray(4 * zs.size(), '\0')},
-        {"ASCII85 cut before its end marker", "<< /Filter /A85 >>\nstream\n87cURD]i,\"Ebo80~\nendstream", "Hello World!",
+         "<< /Filter /FlateDecode /Length " + QByteArray::number(cutFlate.size()) + " >>\nstream\n" + cutFlate + "\nendstream",
+         {},
          false},
+        {"ASCII85 of only z bytes gives four zero bytes each", "<< /Filter /ASCII85Decode >>\nstream\n" + zs + "~>\nendstream",
+         QByteArray(4 * zs.size(), '\0')},
+        {"ASCII85 cut before its end marker", "<< /Filter /A85 >>\nstream\n87cURD]i,\"Ebo80~\nendstream", "Hello World!", false},
         {"predictor with Columns beyond 32 bits",
-         "<< /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 99999999999 >> >>\nstream\n" + pngRow
-             + "\nendstream",
+         "<< /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 99999999999 >> >>\nstream\n" + pngRow + "\nendstream",
          "\x41"},
         {"predictor with Colors and Columns negative",
-         "<< /Filter /FlateDecode /DecodeParms << /Predictor 15 /Colors -3 /Columns -1 >> >>\nstream\n" + pngRow
-             + "\nendstream",
+         "<< /Filter /FlateDecode /DecodeParms << /Predictor 15 /Colors -3 /Columns -1 >> >>\nstream\n" + pngRow + "\nendstream",
          QByteArray("\x00\x41", 2), false},
     };
     for (const StreamCase &c : cases) {
@@ -360,8 +349,8 @@ TEST(KVPDFHostileInputTest, UnclosedObjectsEndAtTheNextObjectHeader)
 {
     struct Case {
         const char *name;
-        QByteArray body;  // the text of each object after its header
-        size_t count;     // keys or elements each must read
+        QByteArray body; // the text of each object after its header
+        size_t count;    // keys or elements each must read
     };
     const Case cases[] = {
         {"dictionaries", "<< /Type /Page /Rotate 90\n", 2},
@@ -570,7 +559,7 @@ TEST(KVPDFHostileInputTest, JoinedPageContentStopsAtTheCapOfOneDecodedStream)
     data += "5 0 obj\n<< /Length 3 >>\nstream\nq Q\nendstream\nendobj\n";
     const qsizetype six = data.size() + 8;
     data += "6 0 obj\n<< /Filter /RunLengthDecode /Length " + QByteArray::number(runs.size()) + " >>\nstream\n" + runs
-        + "\nendstream\nendobj\n";
+            + "\nendstream\nendobj\n";
     const qsizetype three = data.size() + 8;
     data += "3 0 obj\n<< /Type /Page /Contents [5 0 R 6 0 R 6 0 R 6 0 R 5 0 R] >>\nendobj\n";
 
@@ -614,9 +603,9 @@ TEST(KVPDFHostileInputTest, StreamKeywordOutsideTheFileBytesDoesNotMoveThePositi
 
 struct ObjectStreamCase {
     const char *name;
-    QByteArray dictionaryEntries;  // N, First and anything else besides Type and Length
+    QByteArray dictionaryEntries; // N, First and anything else besides Type and Length
     QByteArray data;
-    std::vector<std::pair<uint64_t, QByteArray>> members;  // number -> written form, all that must enter the table
+    std::vector<std::pair<uint64_t, QByteArray>> members; // number -> written form, all that must enter the table
 };
 
 TEST(KVPDFHostileInputTest, ObjectStreamHeaderThatRunsPastTheData)
@@ -630,7 +619,9 @@ TEST(KVPDFHostileInputTest, ObjectStreamHeaderThatRunsPastTheData)
         {"header cut after an object number", "/N 2 /First 0", "7", {}},
         {"member at the very end of the data", "/N 1 /First 4", "7 0 ", {}},
         {"member cut inside a dictionary", "/N 1 /First 4", "7 0 << /A [1 2", {{7, "<< /A [ 1 2 ]>>"}}},
-        {"member that looks like a stream stays a dictionary", "/N 1 /First 4", "7 0 << >> stream\nxyz\nendstream",
+        {"member that looks like a stream stays a dictionary",
+         "/N 1 /First 4",
+         "7 0 << >> stream\nxyz\nendstream",
          {{7, "<< >>"}}},
         {"object number beyond 64 bits", "/N 2 /First 13", "1.0e30 0 8 3 (a) (b)", {{8, "(b)"}}},
         {"object number that is not finite", "/N 2 /First 13", "9.0e99 0 8 3 (a) (b)", {{8, "(b)"}}},
@@ -643,7 +634,7 @@ TEST(KVPDFHostileInputTest, ObjectStreamHeaderThatRunsPastTheData)
         KVPDFLogCapture log;
         KVPDFDocument document;
         const QByteArray bytes = "1 0 obj\n<< /Type /ObjStm " + c.dictionaryEntries + " /Length "
-            + QByteArray::number(c.data.size()) + " >>\nstream\n" + c.data + "\nendstream\nendobj\n";
+                                 + QByteArray::number(c.data.size()) + " >>\nstream\n" + c.data + "\nendstream\nendobj\n";
         document.setDocData(bytes);
         document.setObject(KVPDFObject::placeholder(&document, 1, 0, 8), 1, 0);
         auto stream = kv_cast<KVPDFObjectStream>(document.resolveObject(1, 0));
@@ -776,4 +767,4 @@ TEST(KVPDFHostileInputTest, SavedFuzzInputsParseAtEveryOffset)
     }
 }
 
-}  // namespace
+} // namespace

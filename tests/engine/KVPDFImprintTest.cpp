@@ -28,10 +28,7 @@
 extern "C" const char *__lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
-QByteArray deflated(const QByteArray &data)
-{
-    return KVPDFDeflate(data).data;
-}
+QByteArray deflated(const QByteArray &data) { return KVPDFDeflate(data).data; }
 
 // An indirect stream object's text for PdfBuilder.
 QByteArray stream(const QByteArray &keys, const QByteArray &data)
@@ -52,7 +49,8 @@ PdfBuilder storedImprintsFile(const QByteArray &pageMarker = "/FolivoImprints [3
     b.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
     b.add(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     b.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 4 0 R "
-             "/Contents [5 0 R 6 0 R 7 0 R 30 0 R 31 0 R 32 0 R 33 0 R] " + pageMarker + " >>");
+             "/Contents [5 0 R 6 0 R 7 0 R 30 0 R 31 0 R 32 0 R 33 0 R] "
+                 + pageMarker + " >>");
     b.add(4, "<< /XObject << /FolivoImprint10 12 0 R /FolivoFlattened3 13 0 R /FolivoImprint2 11 0 R "
              "/FolivoImprint1 10 0 R >> >>");
     b.add(5, stream("/FolivoMarker 1", "q"));
@@ -68,8 +66,8 @@ PdfBuilder storedImprintsFile(const QByteArray &pageMarker = "/FolivoImprints [3
     b.add(12, stream("/Type /XObject /Subtype /Form /BBox [0 0 50 50] /FolivoLocation [1 2] "
                      "/Resources << /XObject << /Im0 24 0 R >> >> /FolivoDictionary 42 0 R",
                      "q 50 0 0 50 0 0 cm /Im0 Do Q"));
-    b.add(13, stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10] /FolivoLocation [5 5] /Resources << >>",
-                     "0 g 0 0 10 10 re f"));
+    b.add(13,
+          stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10] /FolivoLocation [5 5] /Resources << >>", "0 g 0 0 10 10 re f"));
     b.add(21, "<< /Type /ExtGState /ca 1 >>");
     b.add(22, "<< /Font << /F1 23 0 R >> >>");
     b.add(23, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
@@ -81,8 +79,8 @@ PdfBuilder storedImprintsFile(const QByteArray &pageMarker = "/FolivoImprints [3
                              "q 1 0 0 1 0 0 cm /FolivoImprint" + QByteArray::number(i == 2 ? 10 : i + 1) + " Do Q"));
     b.add(33, stream("/FolivoImprint 13 0 R /Flattened true", "q /FolivoFlattened3 Do Q"));
     b.add(40, archivedStream({{"kind", "rectangle"}, {"lineWidth", 2.5}, {"filled", true}}));
-    b.add(41, archivedStream({{"kind", "text"}, {"textData", QByteArray("{\\rtf1 Imprint}")},
-                              {"lines", QVariantList{"Imprint", 1}}}));
+    b.add(41, archivedStream(
+                  {{"kind", "text"}, {"textData", QByteArray("{\\rtf1 Imprint}")}, {"lines", QVariantList{"Imprint", 1}}}));
     b.add(42, archivedStream({{"kind", "image"}, {"filename", "/etc/hostname"}}));
     return b;
 }
@@ -131,7 +129,9 @@ TEST_F(KVPDFImprintTest, StoredImprintsComeBackInNumericNameOrderWithTheirPlaceA
     };
     const Expected expected[] = {
         {"FolivoImprint1", {36, 500}, {100, 50}, {{"kind", "rectangle"}, {"lineWidth", 2.5}, {"filled", true}}},
-        {"FolivoImprint2", {300.5, 100.25}, {200, 100},
+        {"FolivoImprint2",
+         {300.5, 100.25},
+         {200, 100},
          {{"kind", "text"}, {"textData", QByteArray("{\\rtf1 Imprint}")}, {"lines", QVariantList{"Imprint", 1}}}},
         {"FolivoImprint10", {1, 2}, {50, 50}, {{"kind", "image"}}},
     };
@@ -210,7 +210,8 @@ TEST_F(KVPDFImprintTest, ImprintsAreReadOnlyFromMarkedPagesAndOnlyLiveNames)
         auto page = document->pageAtIndex(0);
         EXPECT_EQ(page->contentImprints().size(), c.imprints);
         KVPDFOpenResult result = KVPDFOpenResult(-1);
-        EXPECT_EQ(KVPDFDocument::documentWithData(storedImprintsFile(c.marker).build(), &result, {}, KVPDFOpenMode::AsStored)->prepPages(),
+        EXPECT_EQ(KVPDFDocument::documentWithData(storedImprintsFile(c.marker).build(), &result, {}, KVPDFOpenMode::AsStored)
+                      ->prepPages(),
                   c.imprints > 0);
     }
 
@@ -267,8 +268,8 @@ TEST_F(KVPDFImprintTest, HostileStoredImprintsStillLoadAndStayConfined)
     EXPECT_EQ(check.exitCode, 0) << check.out.constData() << check.err.constData();
     EXPECT_LT(confined->document()->objectCount(), 12u);
     // What was left out is null in the copy, never a number that now names something else.
-    auto resources = kv_cast<KVPDFObjectDictionary>(
-        confined->document()->pageAtIndex(0)->pageDictionary()->resolvedObjectForKey("Resources"));
+    auto resources =
+        kv_cast<KVPDFObjectDictionary>(confined->document()->pageAtIndex(0)->pageDictionary()->resolvedObjectForKey("Resources"));
     ASSERT_TRUE(resources);
     auto properties = kv_cast<KVPDFObjectDictionary>(resources->resolvedObjectForKey("Properties"));
     ASSERT_TRUE(properties);
@@ -433,11 +434,23 @@ TEST(KVPDFArchiveTest, UnreadableArchivesAreRefusedWithoutBuildingThem)
         {"trailing bytes after the map", map + "junk"},
         {"map cut short", map.left(map.size() - 1)},
         {"arrays nested 100000 deep", QByteArray(100000, '\x81') + QByteArray(1, '\x00')},
-        {"indefinite maps nested deep", "\xa1\x61" "a" + QByteArray(10000, '\x9f') + QByteArray(10000, '\xff')},
-        {"a run of tags", "\xa1\x61" "a" + QByteArray(5000, '\xc6') + QByteArray(1, '\x01')},
-        {"an array claiming four billion items", QByteArray("\xa1\x61" "a\x9a\xff\xff\xff\xff\x01", 9)},
-        {"a string claiming more bytes than there are", QByteArray("\xa1\x61" "a\x7a\x00\x10\x00\x00" "abc", 11)},
-        {"more items than allowed", QByteArray("\xa1\x61" "a\x9a\x00\x20\x00\x00", 8) + QByteArray(0x200000, '\x00')},
+        {"indefinite maps nested deep", "\xa1\x61"
+                                        "a" + QByteArray(10000, '\x9f')
+                                            + QByteArray(10000, '\xff')},
+        {"a run of tags", "\xa1\x61"
+                          "a" + QByteArray(5000, '\xc6')
+                              + QByteArray(1, '\x01')},
+        {"an array claiming four billion items", QByteArray("\xa1\x61"
+                                                            "a\x9a\xff\xff\xff\xff\x01",
+                                                            9)},
+        {"a string claiming more bytes than there are", QByteArray("\xa1\x61"
+                                                                   "a\x7a\x00\x10\x00\x00"
+                                                                   "abc",
+                                                                   11)},
+        {"more items than allowed", QByteArray("\xa1\x61"
+                                               "a\x9a\x00\x20\x00\x00",
+                                               8)
+                                        + QByteArray(0x200000, '\x00')},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

@@ -134,14 +134,18 @@ TEST_F(KVPDFImprintWriteTest, ImprintShowsAtItsPlaceAndReadsBack)
     struct Case {
         const char *name;
         QByteArray pageKeys;
-        QPointF at;       // in the page as the viewer sees it
+        QPointF at; // in the page as the viewer sees it
         QSizeF size;
-        QSizeF rendered;  // the page as drawn, rotation applied
+        QSizeF rendered; // the page as drawn, rotation applied
     };
     const Case cases[] = {
         {"upright page", "/MediaBox [0 0 300 200]", {40, 30}, {60, 40}, {300, 200}},
         {"page turned by 90 degrees", "/MediaBox [0 0 300 200] /Rotate 90", {40, 30}, {60, 40}, {200, 300}},
-        {"page turned by 270 degrees with a crop box", "/MediaBox [0 0 400 300] /CropBox [0 0 300 200] /Rotate 270", {20, 150}, {30, 30}, {200, 300}},
+        {"page turned by 270 degrees with a crop box",
+         "/MediaBox [0 0 400 300] /CropBox [0 0 300 200] /Rotate 270",
+         {20, 150},
+         {30, 30},
+         {200, 300}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -160,7 +164,8 @@ TEST_F(KVPDFImprintWriteTest, ImprintShowsAtItsPlaceAndReadsBack)
         const QPointF middle = c.at + QPointF(c.size.width() / 2, c.size.height() / 2);
         EXPECT_EQ(grayAt(page, middle.x(), middle.y()), 0) << "inside the imprint";
         EXPECT_EQ(grayAt(page, c.at.x() + 2, c.at.y() + 2), 0) << "near its lower-left corner";
-        EXPECT_EQ(grayAt(page, c.at.x() + c.size.width() - 2, c.at.y() + c.size.height() - 2), 0) << "near its upper-right corner";
+        EXPECT_EQ(grayAt(page, c.at.x() + c.size.width() - 2, c.at.y() + c.size.height() - 2), 0)
+            << "near its upper-right corner";
         EXPECT_EQ(grayAt(page, c.at.x() - 3, middle.y()), 255) << "left of it";
         EXPECT_EQ(grayAt(page, middle.x(), c.at.y() + c.size.height() + 3), 255) << "above it";
 
@@ -201,7 +206,8 @@ TEST_F(KVPDFImprintWriteTest, RotatedPagePlacementIsThePageTransform)
         auto placement = kv_cast<KVPDFObjectStream>(listed->resolvedObjectAtIndex(0));
         ASSERT_TRUE(placement);
         const QByteArray text = placement->decodedData();
-        EXPECT_TRUE(text.startsWith("q\n\t\t\t\t1 0 0 1 0 0 cm\n\t\t\t\t" + c.matrix + "\n\t\t\t\t1 0 0 1 10.000000 20.000000 cm\n\t\t\t\t/FolivoImprint"))
+        EXPECT_TRUE(text.startsWith("q\n\t\t\t\t1 0 0 1 0 0 cm\n\t\t\t\t" + c.matrix
+                                    + "\n\t\t\t\t1 0 0 1 10.000000 20.000000 cm\n\t\t\t\t/FolivoImprint"))
             << text.toStdString();
         EXPECT_TRUE(text.endsWith(" Do\nQ")) << text.toStdString();
     }
@@ -277,8 +283,8 @@ TEST_F(KVPDFImprintWriteTest, AnnotationsAreWrittenBackThroughTheirDictionaries)
     auto page = document->pageAtIndex(0);
     auto annotations = page->annotationImprints();
     ASSERT_EQ(annotations.size(), 2u);
-    annotations[0]->setLocation({50, 60});               // moved
-    page->removeImprint(annotations[1]);                 // deleted
+    annotations[0]->setLocation({50, 60}); // moved
+    page->removeImprint(annotations[1]);   // deleted
     page->addImprint(squareWithAppearance(*page, {150, 150, 40, 30}, "0 0 1 rg 0 0 40 30 re f"));
     const QString saved = path(QStringLiteral("annotations.pdf"));
     ASSERT_TRUE(document->writeUpdatedDocument(saved, {}));
@@ -330,7 +336,8 @@ TEST_F(KVPDFImprintWriteTest, EncryptedOutputsEncryptImprintAndAnnotationStreams
 
         const ToolResult check = qpdfCheck(saved, c.password);
         EXPECT_EQ(check.exitCode, 0) << check.out.toStdString() << check.err.toStdString();
-        const ToolResult shown = runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=") + c.password, saved});
+        const ToolResult shown = runTool(
+            QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=") + c.password, saved});
         EXPECT_EQ(shown.out.contains("stream encryption method: AESv2"), c.aes) << shown.out.toStdString();
         EXPECT_EQ(shown.out.contains("string encryption method: AESv2"), c.aes) << shown.out.toStdString();
         const QByteArray raw = readFile(saved);
@@ -340,8 +347,9 @@ TEST_F(KVPDFImprintWriteTest, EncryptedOutputsEncryptImprintAndAnnotationStreams
 
         // Decrypted by qpdf, the streams hold what was drawn.
         const QString plain = path(QStringLiteral("decrypted.pdf"));
-        const ToolResult decrypted = runTool(QStringLiteral("qpdf"), {QStringLiteral("--decrypt"), QStringLiteral("--password=") + c.password,
-                                                                      QStringLiteral("--stream-data=uncompress"), saved, plain});
+        const ToolResult decrypted =
+            runTool(QStringLiteral("qpdf"), {QStringLiteral("--decrypt"), QStringLiteral("--password=") + c.password,
+                                             QStringLiteral("--stream-data=uncompress"), saved, plain});
         ASSERT_TRUE(decrypted.exitCode == 0 || decrypted.exitCode == 3) << decrypted.err.toStdString();
         const QByteArray clear = readFile(plain);
         EXPECT_TRUE(clear.contains("0 g 0 0 40 40 re f"));
@@ -410,8 +418,9 @@ TEST_F(KVPDFImprintWriteTest, ProbeAddsAndReportsImprints)
     const QString output = path(QStringLiteral("out.pdf"));
     const ToolResult added = runTool(QStringLiteral(FOLIVO_KVPROBE),
                                      {QStringLiteral("add-imprint"), input, output, QStringLiteral("--page"), QStringLiteral("2"),
-                                      QStringLiteral("--at"), QStringLiteral("12.5,20"), QStringLiteral("--size"), QStringLiteral("30,40"),
-                                      QStringLiteral("--property"), QStringLiteral("kind=stamp"), QStringLiteral("--property"), QStringLiteral("by=test")});
+                                      QStringLiteral("--at"), QStringLiteral("12.5,20"), QStringLiteral("--size"),
+                                      QStringLiteral("30,40"), QStringLiteral("--property"), QStringLiteral("kind=stamp"),
+                                      QStringLiteral("--property"), QStringLiteral("by=test")});
     ASSERT_EQ(added.exitCode, 0) << added.err.toStdString();
     const ToolResult listed = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("imprints"), output});
     ASSERT_EQ(listed.exitCode, 0);
@@ -427,7 +436,9 @@ TEST_F(KVPDFImprintWriteTest, ProbeAddsAndReportsImprints)
     EXPECT_EQ(imprint.value(QStringLiteral("properties")).toObject(),
               (QJsonObject{{QStringLiteral("kind"), QStringLiteral("stamp")}, {QStringLiteral("by"), QStringLiteral("test")}}));
 
-    const ToolResult bad = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("add-imprint"), input, output, QStringLiteral("--page"), QStringLiteral("3"),
-                                                                    QStringLiteral("--at"), QStringLiteral("1,1"), QStringLiteral("--size"), QStringLiteral("1,1")});
+    const ToolResult bad =
+        runTool(QStringLiteral(FOLIVO_KVPROBE),
+                {QStringLiteral("add-imprint"), input, output, QStringLiteral("--page"), QStringLiteral("3"),
+                 QStringLiteral("--at"), QStringLiteral("1,1"), QStringLiteral("--size"), QStringLiteral("1,1")});
     EXPECT_NE(bad.exitCode, 0) << "no page 3";
 }

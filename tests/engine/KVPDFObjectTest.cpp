@@ -100,10 +100,16 @@ TEST_F(KVPDFSerialTest, UnicodeTextIsWrittenBigEndianWithMark)
 
     // Little-endian text from another producer is read; its bytes are written back as they were
     // read, since a binary string (an ID) can start with FF FE by chance.
-    Parsed little(QByteArray("(\xFF\xFE" "A\x00" "\x13\x27)", 8));
+    Parsed little(QByteArray("(\xFF\xFE"
+                             "A\x00"
+                             "\x13\x27)",
+                             8));
     auto string = kv_cast<KVPDFObjectString>(little.object);
     EXPECT_EQ(string->stringValue(), QString::fromUtf16(u"A\u2713"));
-    EXPECT_EQ(string->directObject(), QByteArray("(\xFF\xFE" "A\x00" "\x13\x27)", 8));
+    EXPECT_EQ(string->directObject(), QByteArray("(\xFF\xFE"
+                                                 "A\x00"
+                                                 "\x13\x27)",
+                                                 8));
 
     // Latin text stays one byte per character.
     EXPECT_EQ(KVPDFObjectString::stringWithString(QStringLiteral("café"))->directObject(), "(caf\xE9)");
@@ -298,8 +304,8 @@ TEST(KVPDFObjectModelTest, LengthReferencesResolveWhileParsing)
     document.setDocData(" << /Length 12 0 R /Length1 7 >> 12 0 obj 345 endobj");
     const qsizetype valueAt = document.docData().indexOf("345");
     document.setObject(KVPDFObjectReference::referenceWithObjectNumber(12, 0, &document, uint64_t(valueAt)), 12, 0);
-    auto dictionary = kv_cast<KVPDFObjectDictionary>(
-        KVPDFParser::objectAtOffset(&document, 0, document.docData(), false, true, false, false));
+    auto dictionary =
+        kv_cast<KVPDFObjectDictionary>(KVPDFParser::objectAtOffset(&document, 0, document.docData(), false, true, false, false));
     ASSERT_TRUE(dictionary);
     auto length = dictionary->objectForKey("Length");
     EXPECT_EQ(length->objectType(), KVPDFObject::TypeInteger);
@@ -359,7 +365,7 @@ TEST(KVPDFObjectModelTest, ReachabilityAndMarkingFollowReferencesOnce)
         numbers.push_back(object->objectNumber());
     EXPECT_EQ(numbers, (std::vector<uint64_t>{1, 2, 3}));
 
-    KVPDFMarkArray marks(2, 0);  // grows as needed
+    KVPDFMarkArray marks(2, 0); // grows as needed
     root->markSubobjects(marks);
     ASSERT_GE(marks.size(), 4u);
     EXPECT_EQ(std::vector<uint8_t>(marks.begin() + 1, marks.begin() + 4), (std::vector<uint8_t>{1, 1, 1}));

@@ -59,7 +59,7 @@ QJsonObject objectValue(const QJsonObject &objects, int number)
 
 TEST(KVPDFOnePageTest, BuiltDocumentPassesPeerToolsUnderAnyLocale)
 {
-    std::setlocale(LC_ALL, "");  // a German locale must not leak decimal commas into the file
+    std::setlocale(LC_ALL, ""); // a German locale must not leak decimal commas into the file
     KVPDFDocument document;
     auto content = KVPDFObjectStream::streamByDeflatingData("BT /F1 24 Tf 72.5 700 Td (Hello) Tj ET\n");
     auto font = std::make_shared<KVPDFObjectDictionary>();
@@ -111,12 +111,8 @@ TEST(KVPDFOnePageTest, BuiltDocumentPassesPeerToolsUnderAnyLocale)
 
     const ToolResult json = runTool(QStringLiteral("qpdf"), {QStringLiteral("--json"), QStringLiteral("--json-key=qpdf"), path});
     ASSERT_EQ(json.exitCode, 0) << json.err.toStdString();
-    const QJsonObject objectsJson = QJsonDocument::fromJson(json.out)
-                                        .object()
-                                        .value(QStringLiteral("qpdf"))
-                                        .toArray()
-                                        .at(1)
-                                        .toObject();
+    const QJsonObject objectsJson =
+        QJsonDocument::fromJson(json.out).object().value(QStringLiteral("qpdf")).toArray().at(1).toObject();
     const QJsonObject pageJson = objectValue(objectsJson, 3);
     EXPECT_EQ(pageJson.value(QStringLiteral("/A B")).toString(), QStringLiteral("u:(paren) \\ back"))
         << QJsonDocument(pageJson).toJson().toStdString();

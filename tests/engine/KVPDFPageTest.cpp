@@ -47,12 +47,14 @@ TEST(KVPDFPageTest, BoxesAndRotation)
         QSizeF cropped;
     };
     const Case cases[] = {
-        {"inherits media box and rotation", "", "/MediaBox [0 0 300 400] /Rotate 90", QRectF(0, 0, 300, 400), 90, QSizeF(400, 300)},
+        {"inherits media box and rotation", "", "/MediaBox [0 0 300 400] /Rotate 90", QRectF(0, 0, 300, 400), 90,
+         QSizeF(400, 300)},
         {"negative rotation counts back", "/MediaBox [0 0 10 20] /Rotate -90", "", QRectF(0, 0, 10, 20), 270, QSizeF(20, 10)},
         {"rotation past a turn", "/MediaBox [0 0 10 20] /Rotate 450", "", QRectF(0, 0, 10, 20), 90, QSizeF(20, 10)},
         {"rotation 0 is present", "/MediaBox [0 0 10 20] /Rotate 0", "", QRectF(0, 0, 10, 20), 0, QSizeF(10, 20)},
         {"corners in reverse order", "/MediaBox [612 792 0 0]", "", QRectF(0, 0, 612, 792), std::nullopt, QSizeF(612, 792)},
-        {"crop box cuts the media box", "/MediaBox [0 0 600 800] /CropBox [50 50 550 750]", "", QRectF(0, 0, 600, 800), std::nullopt, QSizeF(500, 700)},
+        {"crop box cuts the media box", "/MediaBox [0 0 600 800] /CropBox [50 50 550 750]", "", QRectF(0, 0, 600, 800),
+         std::nullopt, QSizeF(500, 700)},
         {"no media box takes the paper size", "", "", QRectF(0, 0, 612, 792), std::nullopt, QSizeF(612, 792)},
     };
     for (const Case &c : cases) {
@@ -175,7 +177,7 @@ TEST(KVPDFPageTest, CopyOutlivesItsDocument)
 // another it keeps holding its source. Either way nothing is left once everybody lets go.
 TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldTheirSourceOnlyWhenItIsAnother)
 {
-    using Put = std::function<void(KVPDFDocument &target, const std::shared_ptr<KVPDFPage> &copy)>;
+    using Put = std::function<void(KVPDFDocument & target, const std::shared_ptr<KVPDFPage> &copy)>;
     struct Case {
         const char *name;
         bool otherDocument;
@@ -185,7 +187,10 @@ TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldTheirSourceOnlyWhenItIsAnother)
     const Case cases[] = {
         {"inserted into its own document", false, [](KVPDFDocument &t, const auto &copy) { t.insertPage(copy, 1); }, false},
         {"in its own document's new page list", false,
-         [](KVPDFDocument &t, const auto &copy) { t.setPagesFromArray({copy, t.pageAtIndex(0)}); }, false},
+         [](KVPDFDocument &t, const auto &copy) {
+             t.setPagesFromArray({copy, t.pageAtIndex(0)});
+         },
+         false},
         {"inserted into another document", true, [](KVPDFDocument &t, const auto &copy) { t.insertPage(copy, 0); }, true},
         {"in another document's new page list", true, [](KVPDFDocument &t, const auto &copy) { t.setPagesFromArray({copy}); },
          true},
@@ -220,19 +225,36 @@ TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldTheirSourceOnlyWhenItIsAnother)
 // lets go.
 TEST(KVPDFPageTest, PagesAndAnnotationsTakenOutHoldTheirDocument)
 {
-    using Take = std::function<std::shared_ptr<KVPDFPage>(KVPDFDocument &document)>;
-    using TakeAnnotation = std::function<void(KVPDFPage &page, const std::shared_ptr<KVPDFImprint> &annotation)>;
+    using Take = std::function<std::shared_ptr<KVPDFPage>(KVPDFDocument & document)>;
+    using TakeAnnotation = std::function<void(KVPDFPage & page, const std::shared_ptr<KVPDFImprint> &annotation)>;
     struct PageCase {
         const char *name;
         Take take;
         bool putBack;
     };
     const PageCase pageCases[] = {
-        {"removed by index", [](KVPDFDocument &d) { auto p = d.pageAtIndex(0); d.removePageAtIndex(0); return p; }, false},
+        {"removed by index",
+         [](KVPDFDocument &d) {
+             auto p = d.pageAtIndex(0);
+             d.removePageAtIndex(0);
+             return p;
+         },
+         false},
         {"left out of a new page list",
-         [](KVPDFDocument &d) { auto p = d.pageAtIndex(0); d.setPagesFromArray({}); return p; }, false},
+         [](KVPDFDocument &d) {
+             auto p = d.pageAtIndex(0);
+             d.setPagesFromArray({});
+             return p;
+         },
+         false},
         {"removed and inserted again",
-         [](KVPDFDocument &d) { auto p = d.pageAtIndex(0); d.removePageAtIndex(0); d.insertPage(p, 0); return p; }, true},
+         [](KVPDFDocument &d) {
+             auto p = d.pageAtIndex(0);
+             d.removePageAtIndex(0);
+             d.insertPage(p, 0);
+             return p;
+         },
+         true},
     };
     for (const PageCase &c : pageCases) {
         SCOPED_TRACE(c.name);

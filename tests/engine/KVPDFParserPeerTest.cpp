@@ -42,9 +42,9 @@ namespace {
 struct JsonValue {
     enum Kind { Null, Bool, Number, String, Array, Object };
     Kind kind = Null;
-    QByteArray text;  // a number's text, a string's bytes, "true" or "false"
+    QByteArray text; // a number's text, a string's bytes, "true" or "false"
     std::vector<JsonValue> items;
-    std::vector<std::pair<QByteArray, JsonValue>> members;  // sorted by key
+    std::vector<std::pair<QByteArray, JsonValue>> members; // sorted by key
 
     const JsonValue *member(QByteArrayView key) const
     {
@@ -56,7 +56,7 @@ struct JsonValue {
 
 class JsonReader {
 public:
-    explicit JsonReader(const QByteArray &text) : m_p(text.constData()), m_end(text.constData() + text.size()) {}
+    explicit JsonReader(const QByteArray &text) : m_p(text.constData()), m_end(text.constData() + text.size()) { }
 
     std::optional<JsonValue> read()
     {
@@ -97,7 +97,7 @@ private:
 
     bool readString(QByteArray &out)
     {
-        ++m_p;  // the opening quote
+        ++m_p; // the opening quote
         while (m_p < m_end && *m_p != '"') {
             if (*m_p != '\\') {
                 const char *run = m_p;
@@ -192,7 +192,8 @@ private:
             }
         }
         const char *start = m_p;
-        while (m_p < m_end && (std::isdigit(uint8_t(*m_p)) || *m_p == '+' || *m_p == '-' || *m_p == '.' || *m_p == 'e' || *m_p == 'E'))
+        while (m_p < m_end
+               && (std::isdigit(uint8_t(*m_p)) || *m_p == '+' || *m_p == '-' || *m_p == '.' || *m_p == 'e' || *m_p == 'E'))
             ++m_p;
         if (m_p == start)
             return false;
@@ -213,7 +214,7 @@ std::optional<JsonValue> parseJson(const QByteArray &text) { return JsonReader(t
 using ObjectId = std::pair<uint64_t, uint64_t>;
 struct Listing {
     std::map<ObjectId, JsonValue> entries;
-    std::map<uint64_t, const JsonValue *> byNumber;  // a reference finds its target by number, as in the engine
+    std::map<uint64_t, const JsonValue *> byNumber; // a reference finds its target by number, as in the engine
 };
 
 QByteArray idText(const ObjectId &id) { return QByteArray::number(id.first) + ' ' + QByteArray::number(id.second); }
@@ -284,9 +285,7 @@ JsonValue normalised(const JsonValue &value, const Listing &objects)
     JsonValue out;
     out.kind = value.kind;
     switch (value.kind) {
-    case JsonValue::String:
-        out.text = rawName(value.text);
-        break;
+    case JsonValue::String: out.text = rawName(value.text); break;
     case JsonValue::Array:
         for (const JsonValue &item : value.items)
             out.items.push_back(normalised(item, objects));
@@ -301,9 +300,7 @@ JsonValue normalised(const JsonValue &value, const Listing &objects)
         }
         std::sort(out.members.begin(), out.members.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
         break;
-    default:
-        out.text = value.text;
-        break;
+    default: out.text = value.text; break;
     }
     return out;
 }
@@ -362,7 +359,9 @@ void compareValues(const JsonValue &engine, const JsonValue &peer, const QByteAr
 {
     if (differences.size() >= 3)
         return;
-    auto differ = [&](const QByteArray &what) { differences.append((path.isEmpty() ? QByteArray("value") : path) + ": " + what); };
+    auto differ = [&](const QByteArray &what) {
+        differences.append((path.isEmpty() ? QByteArray("value") : path) + ": " + what);
+    };
     if (engine.kind != peer.kind) {
         differ("engine " + shortText(engine) + ", qpdf " + shortText(peer));
         return;
@@ -421,8 +420,8 @@ QList<QByteArray> compareEntries(const JsonValue &engine, const Listing &engineO
     const JsonValue *engineValue = engine.member("value");
     const JsonValue *peerValue = peer.member("value");
     if (engineStream && peerStream)
-        compareValues(streamDictionary(*engineStream, engineObjects), streamDictionary(*peerStream, peerObjects),
-                      "stream dict", differences);
+        compareValues(streamDictionary(*engineStream, engineObjects), streamDictionary(*peerStream, peerObjects), "stream dict",
+                      differences);
     else if (engineStream || peerStream)
         differences.append(engineStream ? "the engine reads a stream, qpdf a value" : "qpdf reads a stream, the engine a value");
     else if (!engineValue || !peerValue)
@@ -436,10 +435,10 @@ QList<QByteArray> compareEntries(const JsonValue &engine, const Listing &engineO
 // Cases.
 
 struct PeerCase {
-    QString label;        // names the case in kKnownDifferences and in the test name
-    QString source;       // corpus-relative file; empty: the syntax file below
-    QStringList rewrite;  // qpdf options that make the file compared from the source; empty: the source
-    QString password;     // the user password the source needs
+    QString label;       // names the case in kKnownDifferences and in the test name
+    QString source;      // corpus-relative file; empty: the syntax file below
+    QStringList rewrite; // qpdf options that make the file compared from the source; empty: the source
+    QString password;    // the user password the source needs
 };
 
 void PrintTo(const PeerCase &param, std::ostream *out) { *out << param.label.toStdString(); }
@@ -474,7 +473,7 @@ QByteArray syntaxFile()
         "<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>",
     };
     const QByteArray text = "Stream data, repeated repeated repeated repeated.\n";
-    const QByteArray deflated = qCompress(text).mid(4);  // qCompress puts the length before the zlib data
+    const QByteArray deflated = qCompress(text).mid(4); // qCompress puts the length before the zlib data
     // PNG "Up" rows of 10 bytes (the text is 5 rows): each byte minus the one above it.
     QByteArray rows;
     QByteArray above(10, '\0');
@@ -489,8 +488,10 @@ QByteArray syntaxFile()
         {"", text},
         {"/Filter /ASCIIHexDecode", text.toHex() + '>'},
         {"/Filter /ASCII85Decode", R"a85(;fm%k@;R,t@<>p/+ED%4ART[lA0>o(E+NI"ARlp(AT23hFCeu*Eb03$@<?'k/d_~>)a85"},
-        {"/Filter /RunLengthDecode", QByteArray("\x04hello\xfd" "A\x80")},
-        {"/Filter /LZWDecode", QByteArray::fromHex("8014ce87232984da2032184e861160820870829d0ca6487196210a89c562f128a43e23131702a020")},
+        {"/Filter /RunLengthDecode", QByteArray("\x04hello\xfd"
+                                                "A\x80")},
+        {"/Filter /LZWDecode",
+         QByteArray::fromHex("8014ce87232984da2032184e861160820870829d0ca6487196210a89c562f128a43e23131702a020")},
         {"/Filter /FlateDecode", deflated},
         {"/Filter [/ASCIIHexDecode /FlateDecode]", deflated.toHex() + '>'},
         {"/Filter [/AHx /Fl] /DecodeParms [null << /Predictor 12 /Columns 10 >>]", qCompress(rows).mid(4).toHex() + '>'},
@@ -513,7 +514,7 @@ QByteArray syntaxFile()
     for (const qsizetype offset : offsets)
         file += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
     file += "trailer\n<< /Size " + QByteArray::number(offsets.size() + 1) + " /Root " + QByteArray::number(root)
-        + " 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+            + " 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return file;
 }
 
@@ -523,9 +524,14 @@ std::vector<PeerCase> rewrittenCases()
     const QStringList objectStreams = {QStringLiteral("--object-streams=generate")};
     const QStringList linearized = {QStringLiteral("--linearize")};
     // Empty user password, so the engine opens them without asking.
-    const QStringList rc4 = {QStringLiteral("--allow-weak-crypto"), QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"),
-                             QStringLiteral("128"), QStringLiteral("--use-aes=n"), QStringLiteral("--")};
-    const QStringList aes = {QStringLiteral("--encrypt"), QString(), QStringLiteral("owner"), QStringLiteral("128"),
+    const QStringList rc4 = {QStringLiteral("--allow-weak-crypto"),
+                             QStringLiteral("--encrypt"),
+                             QString(),
+                             QStringLiteral("owner"),
+                             QStringLiteral("128"),
+                             QStringLiteral("--use-aes=n"),
+                             QStringLiteral("--")};
+    const QStringList aes = {QStringLiteral("--encrypt"),   QString(),           QStringLiteral("owner"), QStringLiteral("128"),
                              QStringLiteral("--use-aes=y"), QStringLiteral("--")};
     const QString thirtyPages = QStringLiteral("qpdf/page-labels-and-outlines.pdf");
     const QString annotations = QStringLiteral("pdfjs/annotation-link-text-popup.pdf");
@@ -563,8 +569,8 @@ std::string testName(const ::testing::TestParamInfo<PeerCase> &info)
 
 struct KnownDifference {
     const char *label;
-    const char *object;  // "number generation"
-    const char *aspect;  // "object" or "stream"
+    const char *object; // "number generation"
+    const char *aspect; // "object" or "stream"
     const char *reason;
 };
 
@@ -592,8 +598,9 @@ const KnownDifference *knownDifference(const QString &label, const QByteArray &o
 
 std::optional<JsonValue> qpdfObjects(const QString &path, const QStringList &options, QString *error)
 {
-    const ToolResult qpdf = runTool(QStringLiteral("qpdf"),
-                                    QStringList{QStringLiteral("--json=2"), QStringLiteral("--json-key=qpdf")} + options + QStringList{path});
+    const ToolResult qpdf =
+        runTool(QStringLiteral("qpdf"),
+                QStringList{QStringLiteral("--json=2"), QStringLiteral("--json-key=qpdf")} + options + QStringList{path});
     // 3: read with warnings (a damaged file qpdf repaired).
     if (qpdf.exitCode != 0 && qpdf.exitCode != 3) {
         *error = QStringLiteral("qpdf exits %1: %2").arg(qpdf.exitCode).arg(QString::fromUtf8(qpdf.err.left(500)));
@@ -609,12 +616,12 @@ std::optional<JsonValue> qpdfObjects(const QString &path, const QStringList &opt
 }
 
 struct Difference {
-    QByteArray object;  // "number generation"
+    QByteArray object; // "number generation"
     const char *aspect;
     QByteArray what;
 };
 
-class KVPDFParserPeerTest : public ::testing::TestWithParam<PeerCase> {};
+class KVPDFParserPeerTest : public ::testing::TestWithParam<PeerCase> { };
 }
 
 TEST_P(KVPDFParserPeerTest, ObjectsAndStreamsReadAsQpdfReadsThem)
@@ -637,13 +644,15 @@ TEST_P(KVPDFParserPeerTest, ObjectsAndStreamsReadAsQpdfReadsThem)
     }
 
     // Both readers decrypt with the manifest's password, when the file needs one.
-    const QStringList password = param.password.isEmpty() ? QStringList() : QStringList{QStringLiteral("--password=") + param.password};
+    const QStringList password =
+        param.password.isEmpty() ? QStringList() : QStringList{QStringLiteral("--password=") + param.password};
     QString error;
     const std::optional<JsonValue> peerJson = qpdfObjects(path, password, &error);
     if (!peerJson)
         GTEST_SKIP() << "qpdf does not read the file: " << error.toStdString();
 
-    const ToolResult probe = runTool(QStringLiteral(FOLIVO_KVPROBE), QStringList{QStringLiteral("objects"), path} + password, 60000);
+    const ToolResult probe =
+        runTool(QStringLiteral(FOLIVO_KVPROBE), QStringList{QStringLiteral("objects"), path} + password, 60000);
     ASSERT_TRUE(probe.started);
     if (probe.exitCode == 4) {
         // qpdf answers 0 for an encrypted file.
@@ -725,7 +734,8 @@ TEST_P(KVPDFParserPeerTest, ObjectsAndStreamsReadAsQpdfReadsThem)
             if (field("stored_sha256") == digest)
                 ++streamsEqual;
             else
-                differences.push_back({id, "stream", "stored bytes differ (qpdf has " + QByteArray::number(bytes.size()) + " bytes)"});
+                differences.push_back(
+                    {id, "stream", "stored bytes differ (qpdf has " + QByteArray::number(bytes.size()) + " bytes)"});
             continue;
         }
         // The engine may call a decoding incomplete where qpdf only warns (a Flate stream
@@ -733,9 +743,10 @@ TEST_P(KVPDFParserPeerTest, ObjectsAndStreamsReadAsQpdfReadsThem)
         if (field("decoded") != "true")
             differences.push_back({id, "stream", "qpdf decodes it, the engine leaves it as stored"});
         else if (field("sha256") != digest)
-            differences.push_back({id, "stream", "decoded bytes differ: engine " + field("length") + " bytes"
-                                                     + (field("complete") == "true" ? "" : " (decoding stopped early)")
-                                                     + ", qpdf " + QByteArray::number(bytes.size())});
+            differences.push_back({id, "stream",
+                                   "decoded bytes differ: engine " + field("length") + " bytes"
+                                       + (field("complete") == "true" ? "" : " (decoding stopped early)") + ", qpdf "
+                                       + QByteArray::number(bytes.size())});
         else
             ++streamsEqual;
     }
@@ -754,11 +765,12 @@ TEST_P(KVPDFParserPeerTest, ObjectsAndStreamsReadAsQpdfReadsThem)
     }
     for (const KnownDifference &known : kKnownDifferences)
         if (param.label == QLatin1String(known.label) && !seen.count({known.object, known.aspect}))
-            ADD_FAILURE() << "listed difference no longer occurs (remove it from kKnownDifferences): " << known.aspect
-                          << " " << known.object;
+            ADD_FAILURE() << "listed difference no longer occurs (remove it from kKnownDifferences): " << known.aspect << " "
+                          << known.object;
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, KVPDFParserPeerTest, ::testing::ValuesIn(corpusCases()), testName);
 INSTANTIATE_TEST_SUITE_P(Rewritten, KVPDFParserPeerTest, ::testing::ValuesIn(rewrittenCases()), testName);
-INSTANTIATE_TEST_SUITE_P(HandMade, KVPDFParserPeerTest, ::testing::Values(PeerCase{QStringLiteral("syntax"), {}, {}, {}}), testName);
+INSTANTIATE_TEST_SUITE_P(HandMade, KVPDFParserPeerTest, ::testing::Values(PeerCase{QStringLiteral("syntax"), {}, {}, {}}),
+                         testName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(KVPDFParserPeerTest);

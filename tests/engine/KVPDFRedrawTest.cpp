@@ -13,15 +13,16 @@ namespace {
 // "W x H" of each page as poppler shows it (rotation applied).
 QStringList shownSizes(const QString &path)
 {
-    const ToolResult info = runTool(QStringLiteral("pdfinfo"), {QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"),
-                                                                QStringLiteral("99"), path});
+    const ToolResult info = runTool(
+        QStringLiteral("pdfinfo"), {QStringLiteral("-f"), QStringLiteral("1"), QStringLiteral("-l"), QStringLiteral("99"), path});
     QStringList sizes;
     static const QRegularExpression size(QStringLiteral("Page +\\d+ size: +([0-9.]+) x ([0-9.]+)"));
     static const QRegularExpression rotation(QStringLiteral("Page +\\d+ rot: +(\\d+)"));
     QString pending;
     for (const QString &line : QString::fromUtf8(info.out).split(QLatin1Char('\n'))) {
         if (auto m = size.match(line); m.hasMatch())
-            pending = QString::number(qRound(m.captured(1).toDouble())) + QLatin1Char('x') + QString::number(qRound(m.captured(2).toDouble()));
+            pending = QString::number(qRound(m.captured(1).toDouble())) + QLatin1Char('x')
+                      + QString::number(qRound(m.captured(2).toDouble()));
         if (auto m = rotation.match(line); m.hasMatch() && !pending.isEmpty()) {
             if (m.captured(1) == QLatin1String("90") || m.captured(1) == QLatin1String("270"))
                 pending = pending.section(QLatin1Char('x'), 1, 1) + QLatin1Char('x') + pending.section(QLatin1Char('x'), 0, 0);

@@ -134,7 +134,8 @@ TEST_F(KVPDFRefreshTest, ChangedDataTrailerIsRootInfoIdAndSizeOnly)
         const QByteArray data = document->changedDocData();
         QStringList keys = trailerKeys(data);
         keys.sort();
-        EXPECT_EQ(keys, (QStringList{QStringLiteral("ID"), QStringLiteral("Info"), QStringLiteral("Root"), QStringLiteral("Size")}))
+        EXPECT_EQ(keys,
+                  (QStringList{QStringLiteral("ID"), QStringLiteral("Info"), QStringLiteral("Root"), QStringLiteral("Size")}))
             << trailerOf(data).toStdString();
         EXPECT_FALSE(withoutStreamData(data).contains("/ObjStm")) << "the members are written, not their container";
         const QString rebuilt = store(QStringLiteral("rebuilt.pdf"), data);
@@ -154,7 +155,7 @@ TEST_F(KVPDFRefreshTest, UpdateKeepsPageObjectsAndMatchesThemByNumber)
     ASSERT_TRUE(document);
     const auto opened = document->pages();
     document->setPagesFromArray({opened[2], opened[0], opened[1]});
-    opened[1]->setRotate(90);  // a changed object of the table
+    opened[1]->setRotate(90); // a changed object of the table
     std::vector<uint64_t> numbers;
     std::vector<const KVPDFObjectDictionary *> dictionaries;
     for (const auto &page : document->pages()) {
@@ -255,7 +256,8 @@ TEST_F(KVPDFRefreshTest, EncryptedFileBecomesAPlainWorkingCopy)
         EXPECT_FALSE(withoutStreamData(document->docData()).contains("/Encrypt")) << "the data is plain";
         const QString current = store(QStringLiteral("current.pdf"), document->docData());
         EXPECT_EQ(runTool(QStringLiteral("qpdf"), {QStringLiteral("--is-encrypted"), current}).exitCode, 2);
-        EXPECT_EQ(pdftotextPages(current), pdftotextPages(input, c.password == QLatin1String("master") ? QStringLiteral("view") : c.password));
+        EXPECT_EQ(pdftotextPages(current),
+                  pdftotextPages(input, c.password == QLatin1String("master") ? QStringLiteral("view") : c.password));
 
         const QByteArray data = document->docData();
         if (!c.owner) {
@@ -285,7 +287,9 @@ TEST_F(KVPDFRefreshTest, InfoAndImprintsSurviveOpenSaveCycles)
     b.trailerExtra = "/Info 6 0 R";
     auto document = open(b.build());
     ASSERT_TRUE(document);
-    const QByteArray box = PdfBuilder::withPages(1, "/MediaBox [0 0 50 50] /Contents 9 0 R").add(9, "<< /Length 17 >>\nstream\n0 g 0 0 50 50 re f\nendstream").build();
+    const QByteArray box = PdfBuilder::withPages(1, "/MediaBox [0 0 50 50] /Contents 9 0 R")
+                               .add(9, "<< /Length 17 >>\nstream\n0 g 0 0 50 50 re f\nendstream")
+                               .build();
     auto imprint = KVPDFImprint::imprintWithData(box, {75, 75});
     imprint->setSize({50, 50});
     imprint->setDictionary({{QStringLiteral("kind"), QStringLiteral("box")}});
@@ -304,7 +308,8 @@ TEST_F(KVPDFRefreshTest, InfoAndImprintsSurviveOpenSaveCycles)
         auto reopened = open(data);
         ASSERT_TRUE(reopened);
         ASSERT_EQ(reopened->pageAtIndex(0)->contentImprints().size(), 1u);
-        EXPECT_EQ(reopened->pageAtIndex(0)->contentImprints()[0]->dictionary().value(QStringLiteral("kind")), QStringLiteral("box"));
+        EXPECT_EQ(reopened->pageAtIndex(0)->contentImprints()[0]->dictionary().value(QStringLiteral("kind")),
+                  QStringLiteral("box"));
         const QString working = store(QStringLiteral("working.pdf"), reopened->docData());
         EXPECT_EQ(qpdfCheck(working).exitCode, 0);
         EXPECT_EQ(pdfinfoField(working, QStringLiteral("Title")), QStringLiteral("Cycles"));

@@ -30,7 +30,7 @@ namespace {
 struct CorpusFile {
     QString file;
     int pages = -1;
-    QString password;  // the user password the file needs, from the manifest
+    QString password; // the user password the file needs, from the manifest
 };
 
 void PrintTo(const CorpusFile &file, std::ostream *out) { *out << file.file.toStdString(); }
@@ -62,8 +62,9 @@ std::shared_ptr<KVPDFDocument> openFile(const QString &path, const QString &pass
 }
 
 enum Check { QpdfCheck, Shape, PageCount, Boxes, Text, Render, InfoAfterTwoSaves, CheckCount };
-const char *const kCheckNames[CheckCount] = {"qpdf --check",         "full-rewrite shape", "page count", "pdfinfo -box",
-                                             "pdftotext per page",   "render within 0.1%", "Title/Author after two saves"};
+const char *const kCheckNames[CheckCount] = {
+    "qpdf --check",       "full-rewrite shape",          "page count", "pdfinfo -box", "pdftotext per page",
+    "render within 0.1%", "Title/Author after two saves"};
 
 // Checks a corpus file fails for a reason outside the writer.
 struct KnownFailure {
@@ -85,7 +86,7 @@ const KnownFailure *knownFailure(const QString &file, Check check)
     return nullptr;
 }
 
-class KVPDFRoundTripCorpusTest : public ::testing::TestWithParam<CorpusFile> {};
+class KVPDFRoundTripCorpusTest : public ::testing::TestWithParam<CorpusFile> { };
 }
 
 TEST_P(KVPDFRoundTripCorpusTest, SavedFileShowsTheSamePagesTextAndPixels)
@@ -159,7 +160,8 @@ TEST_P(KVPDFRoundTripCorpusTest, SavedFileShowsTheSamePagesTextAndPixels)
 
     QString line = QStringLiteral("[round trip] %1:").arg(entry.file);
     for (int check = 0; check < CheckCount; ++check) {
-        line += QStringLiteral(" %1=%2").arg(QString::fromLatin1(kCheckNames[check]), passed[check] ? QStringLiteral("ok") : QStringLiteral("FAIL"));
+        line += QStringLiteral(" %1=%2").arg(QString::fromLatin1(kCheckNames[check]),
+                                             passed[check] ? QStringLiteral("ok") : QStringLiteral("FAIL"));
         if (const KnownFailure *known = knownFailure(entry.file, Check(check))) {
             // Known and allowed; only warnings may remain from a damaged original.
             if (check == QpdfCheck) {
@@ -225,35 +227,41 @@ TEST_F(KVPDFSaveSafetyTest, SavingWithPasswordsEncryptsAsQpdfReports)
     struct Case {
         const char *name;
         QString file;
-        QString password;  // to open the input
-        QString revision;  // R as qpdf reports it
+        QString password; // to open the input
+        QString revision; // R as qpdf reports it
         bool aes;
     };
     const Case cases[] = {
         {"plain file gets RC4 40-bit", QStringLiteral("qpdf/minimal-linearized.pdf"), QString(), QStringLiteral("2"), false},
         {"AES file keeps AES", QStringLiteral("qpdf/V4-aes.pdf"), QString(), QStringLiteral("4"), true},
-        {"RC4 128-bit file keeps its revision", QStringLiteral("qpdf/enc-R3,V2,U=view,O=master.pdf"), QStringLiteral("view"), QStringLiteral("3"), false},
+        {"RC4 128-bit file keeps its revision", QStringLiteral("qpdf/enc-R3,V2,U=view,O=master.pdf"), QStringLiteral("view"),
+         QStringLiteral("3"), false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString input = QDir(corpusDir()).filePath(c.file);
         const QString output = path(QStringLiteral("protected.pdf"));
-        QStringList arguments{QStringLiteral("save"), input, output, QStringLiteral("--user"), QStringLiteral("U"), QStringLiteral("--owner"), QStringLiteral("O")};
+        QStringList arguments{
+            QStringLiteral("save"), input, output, QStringLiteral("--user"), QStringLiteral("U"), QStringLiteral("--owner"),
+            QStringLiteral("O")};
         if (!c.password.isEmpty())
             arguments << QStringLiteral("--password") << c.password;
         const ToolResult saved = runTool(QStringLiteral(FOLIVO_KVPROBE), arguments);
         ASSERT_EQ(saved.exitCode, 0) << saved.err.toStdString();
 
-        const ToolResult shown = runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=U"), output});
+        const ToolResult shown =
+            runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=U"), output});
         EXPECT_EQ(encryptionField(shown.out, QStringLiteral("R")), c.revision) << shown.out.toStdString();
         EXPECT_EQ(encryptionField(shown.out, QStringLiteral("User password")), QStringLiteral("U"));
         EXPECT_TRUE(shown.out.contains("Supplied password is user password"));
         EXPECT_EQ(shown.out.contains("stream encryption method: AESv2"), c.aes);
-        const ToolResult owner = runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=O"), output});
+        const ToolResult owner =
+            runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=O"), output});
         EXPECT_TRUE(owner.out.contains("Supplied password is owner password"));
         EXPECT_EQ(qpdfCheck(output, QStringLiteral("U")).exitCode, 0);
         EXPECT_EQ(pdftotextPages(output, QStringLiteral("U")), pdftotextPages(input, c.password));
-        EXPECT_EQ(runTool(QStringLiteral("pdftotext"), {output, QStringLiteral("-")}).exitCode, 1) << "no text without the password";
+        EXPECT_EQ(runTool(QStringLiteral("pdftotext"), {output, QStringLiteral("-")}).exitCode, 1)
+            << "no text without the password";
     }
 }
 
@@ -269,7 +277,9 @@ TEST_F(KVPDFSaveSafetyTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldFile)
     if (::geteuid() == 0) {
         if (runTool(QStringLiteral("setpriv"), {QStringLiteral("--version")}).exitCode != 0)
             GTEST_SKIP() << "running as root without setpriv";
-        command = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"), program} + command;
+        command = QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups"),
+                              program}
+                  + command;
         program = QStringLiteral("setpriv");
         ::chmod(QFile::encodeName(input).constData(), 0644);
     }
@@ -278,7 +288,8 @@ TEST_F(KVPDFSaveSafetyTest, SaveIntoAReadOnlyFolderFailsAndKeepsTheOldFile)
     EXPECT_EQ(saved.exitCode, 5) << saved.err.toStdString();
     EXPECT_TRUE(saved.err.contains("could not write")) << saved.err.toStdString();
     EXPECT_EQ(readFile(target), QByteArray("the old file"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{QStringLiteral("old.pdf")});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("old.pdf")});
 }
 
 // A save killed half-way leaves the old file whole. The hidden temporary file it was writing
@@ -334,7 +345,8 @@ TEST_F(KVPDFSaveSafetyTest, KilledSaveLeavesTheOldFileWhole)
     const QStringList left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     EXPECT_LE(left.size(), 2);
     for (const QString &name : left)
-        EXPECT_TRUE(name == QLatin1String("document.pdf") || (name.startsWith(QLatin1String(".folivo-")) && name.endsWith(QLatin1String(".tmp"))))
+        EXPECT_TRUE(name == QLatin1String("document.pdf")
+                    || (name.startsWith(QLatin1String(".folivo-")) && name.endsWith(QLatin1String(".tmp"))))
             << name.toStdString();
     // Nothing holds the leftover open: the only process that did is gone.
     const ToolResult users = runTool(QStringLiteral("fuser"), {temporary});

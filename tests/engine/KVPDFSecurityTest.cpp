@@ -25,14 +25,16 @@ QByteArray readFile(const QString &path)
 
 bool qpdfSaysOwner(const QString &path, const QString &password)
 {
-    const ToolResult r = runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=") + password, path});
+    const ToolResult r =
+        runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--password=") + password, path});
     return r.out.contains("Supplied password is owner password");
 }
 
 QString qpdfKey(const QString &path, const QString &password)
 {
-    const ToolResult r = runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--show-encryption-key"),
-                                                          QStringLiteral("--password=") + password, path});
+    const ToolResult r =
+        runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-encryption"), QStringLiteral("--show-encryption-key"),
+                                         QStringLiteral("--password=") + password, path});
     const auto match = QRegularExpression(QStringLiteral("Encryption key = ([0-9a-f]+)")).match(QString::fromUtf8(r.out));
     return match.hasMatch() ? match.captured(1) : QString();
 }
@@ -54,9 +56,9 @@ Opened openWithPassword(const QByteArray &bytes, const QString &password)
 
 struct KeyCase {
     const char *name;
-    QString file;  // corpus-relative, or a fixture name made below
+    QString file; // corpus-relative, or a fixture name made below
     QString password;
-    bool owner;  // the password is the owner's
+    bool owner; // the password is the owner's
 };
 }
 
@@ -73,7 +75,8 @@ TEST(KVPDFSecurityTest, FileKeysMatchQpdfForCorpusFiles)
         {"R4 RC4", QStringLiteral("qpdf/V4.pdf"), QString(), false},
         {"R4 AES", QStringLiteral("qpdf/V4-aes.pdf"), QString(), false},
         {"R4 clear metadata", QStringLiteral("qpdf/V4-clearmeta.pdf"), QString(), false},
-        {"32-character password", QStringLiteral("qpdf/enc-long-password.pdf"), QStringLiteral("asdf asdf asdf asdf asdf asdf qw"), false},
+        {"32-character password", QStringLiteral("qpdf/enc-long-password.pdf"),
+         QStringLiteral("asdf asdf asdf asdf asdf asdf qw"), false},
         {"images", QStringLiteral("qpdf/encrypted-with-images.pdf"), QString(), false},
     };
     for (const KeyCase &c : cases) {
@@ -102,22 +105,26 @@ TEST(KVPDFSecurityTest, FilesEncryptedByQpdfOpenWithEitherPassword)
     const QString plain = QDir(corpusDir()).filePath(QStringLiteral("qpdf/minimal-linearized.pdf"));
     struct Fixture {
         const char *name;
-        QStringList encrypt;  // qpdf --encrypt arguments after the passwords
-        bool withoutLength = false;  // the Encrypt dictionary's Length blanked out afterwards
+        QStringList encrypt;        // qpdf --encrypt arguments after the passwords
+        bool withoutLength = false; // the Encrypt dictionary's Length blanked out afterwards
     };
     const Fixture fixtures[] = {
         {"RC4 40-bit", {QStringLiteral("40")}},
         {"RC4 128-bit", {QStringLiteral("128"), QStringLiteral("--use-aes=n")}},
         {"AES 128-bit", {QStringLiteral("128"), QStringLiteral("--use-aes=y")}},
-        {"AES 128-bit clear metadata", {QStringLiteral("128"), QStringLiteral("--use-aes=y"), QStringLiteral("--cleartext-metadata")}},
+        {"AES 128-bit clear metadata",
+         {QStringLiteral("128"), QStringLiteral("--use-aes=y"), QStringLiteral("--cleartext-metadata")}},
         // Length is optional with crypt filters, whose methods fix the key at 128 bits.
         {"AES 128-bit without Length", {QStringLiteral("128"), QStringLiteral("--use-aes=y")}, true},
-        {"RC4 crypt filter without Length", {QStringLiteral("128"), QStringLiteral("--use-aes=n"), QStringLiteral("--force-V4")}, true},
+        {"RC4 crypt filter without Length",
+         {QStringLiteral("128"), QStringLiteral("--use-aes=n"), QStringLiteral("--force-V4")},
+         true},
     };
     for (const Fixture &f : fixtures) {
         SCOPED_TRACE(f.name);
         const QString out = dir.filePath(QString::fromLatin1(f.name).replace(QLatin1Char(' '), QLatin1Char('-')) + ".pdf");
-        QStringList args{QStringLiteral("--allow-weak-crypto"), QStringLiteral("--encrypt"), QStringLiteral("üser"), QStringLiteral("owner")};
+        QStringList args{QStringLiteral("--allow-weak-crypto"), QStringLiteral("--encrypt"), QStringLiteral("üser"),
+                         QStringLiteral("owner")};
         args += f.encrypt;
         args += {QStringLiteral("--"), plain, out};
         const ToolResult made = runTool(QStringLiteral("qpdf"), args);
@@ -228,14 +235,17 @@ TEST(KVPDFSecurityTest, ProbeReportsTheKeyAndTheOpenResult)
 {
     const QString path = QDir(corpusDir()).filePath(QStringLiteral("qpdf/enc-R2,V1,U=view,O=master.pdf"));
     for (const QString &password : {QStringLiteral("view"), QStringLiteral("master")}) {
-        const ToolResult key = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("key"), path, QStringLiteral("--password"), password});
+        const ToolResult key =
+            runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("key"), path, QStringLiteral("--password"), password});
         ASSERT_EQ(key.exitCode, 0) << key.err.toStdString();
         EXPECT_EQ(key.out.trimmed(), "{\"key\":\"" + qpdfKey(path, password).toLatin1() + "\"}");
     }
-    const ToolResult wrong = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("nope")});
+    const ToolResult wrong = runTool(QStringLiteral(FOLIVO_KVPROBE),
+                                     {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("nope")});
     EXPECT_EQ(wrong.exitCode, 0);
     EXPECT_TRUE(wrong.out.contains("\"result\":1"));
-    const ToolResult right = runTool(QStringLiteral(FOLIVO_KVPROBE), {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("view")});
+    const ToolResult right = runTool(QStringLiteral(FOLIVO_KVPROBE),
+                                     {QStringLiteral("info"), path, QStringLiteral("--password"), QStringLiteral("view")});
     EXPECT_TRUE(right.out.contains("\"result\":0"));
     EXPECT_TRUE(right.out.contains("\"pages\":30"));
 }

@@ -25,7 +25,7 @@ QByteArray padded(uint64_t value, int width) { return num(value).rightJustified(
 // One cross-reference entry as a test writes it.
 struct Row {
     uint64_t number;
-    char type;                // 'n' in use at `field`, 'f' free, 'c' member `generation` of object stream `field`
+    char type; // 'n' in use at `field`, 'f' free, 'c' member `generation` of object stream `field`
     uint64_t field = 0;
     uint64_t generation = 0;
 };
@@ -34,7 +34,7 @@ struct Row {
 // objects really have.
 class PdfWriter {
 public:
-    PdfWriter() : m_data("%PDF-1.5\n%\xE2\xE3\xCF\xD3\n") {}
+    PdfWriter() : m_data("%PDF-1.5\n%\xE2\xE3\xCF\xD3\n") { }
 
     const QByteArray &data() const { return m_data; }
     uint64_t size() const { return uint64_t(m_data.size()); }
@@ -61,7 +61,7 @@ public:
             m_data += num(rows[i].number) + ' ' + num(j - i) + '\n';
             for (; i < j; ++i)
                 m_data += padded(rows[i].type == 'n' ? rows[i].field : 0, 10) + ' ' + padded(rows[i].generation, 5) + ' '
-                    + (rows[i].type == 'n' ? 'n' : 'f') + rowEnd;
+                          + (rows[i].type == 'n' ? 'n' : 'f') + rowEnd;
         }
         m_data += "trailer\n<< " + entries + " >>\n";
         finish(offset);
@@ -69,8 +69,8 @@ public:
     }
 
     // A cross-reference stream as object `number` (no filter); answers its header offset.
-    uint64_t xrefStream(uint64_t number, std::vector<Row> rows, const QByteArray &entries,
-                        std::array<int, 3> widths = {1, 2, 1}, bool withIndex = true)
+    uint64_t xrefStream(uint64_t number, std::vector<Row> rows, const QByteArray &entries, std::array<int, 3> widths = {1, 2, 1},
+                        bool withIndex = true)
     {
         std::sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) { return a.number < b.number; });
         QByteArray table, index;
@@ -88,8 +88,8 @@ public:
         }
         const QByteArray w = "[" + num(widths[0]) + ' ' + num(widths[1]) + ' ' + num(widths[2]) + "]";
         const QByteArray body = "<< /Type /XRef /Size " + num(rows.back().number + 1) + " /W " + w
-            + (withIndex ? " /Index [" + index + "]" : QByteArray()) + " /Length " + num(table.size()) + ' ' + entries
-            + " >>\nstream\n" + table + "\nendstream";
+                                + (withIndex ? " /Index [" + index + "]" : QByteArray()) + " /Length " + num(table.size()) + ' '
+                                + entries + " >>\nstream\n" + table + "\nendstream";
         const uint64_t offset = object(number, body);
         finish(offset);
         return offset;
@@ -124,7 +124,7 @@ QByteArray objectStream(const std::vector<std::pair<uint64_t, QByteArray>> &memb
         objects += text + ' ';
     }
     return "<< /Type /ObjStm /N " + num(members.size()) + " /First " + num(header.size()) + " /Length "
-        + num(header.size() + objects.size()) + " >>\nstream\n" + header + objects + "\nendstream";
+           + num(header.size() + objects.size()) + " >>\nstream\n" + header + objects + "\nendstream";
 }
 
 // The document and its chain, the way the open road finds the newest section.
@@ -146,7 +146,7 @@ struct Opened {
             offset = offset * 10 + uint64_t(data[qsizetype(p++)] - '0');
         const uint64_t at = kvSkipWhite(data, offset);
         const bool hasXref = kvHasKeyword(data, at, "xref")
-            || (offset > 0 && at < uint64_t(data.size()) && kvIsDigit(uint8_t(data[qsizetype(at)])));
+                             || (offset > 0 && at < uint64_t(data.size()) && kvIsDigit(uint8_t(data[qsizetype(at)])));
         trailer = KVPDFTrailer::trailerWithOffset(offset, document.get(), hasXref);
     }
 
@@ -252,11 +252,8 @@ TEST(KVPDFTrailerTest, RowsWithShortLineEndsReadTheSameObjects)
         QByteArray rowEnd;
     };
     const std::vector<Case> cases = {
-        {"CR LF (20-byte rows)", "\r\n"},
-        {"space LF (20-byte rows)", " \n"},
-        {"LF only (19-byte rows)", "\n"},
-        {"CR only (19-byte rows)", "\r"},
-        {"no line end (18-byte rows)", ""},
+        {"CR LF (20-byte rows)", "\r\n"}, {"space LF (20-byte rows)", " \n"}, {"LF only (19-byte rows)", "\n"},
+        {"CR only (19-byte rows)", "\r"}, {"no line end (18-byte rows)", ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -264,8 +261,8 @@ TEST(KVPDFTrailerTest, RowsWithShortLineEndsReadTheSameObjects)
         const uint64_t one = w.object(1, "<< /Type /Catalog >>");
         const uint64_t two = w.object(2, "(two)");
         const uint64_t five = w.object(5, "55");
-        const uint64_t xref = w.classic({{0, 'f', 0, 65535}, {1, 'n', one}, {2, 'n', two}, {5, 'n', five}},
-                                        "/Size 6 /Root 1 0 R", c.rowEnd);
+        const uint64_t xref =
+            w.classic({{0, 'f', 0, 65535}, {1, 'n', one}, {2, 'n', two}, {5, 'n', five}}, "/Size 6 /Root 1 0 R", c.rowEnd);
         Opened opened(w.data());
         ASSERT_TRUE(opened.trailer);
         EXPECT_TRUE(opened.trailer->hasXref());
@@ -343,8 +340,8 @@ TEST(KVPDFTrailerTest, OddIndexLosesItsLastElementOnly)
         PdfWriter::putBig(table, offset, 2);
         PdfWriter::putBig(table, 0, 1);
     }
-    const uint64_t xref = w.object(3, "<< /Type /XRef /Size 3 /W [1 2 1] /Index [1 2 7] /Length 8 >>\nstream\n" + table
-                                          + "\nendstream");
+    const uint64_t xref =
+        w.object(3, "<< /Type /XRef /Size 3 /W [1 2 1] /Index [1 2 7] /Length 8 >>\nstream\n" + table + "\nendstream");
     w.finish(xref);
     KVPDFLogCapture capture;
     Opened opened(w.data());
@@ -407,8 +404,8 @@ TEST(KVPDFTrailerTest, HybridFileReadsEntriesListedOnlyInItsXRefStm)
     const uint64_t one = w.object(1, "<< /Type /Catalog /Pages 2 0 R >>");
     const uint64_t two = w.object(2, "<< /Type /Pages /Kids [] /Count 0 >>");
     const uint64_t three = w.object(3, "(old three)");
-    const uint64_t original = w.classic({{0, 'f', 0, 65535}, {1, 'n', one}, {2, 'n', two}, {3, 'n', three}},
-                                        "/Size 4 /Root 1 0 R");
+    const uint64_t original =
+        w.classic({{0, 'f', 0, 65535}, {1, 'n', one}, {2, 'n', two}, {3, 'n', three}}, "/Size 4 /Root 1 0 R");
     const uint64_t newThree = w.object(3, "(three from stream)");
     const uint64_t fourClassic = w.object(4, "(four from table)");
     const uint64_t fourStream = w.object(4, "(four from stream)");
@@ -489,7 +486,7 @@ TEST(KVPDFTrailerTest, DamagedTableFallsBackToWalkingObjects)
 {
     struct Case {
         const char *name;
-        QByteArray table;  // %1 and %2: offsets of objects 1 and the first object 2
+        QByteArray table; // %1 and %2: offsets of objects 1 and the first object 2
     };
     const std::vector<Case> cases = {
         {"words after the row flags", "xref\n0 3\n0000000000 65535 f don't panic\n%1 00000 n life is short\n%2 00000 n \n"},
@@ -512,7 +509,8 @@ TEST(KVPDFTrailerTest, DamagedTableFallsBackToWalkingObjects)
         KVPDFLogCapture capture;
         Opened opened(w.data());
         ASSERT_TRUE(opened.trailer);
-        EXPECT_TRUE(capture.contains("Encountered exception when processing cross reference table. Back off to walking objects."));
+        EXPECT_TRUE(
+            capture.contains("Encountered exception when processing cross reference table. Back off to walking objects."));
         EXPECT_FALSE(opened.trailer->hasXref());
         ASSERT_TRUE(opened.setUp());
         EXPECT_EQ(opened.value(2), "(second two)");
@@ -596,7 +594,7 @@ TEST(KVPDFTrailerTest, WalkReadsEachCandidateOnlyUpToTheNextHeader)
     constexpr int count = 20000;
     struct Case {
         const char *name;
-        QByteArray lookAlike;  // mentions the name the walk looks for, but is not that object
+        QByteArray lookAlike; // mentions the name the walk looks for, but is not that object
     };
     const std::vector<Case> cases = {
         {"catalogue look-alikes", "<< /Type /Catalogue /Pages /Catalog"},
@@ -670,7 +668,7 @@ TEST(KVPDFTrailerTest, RowMissingItsHeaderTakesTheDefinitionTheWalkFinds)
 {
     struct Case {
         const char *name;
-        int64_t shift;  // added to object 2's offset in its row
+        int64_t shift; // added to object 2's offset in its row
         QByteArray expected;
     };
     const std::vector<Case> cases = {
@@ -727,7 +725,7 @@ TEST(KVPDFTrailerTest, CorpusFilesReadTheEntriesAnotherReaderLists)
     struct Entry {
         uint64_t number;
         uint64_t generation;
-        uint64_t offset;  // 0: compressed
+        uint64_t offset; // 0: compressed
     };
     struct Case {
         const char *file;
@@ -808,4 +806,4 @@ TEST(KVPDFTrailerTest, EveryCorpusFileReadsWithoutCrashing)
     EXPECT_GT(files, 0);
 }
 
-}  // namespace
+} // namespace

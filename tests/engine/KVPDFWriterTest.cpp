@@ -125,14 +125,12 @@ QByteArray withInfo(PdfBuilder b, const QByteArray &info)
 }
 
 // Appends an incremental update to `file` that replaces and frees objects.
-QByteArray appendUpdate(const QByteArray &file, const std::map<int, QByteArray> &changed, const std::vector<int> &freed,
-                        int size, int root = 1)
+QByteArray appendUpdate(const QByteArray &file, const std::map<int, QByteArray> &changed, const std::vector<int> &freed, int size,
+                        int root = 1)
 {
     QByteArray out = file;
-    const qsizetype previous = QRegularExpression(QStringLiteral("startxref\\s+(\\d+)"))
-                                   .match(QString::fromLatin1(file))
-                                   .captured(1)
-                                   .toLongLong();
+    const qsizetype previous =
+        QRegularExpression(QStringLiteral("startxref\\s+(\\d+)")).match(QString::fromLatin1(file)).captured(1).toLongLong();
     std::map<int, qsizetype> offsets;
     for (const auto &[number, text] : changed) {
         offsets[number] = out.size();
@@ -145,7 +143,7 @@ QByteArray appendUpdate(const QByteArray &file, const std::map<int, QByteArray> 
     for (int number : freed)
         out += QByteArray::number(number) + " 1\n0000000000 00001 f\r\n";
     out += "trailer\n<< /Size " + QByteArray::number(size) + " /Root " + QByteArray::number(root) + " 0 R /Prev "
-        + QByteArray::number(previous) + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+           + QByteArray::number(previous) + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
     return out;
 }
 }
@@ -155,7 +153,7 @@ TEST_F(KVPDFWriterTest, BuiltDocumentsRewriteIntoOneCleanTable)
     struct Case {
         const char *name;
         QByteArray input;
-        bool peerReadsInput = true;  // the reference reader finds the input's pages
+        bool peerReadsInput = true; // the reference reader finds the input's pages
     };
     PdfBuilder crlf = threePages();
     crlf.header = "%PDF-1.4\r\n%\xE2\xE3\xCF\xD3\r\n";
@@ -227,7 +225,7 @@ TEST_F(KVPDFWriterTest, TheCurrentPageListIsWhatGetsWritten)
 {
     struct Case {
         const char *name;
-        std::vector<size_t> order;  // indexes into the opened pages
+        std::vector<size_t> order; // indexes into the opened pages
         std::vector<int> widths;
     };
     const Case cases[] = {
@@ -361,7 +359,8 @@ TEST_F(KVPDFWriterTest, ProgressIsPostedOncePerPageAndTheOutlineNoticeOnlyWithAn
         auto document = openData(b.build());
         ASSERT_TRUE(document);
         std::vector<std::pair<QString, QVariantMap>> posted;
-        document->setNotificationHandler([&posted](const QString &name, const QVariantMap &info) { posted.emplace_back(name, info); });
+        document->setNotificationHandler(
+            [&posted](const QString &name, const QVariantMap &info) { posted.emplace_back(name, info); });
         ASSERT_FALSE(document->currentDataWithImprints(true).isEmpty());
         std::vector<double> percentages;
         int outlineNotices = 0;
@@ -409,7 +408,8 @@ TEST_F(KVPDFWriterTest, OutlineDestinationsFollowTheirPages)
 TEST_F(KVPDFWriterTest, FormFieldsTheEngineDoesNotModelAreKept)
 {
     PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 612 792] /Annots [5 0 R]");
-    b.add(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g) >> >>");
+    b.add(1,
+          "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R 6 0 R] /NeedAppearances true /DA (/Helv 0 Tf 0 g) >> >>");
     b.add(5, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (name) /V (Ada) /Rect [10 10 200 40] /P 3 0 R >>");
     // A field with no widget on any page, and one whose kids carry a signature.
     b.add(6, "<< /FT /Sig /T (signature) /Ff 0 /Kids [] >>");
@@ -531,7 +531,8 @@ TEST_F(KVPDFWriterTest, ReadOnlyFolderFailsAndKeepsTheOldFile)
         ::testing::ExitedWithCode(0), "");
     ::chmod(QFile::encodeName(folder).constData(), 0755);
     EXPECT_EQ(readFile(target), QByteArray("the old file"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{QStringLiteral("old.pdf")});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("old.pdf")});
 }
 
 TEST_F(KVPDFWriterTest, SaveOverTheOpenedFileReplacesIt)
@@ -648,8 +649,8 @@ TEST_F(KVPDFWriterTest, ASaveLeavesWhatTheProgramHasNotReadUnreadAndWritesWhatIt
     auto unread = [&](uint64_t number) {
         const KVPDFObjectPtr entry = document->objectWithNumber(number);
         return entry
-            && (entry->objectType() == KVPDFObject::TypeUnknown
-                || (entry->objectType() == KVPDFObject::TypeReference && entry->dataRange().location != 0));
+               && (entry->objectType() == KVPDFObject::TypeUnknown
+                   || (entry->objectType() == KVPDFObject::TypeReference && entry->dataRange().location != 0));
     };
     for (uint64_t number : {11, 12, 21, 22, 31, 32})
         ASSERT_TRUE(unread(number)) << number;
@@ -736,7 +737,8 @@ TEST_F(KVPDFWriterTest, LinksToAPageStayWithItWhenItsDuplicateComesFirst)
     ASSERT_TRUE(reopened);
     ASSERT_EQ(reopened->pageCount(), 3u);
     auto link = kv_cast<KVPDFObjectDictionary>(
-        kv_cast<KVPDFObjectArray>(reopened->pageAtIndex(2)->pageDictionary()->resolvedObjectForKey("Annots"))->resolvedObjectAtIndex(0));
+        kv_cast<KVPDFObjectArray>(reopened->pageAtIndex(2)->pageDictionary()->resolvedObjectForKey("Annots"))
+            ->resolvedObjectAtIndex(0));
     ASSERT_TRUE(link);
     auto dest = kv_cast<KVPDFObjectArray>(link->resolvedObjectForKey("Dest"));
     ASSERT_TRUE(dest);

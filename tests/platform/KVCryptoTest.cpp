@@ -9,15 +9,9 @@
 
 namespace {
 
-std::string hex(const QByteArray &b)
-{
-    return b.toHex().toStdString();
-}
+std::string hex(const QByteArray &b) { return b.toHex().toStdString(); }
 
-QByteArray unhex(const char *h)
-{
-    return QByteArray::fromHex(h);
-}
+QByteArray unhex(const char *h) { return QByteArray::fromHex(h); }
 
 // Published known answers. MD5 from the algorithm's reference test suite; RC4 keystreams
 // (the cipher applied to zero bytes) for the "01 02 03 ..." and "... 83 32 22 77 2a" key
@@ -46,11 +40,9 @@ TEST(KVCrypto, Md5MatchesReferenceDigests)
         {"single byte", "a", "0cc175b9c0f1b6a831c399e269772661"},
         {"short text", "abc", "900150983cd24fb0d6963f7d28e17f72"},
         {"text with a space", "message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-        {"62 bytes: the length no longer fits the first block",
-         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+        {"62 bytes: the length no longer fits the first block", "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
          "d174ab98d277d9f5a5611c2c9f419d9f"},
-        {"80 bytes span two blocks", QByteArray("1234567890").repeated(8),
-         "57edf4a22be3c955ac49da2e2107b67a"},
+        {"80 bytes span two blocks", QByteArray("1234567890").repeated(8), "57edf4a22be3c955ac49da2e2107b67a"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -80,14 +72,10 @@ struct Rc4Vector {
 const std::vector<Rc4Vector> &rc4Vectors()
 {
     static const std::vector<Rc4Vector> v = {
-        {"40-bit key used at its own length, not widened to 16 bytes", "0102030405", 0,
-         "b2396305f03dc027ccc3524a0a1118a8"},
-        {"40-bit key, second block: keystream carries on", "0102030405", 16,
-         "6982944f18fc82d589c403a47a0d0919"},
-        {"40-bit key, offset 240: index wrap-around", "0102030405", 240,
-         "28cb1132c96ce286421dcaadb8b69eae"},
-        {"40-bit key, offset 4096: state stays right over long data", "0102030405", 4096,
-         "ff25b58995996707e51fbdf08b34d875"},
+        {"40-bit key used at its own length, not widened to 16 bytes", "0102030405", 0, "b2396305f03dc027ccc3524a0a1118a8"},
+        {"40-bit key, second block: keystream carries on", "0102030405", 16, "6982944f18fc82d589c403a47a0d0919"},
+        {"40-bit key, offset 240: index wrap-around", "0102030405", 240, "28cb1132c96ce286421dcaadb8b69eae"},
+        {"40-bit key, offset 4096: state stays right over long data", "0102030405", 4096, "ff25b58995996707e51fbdf08b34d875"},
         {"56-bit key", "01020304050607", 0, "293f02d47f37c9b633f2af5285feb46b"},
         {"56-bit key, offset 16", "01020304050607", 16, "e620f1390d19bd84e2e0fd752031afc1"},
         {"56-bit key, offset 4096", "01020304050607", 4096, "e74b0b9731227fd37c0ec08a47ddd8b8"},
@@ -95,26 +83,20 @@ const std::vector<Rc4Vector> &rc4Vectors()
         {"64-bit key, offset 4096", "0102030405060708", 4096, "3fb46e2c8f0f068edce8cdcd7dfc5862"},
         {"80-bit key", "0102030405060708090a", 0, "ede3b04643e586cc907dc21851709902"},
         {"80-bit key, offset 16", "0102030405060708090a", 16, "03516ba78f413beb223aa5d4d2df6711"},
-        {"80-bit key, offset 4096", "0102030405060708090a", 4096,
-         "08b6be45124a43e2eb77953f84dc8553"},
+        {"80-bit key, offset 4096", "0102030405060708090a", 4096, "08b6be45124a43e2eb77953f84dc8553"},
         {"128-bit key", "0102030405060708090a0b0c0d0e0f10", 0, "9ac7cc9a609d1ef7b2932899cde41b97"},
-        {"128-bit key, offset 16", "0102030405060708090a0b0c0d0e0f10", 16,
-         "5248c4959014126a6e8a84f11d1a9e1c"},
-        {"128-bit key, offset 4096", "0102030405060708090a0b0c0d0e0f10", 4096,
-         "a36a4c301ae8ac13610ccbc12256cacc"},
-        {"256-bit key: longer than any file key", "0102030405060708090a0b0c0d0e0f10"
-                                                  "1112131415161718191a1b1c1d1e1f20",
+        {"128-bit key, offset 16", "0102030405060708090a0b0c0d0e0f10", 16, "5248c4959014126a6e8a84f11d1a9e1c"},
+        {"128-bit key, offset 4096", "0102030405060708090a0b0c0d0e0f10", 4096, "a36a4c301ae8ac13610ccbc12256cacc"},
+        {"256-bit key: longer than any file key",
+         "0102030405060708090a0b0c0d0e0f10"
+         "1112131415161718191a1b1c1d1e1f20",
          0, "eaa6bd25880bf93d3f5d1e4ca2611d91"},
-        {"40-bit key with bytes above 0x7f", "833222772a", 0,
-         "80ad97bdc973df8a2e879e92a497efda"},
-        {"40-bit key with bytes above 0x7f, offset 4096", "833222772a", 4096,
-         "bf42c3018c2f7c66bfde524975768115"},
+        {"40-bit key with bytes above 0x7f", "833222772a", 0, "80ad97bdc973df8a2e879e92a497efda"},
+        {"40-bit key with bytes above 0x7f, offset 4096", "833222772a", 4096, "bf42c3018c2f7c66bfde524975768115"},
         {"56-bit key with bytes above 0x7f", "1910833222772a", 16, "7ae627410c9a2be693df5bb7485a63e3"},
         {"64-bit key with bytes above 0x7f", "641910833222772a", 0, "bbf609de9413172d07660cb680716926"},
-        {"80-bit key with bytes above 0x7f, offset 4096", "8b37641910833222772a", 4096,
-         "5f6bfc73815874d97100f086979357d8"},
-        {"128-bit key with bytes above 0x7f", "ebb46227c6cc8b37641910833222772a", 16,
-         "c366fdeacf9ca80436be7c358424d20b"},
+        {"80-bit key with bytes above 0x7f, offset 4096", "8b37641910833222772a", 4096, "5f6bfc73815874d97100f086979357d8"},
+        {"128-bit key with bytes above 0x7f", "ebb46227c6cc8b37641910833222772a", 16, "c366fdeacf9ca80436be7c358424d20b"},
     };
     return v;
 }
@@ -129,18 +111,13 @@ void checkRc4Vectors(const std::function<QByteArray(const QByteArray &, const QB
     }
 }
 
-TEST(KVCrypto, Rc4PortableMatchesPublishedKeystreams)
-{
-    checkRc4Vectors(kvcrypto::detail::rc4Portable);
-}
+TEST(KVCrypto, Rc4PortableMatchesPublishedKeystreams) { checkRc4Vectors(kvcrypto::detail::rc4Portable); }
 
 TEST(KVCrypto, Rc4ThroughLegacyProviderMatchesPublishedKeystreams)
 {
     if (!kvcrypto::legacyProviderAvailable())
         GTEST_SKIP() << "OpenSSL legacy provider not installed; rc4() uses the portable code";
-    checkRc4Vectors([](const QByteArray &key, const QByteArray &data) {
-        return kvcrypto::rc4(key, data);
-    });
+    checkRc4Vectors([](const QByteArray &key, const QByteArray &data) { return kvcrypto::rc4(key, data); });
 }
 
 TEST(KVCrypto, Rc4PathsAgreeAcrossKeyAndDataLengths)
@@ -260,14 +237,12 @@ TEST(KVCrypto, AesWithIvLaysOutIvThenCipherTextOfPaddedData)
     // would strip real data that happens to end in a small byte.
     const QByteArray plain = kAesPlain.left(32);
     QByteArray expected;
-    ASSERT_TRUE(kvcrypto::aes128CbcEncryptRaw(kAesKey, kAesIv, plain + QByteArray(16, '\x10'),
-                                              expected));
+    ASSERT_TRUE(kvcrypto::aes128CbcEncryptRaw(kAesKey, kAesIv, plain + QByteArray(16, '\x10'), expected));
     const QByteArray enc = kvcrypto::aes128EncryptWithIV(kAesKey, plain, kAesIv);
     EXPECT_EQ(enc.size(), 64);
     EXPECT_EQ(hex(enc), hex(kAesIv + expected));
 
-    ASSERT_TRUE(kvcrypto::aes128CbcEncryptRaw(kAesKey, kAesIv, "abc" + QByteArray(13, '\x0d'),
-                                              expected));
+    ASSERT_TRUE(kvcrypto::aes128CbcEncryptRaw(kAesKey, kAesIv, "abc" + QByteArray(13, '\x0d'), expected));
     EXPECT_EQ(hex(kvcrypto::aes128EncryptWithIV(kAesKey, "abc", kAesIv)), hex(kAesIv + expected));
 }
 
@@ -285,8 +260,7 @@ TEST(KVCrypto, AesWithIvRefusesBadKeyOrIv)
 {
     EXPECT_TRUE(kvcrypto::aes128EncryptWithIV(kAesKey.left(5), "x").isEmpty());
     EXPECT_TRUE(kvcrypto::aes128EncryptWithIV(kAesKey, "x", kAesIv.left(15)).isEmpty());
-    const kvcrypto::AesDecryptResult r =
-        kvcrypto::aes128DecryptWithIV(kAesKey.left(5), kAesIv + kAesCipher);
+    const kvcrypto::AesDecryptResult r = kvcrypto::aes128DecryptWithIV(kAesKey.left(5), kAesIv + kAesCipher);
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.data.isEmpty());
 }
@@ -314,21 +288,17 @@ TEST(KVCrypto, AesWithIvDecryptHandlesDamagedInput)
         {"empty input has no IV", QByteArray(), false, false, QByteArray()},
         {"input shorter than the IV", kAesIv.left(15), false, false, QByteArray()},
         {"IV alone decrypts to nothing", kAesIv, true, false, QByteArray()},
-        {"IV and a partial block: the partial block is dropped", kAesIv + "12345", true, false,
-         QByteArray()},
-        {"trailing partial block after valid data is dropped",
-         ivAndRawBlocks(text + "\x01") + "tail", true, false, text},
-        {"block of sixteen 16s strips to nothing", ivAndRawBlocks(QByteArray(16, '\x10')), true,
-         false, QByteArray()},
-        {"mismatched padding is reported and the data kept",
-         ivAndRawBlocks("fourteen bytes\x03\x02"), true, true, "fourteen bytes\x03\x02"},
-        {"padding byte above 16 counts as plain data, no report",
-         ivAndRawBlocks("fifteen bytes!!\x11"), true, false, "fifteen bytes!!\x11"},
-        {"final zero byte passes with nothing stripped",
-         ivAndRawBlocks(QByteArray("fifteen bytes!!") + '\0'), true, false,
+        {"IV and a partial block: the partial block is dropped", kAesIv + "12345", true, false, QByteArray()},
+        {"trailing partial block after valid data is dropped", ivAndRawBlocks(text + "\x01") + "tail", true, false, text},
+        {"block of sixteen 16s strips to nothing", ivAndRawBlocks(QByteArray(16, '\x10')), true, false, QByteArray()},
+        {"mismatched padding is reported and the data kept", ivAndRawBlocks("fourteen bytes\x03\x02"), true, true,
+         "fourteen bytes\x03\x02"},
+        {"padding byte above 16 counts as plain data, no report", ivAndRawBlocks("fifteen bytes!!\x11"), true, false,
+         "fifteen bytes!!\x11"},
+        {"final zero byte passes with nothing stripped", ivAndRawBlocks(QByteArray("fifteen bytes!!") + '\0'), true, false,
          QByteArray("fifteen bytes!!") + '\0'},
-        {"two blocks of 16s: only one block is padding",
-         ivAndRawBlocks(QByteArray(32, '\x10')), true, false, QByteArray(16, '\x10')},
+        {"two blocks of 16s: only one block is padding", ivAndRawBlocks(QByteArray(32, '\x10')), true, false,
+         QByteArray(16, '\x10')},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -365,8 +335,7 @@ TEST(KVCrypto, ConcurrentCallsGiveTheSameAnswers)
             for (int i = 0; i < 200; ++i) {
                 if (kvcrypto::md5(data) != md5Expected || kvcrypto::rc4(key, data) != rc4Expected)
                     ++failures[t];
-                const kvcrypto::AesDecryptResult r =
-                    kvcrypto::aes128DecryptWithIV(key, kvcrypto::aes128EncryptWithIV(key, data));
+                const kvcrypto::AesDecryptResult r = kvcrypto::aes128DecryptWithIV(key, kvcrypto::aes128EncryptWithIV(key, data));
                 if (!r.ok || r.data != data)
                     ++failures[t];
             }

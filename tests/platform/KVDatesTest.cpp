@@ -54,13 +54,9 @@ private:
 
 // The zone the test runs in, one zone with daylight saving, one east of UTC by a half hour
 // without it, and one whose daylight saving moves by half an hour.
-const std::vector<const char *> kZones = {nullptr, "America/New_York", "Asia/Kolkata",
-                                          "Australia/Lord_Howe"};
+const std::vector<const char *> kZones = {nullptr, "America/New_York", "Asia/Kolkata", "Australia/Lord_Howe"};
 
-const char *zoneName(const char *zone)
-{
-    return zone ? zone : "zone of the environment";
-}
+const char *zoneName(const char *zone) { return zone ? zone : "zone of the environment"; }
 
 qint64 utcSeconds(int y, int mo, int d, int h, int mi, int s)
 {
@@ -70,15 +66,12 @@ qint64 utcSeconds(int y, int mo, int d, int h, int mi, int s)
 struct tm localFields(qint64 seconds)
 {
     const time_t t = time_t(seconds);
-    struct tm fields {};
+    struct tm fields { };
     localtime_r(&t, &fields);
     return fields;
 }
 
-QString twoDigits(long v)
-{
-    return QString::number(v).rightJustified(2, QLatin1Char('0'));
-}
+QString twoDigits(long v) { return QString::number(v).rightJustified(2, QLatin1Char('0')); }
 
 struct ZonedCase {
     const char *name;
@@ -218,8 +211,7 @@ TEST_F(KVDatesTest, NoZoneInNewYorkTakesDaylightSavingOfThatDate)
     const auto repeated = kvPDFDateParse(QStringLiteral("D:20241103013000"));
     ASSERT_TRUE(repeated);
     const qint64 seconds = repeated->toSecsSinceEpoch();
-    EXPECT_TRUE(seconds == utcSeconds(2024, 11, 3, 5, 30, 0) || seconds == utcSeconds(2024, 11, 3, 6, 30, 0))
-        << seconds;
+    EXPECT_TRUE(seconds == utcSeconds(2024, 11, 3, 5, 30, 0) || seconds == utcSeconds(2024, 11, 3, 6, 30, 0)) << seconds;
 }
 
 struct FormatCase {
@@ -273,11 +265,13 @@ TEST_F(KVDatesTest, LocalFormatRoundTripsOnBothSidesOfDaylightSaving)
             const struct tm fields = localFields(utc);
             const long offset = fields.tm_gmtoff;
             const long magnitude = offset < 0 ? -offset : offset;
-            const QString expected = QStringLiteral("D:") + QString::number(fields.tm_year + 1900)
-                + twoDigits(fields.tm_mon + 1) + twoDigits(fields.tm_mday) + twoDigits(fields.tm_hour)
-                + twoDigits(fields.tm_min) + twoDigits(fields.tm_sec)
-                + QLatin1Char(offset < 0 ? '-' : offset == 0 ? 'Z' : '+') + twoDigits(magnitude / 3600)
-                + QLatin1Char('\'') + twoDigits(magnitude % 3600 / 60) + QLatin1Char('\'');
+            const QString expected =
+                QStringLiteral("D:") + QString::number(fields.tm_year + 1900) + twoDigits(fields.tm_mon + 1)
+                + twoDigits(fields.tm_mday) + twoDigits(fields.tm_hour) + twoDigits(fields.tm_min) + twoDigits(fields.tm_sec)
+                + QLatin1Char(offset < 0    ? '-'
+                              : offset == 0 ? 'Z'
+                                            : '+')
+                + twoDigits(magnitude / 3600) + QLatin1Char('\'') + twoDigits(magnitude % 3600 / 60) + QLatin1Char('\'');
             EXPECT_EQ(text, expected);
 
             const auto parsed = kvPDFDateParse(text);

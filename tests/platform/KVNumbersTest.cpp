@@ -166,8 +166,7 @@ TEST_F(KVNumbersTest, ParseDoubleStopsAtEndPointer)
     size_t consumed = 0;
     EXPECT_EQ(kvParseDouble(text.data(), text.data() + 3, &consumed), 123.0);
     EXPECT_EQ(consumed, 3u);
-    EXPECT_EQ(kvParseDouble(text.data(), text.data() + 6, &consumed), 12345.0)
-        << "an exponent cut off by end is no exponent";
+    EXPECT_EQ(kvParseDouble(text.data(), text.data() + 6, &consumed), 12345.0) << "an exponent cut off by end is no exponent";
     EXPECT_EQ(consumed, 5u);
     EXPECT_EQ(kvParseDouble(text.data(), text.data()), std::nullopt);
     EXPECT_EQ(kvParseDouble(nullptr, nullptr, &consumed), std::nullopt);

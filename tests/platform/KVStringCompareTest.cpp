@@ -23,10 +23,8 @@ TEST(KVStringCompareTest, DigitRunsCompareByValue)
         {"larger value after", QStringLiteral("Im10"), QStringLiteral("Im9"), 1},
         {"identical", QStringLiteral("Im10"), QStringLiteral("Im10"), 0},
         {"both empty", QString(), QString(), 0},
-        {"leading zeros do not count as digits of value", QStringLiteral("0000000000000000000001"),
-         QStringLiteral("2"), -1},
-        {"runs beyond 64 bits by length", QStringLiteral("n99999999999999999999"),
-         QStringLiteral("n100000000000000000000"), -1},
+        {"leading zeros do not count as digits of value", QStringLiteral("0000000000000000000001"), QStringLiteral("2"), -1},
+        {"runs beyond 64 bits by length", QStringLiteral("n99999999999999999999"), QStringLiteral("n100000000000000000000"), -1},
         {"long runs of equal length by last digit", QStringLiteral("n123456789012345678901234567890"),
          QStringLiteral("n123456789012345678901234567891"), -1},
         {"run at the very end", QStringLiteral("page 12"), QStringLiteral("page 3"), 1},
@@ -79,12 +77,28 @@ TEST(KVStringCompareTest, LeadingZerosBreakTiesSoOnlyEqualStringsCompareEqual)
 TEST(KVStringCompareTest, OrderIsTotalAndTransitive)
 {
     const QStringList samples = {
-        QString(), QStringLiteral("0"), QStringLiteral("00"), QStringLiteral("7"), QStringLiteral("07"),
-        QStringLiteral("007"), QStringLiteral("10"), QStringLiteral("a"), QStringLiteral("A"),
-        QStringLiteral("a1"), QStringLiteral("a01"), QStringLiteral("a2"), QStringLiteral("a10"),
-        QStringLiteral("a1b"), QStringLiteral("a01b"), QStringLiteral("a1b2"), QStringLiteral("a/"),
-        QStringLiteral("a:"), QStringLiteral("1a"), QStringLiteral("x99999999999999999999999"),
-        QStringLiteral("x100000000000000000000000"), QStringLiteral("x0"),
+        QString(),
+        QStringLiteral("0"),
+        QStringLiteral("00"),
+        QStringLiteral("7"),
+        QStringLiteral("07"),
+        QStringLiteral("007"),
+        QStringLiteral("10"),
+        QStringLiteral("a"),
+        QStringLiteral("A"),
+        QStringLiteral("a1"),
+        QStringLiteral("a01"),
+        QStringLiteral("a2"),
+        QStringLiteral("a10"),
+        QStringLiteral("a1b"),
+        QStringLiteral("a01b"),
+        QStringLiteral("a1b2"),
+        QStringLiteral("a/"),
+        QStringLiteral("a:"),
+        QStringLiteral("1a"),
+        QStringLiteral("x99999999999999999999999"),
+        QStringLiteral("x100000000000000000000000"),
+        QStringLiteral("x0"),
     };
     for (const QString &a : samples) {
         for (const QString &b : samples) {
@@ -94,8 +108,7 @@ TEST(KVStringCompareTest, OrderIsTotalAndTransitive)
             ASSERT_EQ(compareNumeric(b, a), -ab) << qPrintable(a) << " " << qPrintable(b);
             for (const QString &c : samples) {
                 if (ab < 0 && compareNumeric(b, c) < 0) {
-                    ASSERT_LT(compareNumeric(a, c), 0)
-                        << qPrintable(a) << " < " << qPrintable(b) << " < " << qPrintable(c);
+                    ASSERT_LT(compareNumeric(a, c), 0) << qPrintable(a) << " < " << qPrintable(b) << " < " << qPrintable(c);
                 }
             }
         }

@@ -13,9 +13,9 @@
 #include <vector>
 
 struct CorpusManifestEntry {
-    QString file;      // relative to the corpus folder
-    int pages = -1;    // -1: the reference reader refuses the file
-    QString password;  // the user password the file needs; empty when none
+    QString file;     // relative to the corpus folder
+    int pages = -1;   // -1: the reference reader refuses the file
+    QString password; // the user password the file needs; empty when none
 };
 
 // The manifest's files in the order listed; none when the manifest cannot be read.
@@ -25,7 +25,7 @@ inline std::vector<CorpusManifestEntry> readCorpusManifest(const QString &folder
     QFile manifest(QDir(folder).filePath(QStringLiteral("manifest.tsv")));
     if (!manifest.open(QIODevice::ReadOnly))
         return entries;
-    manifest.readLine();  // the header
+    manifest.readLine(); // the header
     while (!manifest.atEnd()) {
         QByteArray line = manifest.readLine();
         while (line.endsWith('\n') || line.endsWith('\r'))

@@ -15,10 +15,9 @@
 namespace filtertest {
 
 // Deterministic pseudo-random bytes (xorshift), the same on every platform.
-class Random
-{
+class Random {
 public:
-    explicit Random(quint64 seed) : m_state(seed ? seed : 1) {}
+    explicit Random(quint64 seed) : m_state(seed ? seed : 1) { }
     quint32 next()
     {
         m_state ^= m_state << 13;
@@ -59,8 +58,8 @@ inline QByteArray zlibCompress(const QByteArray &data, int level = Z_DEFAULT_COM
 {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     QByteArray out(static_cast<qsizetype>(size), Qt::Uninitialized);
-    const int rc = compress2(reinterpret_cast<Bytef *>(out.data()), &size,
-                             reinterpret_cast<const Bytef *>(data.constData()), static_cast<uLong>(data.size()), level);
+    const int rc = compress2(reinterpret_cast<Bytef *>(out.data()), &size, reinterpret_cast<const Bytef *>(data.constData()),
+                             static_cast<uLong>(data.size()), level);
     EXPECT_EQ(rc, Z_OK);
     out.resize(static_cast<qsizetype>(size));
     return out;

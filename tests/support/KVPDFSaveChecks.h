@@ -67,8 +67,10 @@ inline QStringList popplerPassword(const QString &password)
 // The page box and rotation lines pdfinfo prints, one list per page.
 inline std::vector<QStringList> pdfinfoBoxes(const QString &path, const QString &password = QString())
 {
-    const ToolResult info = runTool(QStringLiteral("pdfinfo"), popplerPassword(password) + QStringList{QStringLiteral("-box"), QStringLiteral("-f"), QStringLiteral("1"),
-                                                                QStringLiteral("-l"), QStringLiteral("1000000"), path});
+    const ToolResult info =
+        runTool(QStringLiteral("pdfinfo"), popplerPassword(password)
+                                               + QStringList{QStringLiteral("-box"), QStringLiteral("-f"), QStringLiteral("1"),
+                                                             QStringLiteral("-l"), QStringLiteral("1000000"), path});
     static const QRegularExpression line(QStringLiteral("^Page +(\\d+) (rot|MediaBox|CropBox|BleedBox|TrimBox|ArtBox): *(.*)$"));
     std::vector<QStringList> pages;
     for (const QString &text : QString::fromUtf8(info.out).split(QLatin1Char('\n'))) {
@@ -113,7 +115,9 @@ inline std::vector<QImage> renderGray(const QString &path, const QString &folder
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);
     const QString prefix = QDir(folder).filePath(QStringLiteral("page"));
-    runTool(QStringLiteral("pdftoppm"), popplerPassword(password) << QStringLiteral("-r") << QStringLiteral("72") << QStringLiteral("-gray") << QStringLiteral("-cropbox") << path << prefix);
+    runTool(QStringLiteral("pdftoppm"), popplerPassword(password)
+                                            << QStringLiteral("-r") << QStringLiteral("72") << QStringLiteral("-gray")
+                                            << QStringLiteral("-cropbox") << path << prefix);
     QStringList files = QDir(folder).entryList({QStringLiteral("page-*.pgm")}, QDir::Files, QDir::Name);
     // pdftoppm pads page numbers to a common width, so names sort in page order.
     std::vector<QImage> images;
@@ -170,22 +174,25 @@ inline QStringList fullRewriteShapeProblems(const QByteArray &file, const QByteA
         return problems;
     const QString trailer = QString::fromLatin1(text.mid(trailerAt, text.lastIndexOf("startxref") - trailerAt));
     expect(!trailer.contains(QLatin1String("/Prev")), QStringLiteral("the trailer has Prev"));
-    expect(trailer.contains(QLatin1String("/FolivoVersion (" FOLIVO_VERSION ")")), QStringLiteral("no FolivoVersion in the trailer"));
+    expect(trailer.contains(QLatin1String("/FolivoVersion (" FOLIVO_VERSION ")")),
+           QStringLiteral("no FolivoVersion in the trailer"));
     expect(trailer.contains(QLatin1String("/ID [ ")), QStringLiteral("no ID in the trailer"));
 
     static const QRegularExpression header(QStringLiteral("(?:^|[\\r\\n])(\\d+) (\\d+) obj[\\r\\n]"));
-    std::map<int, qsizetype> offsets;  // number -> offset of its header
+    std::map<int, qsizetype> offsets; // number -> offset of its header
     for (auto it = header.globalMatch(QString::fromLatin1(file)); it.hasNext();) {
         const auto match = it.next();
         const int number = match.captured(1).toInt();
         expect(match.captured(2).toInt() == 0, QStringLiteral("object %1 has generation %2").arg(number).arg(match.captured(2)));
-        if (!expect(offsets.emplace(number, match.capturedStart(1)).second, QStringLiteral("object %1 written twice").arg(number)))
+        if (!expect(offsets.emplace(number, match.capturedStart(1)).second,
+                    QStringLiteral("object %1 written twice").arg(number)))
             return problems;
     }
     const int count = int(offsets.size());
     if (!expect(count > 0, QStringLiteral("no objects")))
         return problems;
-    expect(offsets.begin()->first == 1 && offsets.rbegin()->first == count, QStringLiteral("objects are not numbered 1..N without gaps"));
+    expect(offsets.begin()->first == 1 && offsets.rbegin()->first == count,
+           QStringLiteral("objects are not numbered 1..N without gaps"));
     static const QRegularExpression size(QStringLiteral("/Size (\\d+)"));
     expect(size.match(trailer).captured(1).toInt() == count + 1, QStringLiteral("Size is not the object count + 1"));
 
@@ -210,8 +217,9 @@ inline QStringList fullRewriteShapeProblems(const QByteArray &file, const QByteA
         }
     }
     static const QRegularExpression startxref(QStringLiteral("startxref[\\r\\n]+(\\d+)"));
-    expect(startxref.match(QString::fromLatin1(text)).captured(1).toLongLong() == table, QStringLiteral("startxref is not the table's offset"));
+    expect(startxref.match(QString::fromLatin1(text)).captured(1).toLongLong() == table,
+           QStringLiteral("startxref is not the table's offset"));
     return problems;
 }
 
-}  // namespace savechecks
+} // namespace savechecks

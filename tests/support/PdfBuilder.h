@@ -7,8 +7,8 @@
 
 struct PdfBuilder {
     QByteArray header = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
-    std::map<int, QByteArray> objects;  // number -> object text between "obj" and "endobj"
-    QByteArray trailerExtra;            // more trailer keys, e.g. "/Info 5 0 R"
+    std::map<int, QByteArray> objects; // number -> object text between "obj" and "endobj"
+    QByteArray trailerExtra;           // more trailer keys, e.g. "/Info 5 0 R"
     int rootNumber = 1;
 
     PdfBuilder &add(int number, const QByteArray &text)
@@ -54,7 +54,7 @@ struct PdfBuilder {
                 out += QByteArray::number(it->second + xrefShift).rightJustified(10, '0') + " 00000 n\r\n";
         }
         out += "trailer\n<< /Size " + QByteArray::number(size) + " /Root " + QByteArray::number(rootNumber) + " 0 R "
-            + trailerExtra + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+               + trailerExtra + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
         return out;
     }
 };

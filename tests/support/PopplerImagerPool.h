@@ -20,7 +20,7 @@ class PopplerImagerPool;
 
 class PopplerImager : public KVPDFImager, public std::enable_shared_from_this<PopplerImager> {
 public:
-    PopplerImager(PopplerImagerPool *pool, QByteArray data) : m_pool(pool), m_data(std::move(data)) {}
+    PopplerImager(PopplerImagerPool *pool, QByteArray data) : m_pool(pool), m_data(std::move(data)) { }
 
     bool load()
     {
@@ -44,8 +44,8 @@ public:
         painter.save();
         if (world.m12() == 0 && world.m21() == 0 && world.m11() > 0 && world.m22() > 0) {
             // Drawn at the device's own resolution, so nothing is resampled.
-            const QImage image = page->renderToImage(72.0 * world.m11(), 72.0 * world.m22(), -1, -1, -1, -1,
-                                                     Poppler::Page::Rotation(quarter));
+            const QImage image =
+                page->renderToImage(72.0 * world.m11(), 72.0 * world.m22(), -1, -1, -1, -1, Poppler::Page::Rotation(quarter));
             painter.setWorldTransform(QTransform::fromTranslate(std::round(world.dx()), std::round(world.dy())));
             painter.drawImage(QPointF(0, 0), image);
         } else {
