@@ -431,6 +431,9 @@ protected:
         return target == CryptStream ? m_security.streamMethod : m_security.stringMethod;
     }
     KVPDFOpenResult checkSecurityHandler();
+    // A password gave `key`: reading decrypts with it, and the next write encrypts with it and
+    // the file's methods unless the passwords change. `owner` only ever adds owner status.
+    void acceptKey(const QByteArray &key, bool owner);
     // Continues the open road once a key is known: object streams, catalogue, pages, then the
     // rewrites below when opened for editing.
     KVPDFOpenResult finishOpen();

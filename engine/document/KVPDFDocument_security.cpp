@@ -132,16 +132,21 @@ KVPDFOpenResult KVPDFDocument::setupSecurity()
     const QByteArray key = security.authenticateUser(QByteArray());
     if (key.isEmpty())
         return KVPDFOpenNeedsPassword;
+    acceptKey(key, false);
+    return KVPDFOpenOK;
+}
+
+void KVPDFDocument::acceptKey(const QByteArray &key, bool owner)
+{
     m_security.readKey = key;
     m_security.fileKey = key;
-    m_security.isOwner = false;
+    m_security.isOwner = owner || m_security.isOwner;
     m_security.accessPermissions = m_security.filePermissions;
     // Written again with the same protection unless the passwords change.
     m_security.encryptKey = key;
     m_security.stringMethod = m_security.readStringMethod;
     m_security.streamMethod = m_security.readStreamMethod;
     m_security.encryptionStatus = EncryptionEncrypting;
-    return KVPDFOpenOK;
 }
 
 KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
@@ -175,14 +180,7 @@ KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
         m_security.isOwner = owner || m_security.isOwner;
         return KVPDFPasswordResult::Accepted;
     }
-    m_security.readKey = key;
-    m_security.fileKey = key;
-    m_security.isOwner = owner || m_security.isOwner;
-    m_security.accessPermissions = m_security.filePermissions;
-    m_security.encryptKey = key;
-    m_security.stringMethod = m_security.readStringMethod;
-    m_security.streamMethod = m_security.readStreamMethod;
-    m_security.encryptionStatus = EncryptionEncrypting;
+    acceptKey(key, owner);
     KVPDFLogCapture capture;
     m_openCapture = &capture;
     try {
