@@ -382,6 +382,18 @@ QByteArray decodeASCIIHex(const QByteArray &in, DecodeStatus &status)
     return out;
 }
 
+// Hands zlib the next piece of the input once it has used up the last one.
+void feedInput(z_stream &zs, const Bytef *&src, qsizetype &inLeft)
+{
+    if (zs.avail_in != 0 || inLeft <= 0)
+        return;
+    const qsizetype piece = std::min(inLeft, kZlibPiece);
+    zs.next_in = const_cast<Bytef *>(src);
+    zs.avail_in = static_cast<uInt>(piece);
+    src += piece;
+    inLeft -= piece;
+}
+
 int inflateInto(const QByteArray &in, QByteArray &out, qsizetype maxOutput)
 {
     maxOutput = std::max<qsizetype>(maxOutput, 0);
@@ -397,13 +409,7 @@ int inflateInto(const QByteArray &in, QByteArray &out, qsizetype maxOutput)
     Bytef probe = 0;
     out.resize(std::min(maxOutput, std::max<qsizetype>(in.size() * 4, 16384)));
     for (;;) {
-        if (zs.avail_in == 0 && inLeft > 0) {
-            const qsizetype piece = std::min(inLeft, kZlibPiece);
-            zs.next_in = const_cast<Bytef *>(src);
-            zs.avail_in = static_cast<uInt>(piece);
-            src += piece;
-            inLeft -= piece;
-        }
+        feedInput(zs, src, inLeft);
         if (produced == out.size() && out.size() < maxOutput)
             out.resize(std::min(maxOutput, std::max<qsizetype>(out.size() * 2, 16384)));
         const bool atCap = produced == out.size();
@@ -443,13 +449,7 @@ int deflateInto(const QByteArray &in, QByteArray &out, int level)
     qsizetype produced = 0;
     int rc = Z_OK;
     while (rc == Z_OK) {
-        if (zs.avail_in == 0 && inLeft > 0) {
-            const qsizetype piece = std::min(inLeft, kZlibPiece);
-            zs.next_in = const_cast<Bytef *>(src);
-            zs.avail_in = static_cast<uInt>(piece);
-            src += piece;
-            inLeft -= piece;
-        }
+        feedInput(zs, src, inLeft);
         if (produced == out.size())
             out.resize(out.size() * 2 + 64);
         const qsizetype room = std::min(out.size() - produced, kZlibPiece);
