@@ -168,7 +168,14 @@ bool KVPDFDocument::versionAndEOF()
 {
     const qsizetype size = m_bytes.data.size();
     qsizetype marker = -1;
-    for (qsizetype i = std::min<qsizetype>(size, 1000); i >= 0; --i) {
+    // A header at the very start is the file's own, whatever follows: a stream's raw bytes
+    // soon after it may hold another "%PDF-" (an embedded file, or chance in compressed data),
+    // and taking that one would cut the real header and every object before it. Only a file
+    // with junk in front is searched, from the back, for the marker nearest its objects.
+    for (qsizetype i = 0; i < 2 && marker < 0; ++i)
+        if (i + 8 <= size && kvHasKeyword(m_bytes.data, uint64_t(i), "%PDF-"))
+            marker = i;
+    for (qsizetype i = std::min<qsizetype>(size, 1000); i >= 0 && marker < 0; --i) {
         if (i + 8 <= size && m_bytes.data.at(i) == '%' && kvHasKeyword(m_bytes.data, uint64_t(i), "%PDF-")) {
             marker = i;
             break;
