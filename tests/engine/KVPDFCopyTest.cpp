@@ -376,3 +376,24 @@ TEST(KVPDFCopyTest, PagesAndAnnotationsListedTwiceAreFreedOnceTakenOut)
     page.reset();
     EXPECT_TRUE(watch.expired());
 }
+
+// A page its own document still lists would belong to two documents if taken over: the other
+// document gets a copy, and each keeps working without the other.
+TEST(KVPDFCopyTest, APageStillListedByItsDocumentIsPutInAsACopy)
+{
+    auto alpha = open(twoPageFile("alpha", kAlphaSquareX, "0 0 1"));
+    auto beta = open(twoPageFile("beta", kBetaSquareX, "1 0 0"));
+    std::weak_ptr<KVPDFDocument> watchAlpha = alpha, watchBeta = beta;
+    const std::shared_ptr<KVPDFPage> listed = beta->pageAtIndex(0);
+    alpha->insertPage(listed, 0);
+    EXPECT_NE(alpha->pageAtIndex(0), listed);
+    EXPECT_EQ(alpha->pageAtIndex(0)->document(), alpha.get());
+    EXPECT_EQ(listed->document(), beta.get());
+    EXPECT_EQ(beta->pageAtIndex(0), listed);
+
+    beta.reset();
+    EXPECT_TRUE(watchBeta.expired()) << "nothing in alpha holds beta";
+    EXPECT_TRUE(alpha->pageAtIndex(0)->contentStreams().at(0)->decodedData().contains("(beta first)"));
+    alpha.reset();
+    EXPECT_TRUE(watchAlpha.expired());
+}
