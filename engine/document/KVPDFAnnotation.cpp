@@ -2,6 +2,7 @@
 
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFImport.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFOperandText.h"
@@ -444,10 +445,45 @@ void KVPDFAnnotation::copyAnnotationInto(KVPDFAnnotation &target) const
     target.m_originalObjectNumber = m_originalObjectNumber;
 }
 
+bool KVPDFAnnotation::importInto(KVPDFImport &import)
+{
+    if (!m_annotDict || !import.isForeign(*m_annotDict))
+        return false;
+    const KVPDFObjectContext *source = m_annotDict->context();
+    const bool numbered = m_annotDict->objectNumber() != 0;
+    auto dictionary = kv_cast<KVPDFObjectDictionary>(import.add(m_annotDict));
+    if (!dictionary)
+        return false;
+    m_annotDict = dictionary;
+    // A copy's pop-up names the dictionary it was copied from as its Parent.
+    if (!numbered && m_originalObjectNumber != 0)
+        import.alias(source, m_originalObjectNumber, m_annotDict);
+    // Taken after the dictionary, so they never stand for its number; they may reach objects
+    // of the source too.
+    if (auto copy = kv_cast<KVPDFObjectDictionary>(import.addCopy(m_oldDict)))
+        m_oldDict = copy;
+    if (auto copy = kv_cast<KVPDFObjectDictionary>(import.addCopy(m_appearance)))
+        m_appearance = copy;
+    return true;
+}
+
 std::shared_ptr<KVPDFDocument> KVPDFAnnotation::attachToPage(KVPDFPage &page)
 {
     m_page = page.weak_from_this();
-    if (!m_heldDocument || m_heldDocument.get() != page.document())
+    KVPDFDocument *target = page.document();
+    if (!target)
+        return nullptr;
+    KVPDFDocument *own = m_annotDict ? kvpdf::documentOf(*m_annotDict) : nullptr;
+    if (own && own != target) {
+        // Holding the source would tie the two documents together once a page or annotation
+        // of the target is put into the source: the annotation's objects become the target's.
+        KVPDFImport import(*target);
+        if (importInto(import)) {
+            import.finish();
+            own = target;
+        }
+    }
+    if (own != target && m_heldDocument.get() != target)
         return nullptr;
     return std::move(m_heldDocument);
 }

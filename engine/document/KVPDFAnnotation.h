@@ -12,10 +12,14 @@
 // is gone, and for a page not held by std::shared_ptr). The dictionary points at its document
 // raw, so the document must outlive the annotation: an annotation read from a page relies on
 // its page's document. A copy holds its source document (when that is shared-owned) until it
-// is put on a page whose document() is that document; the page then keeps it alive for the
-// copy (through the document's page list, or a page copy's own hold), and holding it too would
-// make a cycle (document -> page -> annotation -> document). An annotation taken off its page
-// holds its dictionary's document from then on.
+// is put on a page that has a document. On a page of its source the page keeps that document
+// alive for the copy (through the document's page list, or a page copy's own hold), and
+// holding it too would make a cycle (document -> page -> annotation -> document). On a page of
+// another document its objects are imported into that document first (importInto), so it
+// relies on that document from then on and holds none: holding the source would tie the two
+// documents together once copies go both ways. An annotation taken off its page holds its
+// dictionary's document from then on. An annotation is on one page at a time: one still
+// listed by a page of another document is copied before it is put on a page.
 // Threads: one at a time, like the page.
 //
 // Bad input: a missing or non-numeric Rect gives an empty rectangle; a Rect whose corners are
@@ -33,6 +37,7 @@
 #include <vector>
 
 class KVPDFDocument;
+class KVPDFImport;
 class KVPDFObjectArray;
 class KVPDFPage;
 
@@ -102,10 +107,18 @@ public:
     void setPage(std::weak_ptr<KVPDFPage> page) { m_page = std::move(page); }
     // The document this annotation holds alive (a copy's source document), or nullptr.
     const std::shared_ptr<KVPDFDocument> &heldDocument() const { return m_heldDocument; }
-    // Called by the page the annotation is put on: links it to the page and, when that page
-    // belongs to the held document, stops holding it. Answers the document let go of, for
-    // the caller to drop once it is done (it may be the last owner of the page's document).
+    // Called by the page the annotation is put on: links it to the page. When the dictionary
+    // belongs to another document than the page, it is imported into the page's document
+    // first (importInto). Once the dictionary is of the page's document the annotation stops
+    // holding a document. Answers the document let go of, for the caller to drop once it is
+    // done (it may be the last owner of the page's document).
     [[nodiscard]] std::shared_ptr<KVPDFDocument> attachToPage(KVPDFPage &page);
+    // Adds the dictionary to `import` when it belongs to another document than the import's
+    // target, and the old dictionary and the replacement appearance with it, and takes the
+    // copies in their place (final once the import has finished). The copy of the dictionary
+    // also stands for the number it was copied from (originalObjectNumber()), so a pop-up's
+    // Parent finds it. False, with nothing changed, when there is nothing to import.
+    bool importInto(KVPDFImport &import);
     // Called by the page the annotation is taken off: from then on the annotation holds its
     // dictionary's document itself.
     void detachFromPage();

@@ -21,9 +21,12 @@
 //   (KVPDFAnnotation::heldDocument()). An imprint owns the one-page document it draws. The
 //   hold is switched so that no cycle forms: a page put into the very document it holds
 //   (insertPage, setPagesFromArray) lets go of it and takes it up again when taken out
-//   (removePageAtIndex, setPagesFromArray); an annotation copy lets go when put on a page of
-//   its document and takes it up when taken off (KVPDFAnnotation::attachToPage,
-//   detachFromPage).
+//   (removePageAtIndex, setPagesFromArray) and no longer listed; an annotation copy lets go
+//   when put on a page of its document and takes it up when taken off
+//   (KVPDFAnnotation::attachToPage, detachFromPage).
+// - A copy put into another document (a page into its list, an annotation onto one of its
+//   pages) has its objects imported into that document's table (KVPDFImport) and lets go of
+//   its source: copies going both ways between two documents would otherwise hold each other.
 // - A write owns the copies it makes and takes them apart when it ends (KVPDFWriteState).
 // So once the document and every copy made from it are dropped, nothing of it stays alive.
 // Threads: one thread at a time.
@@ -129,7 +132,10 @@ public:
     const std::vector<std::shared_ptr<KVPDFPage>> &pages() const { return m_contents.pages; }
     size_t pageCount() const { return m_contents.pages.size(); }
     std::shared_ptr<KVPDFPage> pageAtIndex(size_t index) const;
-    // A page that holds this document lets go of it here (KVPDFPage::releaseHeldDocument).
+    // A page that holds this document lets go of it here (KVPDFPage::releaseHeldDocument). A
+    // page of another document becomes this document's (KVPDFPage::moveToDocument); one that
+    // its document still lists is copied first, and the copy is what this list holds. A page
+    // may be listed more than once; it holds this document again only once no entry is left.
     void insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index);
     void removePageAtIndex(size_t index);
     void setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages);
@@ -346,6 +352,11 @@ protected:
     KVPDFOpenResult openData(const QByteArray &data, const KVPDFRedrawConsent &consent,
                              KVPDFOpenMode mode = KVPDFOpenMode::Editing);
     KVPDFOpenResult openOnce();
+    // What the page-list setters put into the list for `page`: the page made this document's,
+    // or a copy of it when its own document still lists it. What pages let go of joins
+    // `released`.
+    std::shared_ptr<KVPDFPage> pageToList(const std::shared_ptr<KVPDFPage> &page,
+                                          std::vector<std::shared_ptr<KVPDFDocument>> &released);
     void setUpDocumentID();
     // Parses the object an unread table entry stands for; nullptr on a cycle or no object.
     KVPDFObjectPtr parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained);

@@ -386,34 +386,55 @@ std::shared_ptr<KVPDFPage> KVPDFDocument::pageAtIndex(size_t index) const
     return index < m_contents.pages.size() ? m_contents.pages[index] : nullptr;
 }
 
+std::shared_ptr<KVPDFPage> KVPDFDocument::pageToList(const std::shared_ptr<KVPDFPage> &page,
+                                                     std::vector<std::shared_ptr<KVPDFDocument>> &released)
+{
+    if (!page)
+        return page;
+    std::shared_ptr<KVPDFPage> entry = page;
+    if (KVPDFDocument *source = page->document(); source && source != this) {
+        // Taken over, a page its document still lists would belong to two documents.
+        const auto &listed = source->pages();
+        if (std::find(listed.begin(), listed.end(), page) != listed.end()) {
+            kvLog(QStringLiteral("A page still listed by its own document is put in as a copy"));
+            entry = page->copy();
+        }
+    }
+    std::vector<std::shared_ptr<KVPDFDocument>> let = entry->moveToDocument(*this);
+    released.insert(released.end(), std::make_move_iterator(let.begin()), std::make_move_iterator(let.end()));
+    return entry;
+}
+
 // The page-list setters keep what the pages let go of until they return: it may be the last
 // owner of this very document.
 void KVPDFDocument::insertPage(const std::shared_ptr<KVPDFPage> &page, size_t index)
 {
-    m_contents.pages.insert(m_contents.pages.begin() + qsizetype(std::min(index, m_contents.pages.size())), page);
-    std::shared_ptr<KVPDFDocument> released = page ? page->releaseHeldDocument(this) : nullptr;
+    std::vector<std::shared_ptr<KVPDFDocument>> released;
+    std::shared_ptr<KVPDFPage> entry = pageToList(page, released);
+    m_contents.pages.insert(m_contents.pages.begin() + qsizetype(std::min(index, m_contents.pages.size())), std::move(entry));
 }
 
 void KVPDFDocument::removePageAtIndex(size_t index)
 {
     if (index >= m_contents.pages.size())
         return;
-    // Whoever still has the page now relies on the page for this document.
-    if (m_contents.pages[index])
-        m_contents.pages[index]->holdDocument();
+    std::shared_ptr<KVPDFPage> page = m_contents.pages[index];
     m_contents.pages.erase(m_contents.pages.begin() + qsizetype(index));
+    // Whoever still has the page now relies on the page for this document; while the list
+    // holds it elsewhere, holding the document would make a cycle.
+    if (page && std::find(m_contents.pages.begin(), m_contents.pages.end(), page) == m_contents.pages.end())
+        page->holdDocument();
 }
 
 void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pages)
 {
+    std::vector<std::shared_ptr<KVPDFDocument>> released;
+    for (auto &page : pages)
+        page = pageToList(page, released);
     for (const auto &old : m_contents.pages)
         if (old && std::find(pages.begin(), pages.end(), old) == pages.end())
             old->holdDocument();
     m_contents.pages = std::move(pages);
-    std::vector<std::shared_ptr<KVPDFDocument>> released;
-    for (const auto &page : m_contents.pages)
-        if (std::shared_ptr<KVPDFDocument> document = page ? page->releaseHeldDocument(this) : nullptr)
-            released.push_back(std::move(document));
 }
 
 std::shared_ptr<KVPDFPage> KVPDFDocument::pageForReference(const KVPDFObjectPtr &object) const

@@ -604,7 +604,10 @@ bool writeWorkingCopy(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     KVPDFReferenceTranslator translator(document, state, fileSize);
     update.translate(translator);
     const std::vector<NumberedObject> objects = update.numberObjects(translator, next);
-    const Dictionary trailer = update.trailer(std::max(next, objects.back().number + 1));
+    // Size is one past the highest number the file holds: objects of the table the update
+    // does not write (an annotation imported into the table, which only a save with imprints
+    // writes) leave no gap at the end.
+    const Dictionary trailer = update.trailer(std::max(fileSize, objects.back().number + 1));
 
     if (!writer.appendData(data))
         return false;

@@ -4,6 +4,8 @@
 #include "KVPDFImprint.h"
 
 #include "KVPDFDocument.h"
+#include "KVPDFExceptions.h"
+#include "KVPDFImport.h"
 #include "KVPDFFilters.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -295,6 +297,66 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
     }
     page->m_processedAnnotations = m_processedAnnotations;
     return page;
+}
+
+std::vector<std::shared_ptr<KVPDFDocument>> KVPDFPage::moveToDocument(KVPDFDocument &target)
+{
+    std::vector<std::shared_ptr<KVPDFDocument>> released;
+    if (m_document == &target || !m_document) {
+        if (std::shared_ptr<KVPDFDocument> document = releaseHeldDocument(&target))
+            released.push_back(std::move(document));
+        return released;
+    }
+    KVPDFImport import(target);
+    std::shared_ptr<KVPDFObjectDictionary> dictionary;
+    try {
+        if (m_pageDictionary) {
+            // Pages are written under one flat root: what the old tree gave the page becomes
+            // its own, and the link into that tree goes.
+            dictionary = kv_cast<KVPDFObjectDictionary>(import.addCopy(m_pageDictionary));
+            if (!dictionary)
+                return released;
+            for (const char *key : kInheritableKeys) {
+                if (dictionary->objectForKey(key))
+                    continue;
+                if (KVPDFObjectPtr inherited = m_pageDictionary->objectFromAncestorsForKey(key))
+                    dictionary->setObject(key, inherited->objectNumber() != 0
+                                                   ? KVPDFObjectReference::referenceWithObject(inherited)
+                                                   : inherited->copy());
+            }
+            dictionary->removeObjectForKey("Parent");
+        }
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("Page %1 could not be brought into the document and keeps its own: %2")
+                  .arg(m_pageNumber + 1)
+                  .arg(QString::fromStdString(failure.reason())));
+        return released;
+    }
+    // Objects added by edits are the page's own: their copies replace them.
+    std::vector<KVPDFObjectPtr> extras;
+    for (const KVPDFObjectPtr &extra : m_extraObjects)
+        if (KVPDFObjectPtr copy = import.add(extra))
+            extras.push_back(copy);
+    std::vector<std::shared_ptr<KVPDFAnnotation>> annotations;
+    for (const auto &imprint : m_imprints)
+        if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint)) {
+            annotation->importInto(import);
+            annotations.push_back(annotation);
+        }
+    import.finish();
+
+    m_document = &target;
+    if (dictionary)
+        setPageDictionary(dictionary);
+    resetContent();
+    m_extraObjects = std::move(extras);
+    // The target's page list holds the page from now on.
+    if (m_heldDocument)
+        released.push_back(std::move(m_heldDocument));
+    for (const auto &annotation : annotations)
+        if (std::shared_ptr<KVPDFDocument> document = annotation->attachToPage(*this))
+            released.push_back(std::move(document));
+    return released;
 }
 
 size_t KVPDFPage::streamIndex(const std::vector<KVPDFRange> &ranges, uint64_t position)

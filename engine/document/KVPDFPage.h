@@ -9,9 +9,12 @@
 // it. Put into the very document it holds (KVPDFDocument::insertPage, setPagesFromArray), a
 // page lets go of it, since the document then owns the page and the pair would keep each
 // other alive; from then on it relies on the document that lists it, like a page of the walk.
-// Taken out of the list again (removePageAtIndex, setPagesFromArray), it holds it once more.
-// The imprint setters treat the annotations put on and taken off the page the same way (see
-// KVPDFAnnotation::attachToPage and detachFromPage).
+// Put into another document, the page becomes that document's (moveToDocument) and lets go of
+// its source, so copies that go both ways between two documents never keep each other alive.
+// Taken out of the list again (removePageAtIndex, setPagesFromArray), it holds its document
+// once more, unless the list still holds it elsewhere. The imprint setters treat the
+// annotations put on and taken off the page the same way (see KVPDFAnnotation::attachToPage
+// and detachFromPage).
 // Threads: one thread at a time.
 #include "KVPDFObject.h"
 
@@ -101,6 +104,17 @@ public:
     // number, the same extra objects, and copies of the imprints, put on the copy; links to a
     // page of this document are left out.
     std::shared_ptr<KVPDFPage> copy() const;
+    // Makes the page one of `target` (for the target's page-list setters): a copy of its
+    // dictionary, with what it inherited made its own and without Parent, and everything it
+    // reaches, its annotations' dictionaries and its extra objects are imported into the
+    // target's table (KVPDFImport: pages and page-tree nodes of the source become null); the
+    // page then refers to the target and holds no document, nor do its annotations. Content
+    // imprints keep their own documents. Answers the documents let go of, for the caller to
+    // drop once it is done. A page already of `target` (or of no document) only lets go of a
+    // held `target`. A dictionary whose inherited keys cannot be read leaves the page as it is,
+    // logged. The page must not be listed by its document any more (the target's setters
+    // put in a copy of such a page).
+    [[nodiscard]] std::vector<std::shared_ptr<KVPDFDocument>> moveToDocument(KVPDFDocument &target);
 
     // Index of the first (location, length) range holding `position`, else 0.
     static size_t streamIndex(const std::vector<KVPDFRange> &ranges, uint64_t position);

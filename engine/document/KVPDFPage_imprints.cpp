@@ -234,8 +234,11 @@ void KVPDFPage::removeImprintAtIndex(size_t index)
 {
     if (index >= m_imprints.size())
         return;
-    detach(m_imprints[index]);
+    std::shared_ptr<KVPDFImprint> imprint = m_imprints[index];
     m_imprints.erase(m_imprints.begin() + qsizetype(index));
+    // Still listed, the annotation is on this page: holding the document would make a cycle.
+    if (std::find(m_imprints.begin(), m_imprints.end(), imprint) == m_imprints.end())
+        detach(imprint);
 }
 
 void KVPDFPage::removeImprint(const std::shared_ptr<KVPDFImprint> &imprint)

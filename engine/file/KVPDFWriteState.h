@@ -92,6 +92,17 @@ struct KVPDFWriteState {
         newPagesObject.reset();
     }
     ~KVPDFWriteState() { releaseWritten(); }
+    // Lets go of the written objects without taking them apart, for copies that live on after
+    // the state (objects copied into a document's own table).
+    void handOver()
+    {
+        written.clear();
+        byIdentity.clear();
+        translations.clear();
+        copyObjects.clear();
+        pageList.clear();
+        newPagesObject.reset();
+    }
 
     // Enters `replacement` for the original (document, number), and for the original itself
     // (kept alive for the write, so its address cannot be reused by another object).
@@ -103,15 +114,21 @@ struct KVPDFWriteState {
             return;
         if (!byNumberOnly)
             byIdentity[original.get()] = {original, replacement};
-        if (original->objectNumber() == 0)
+        translateNumber(original->context(), original->objectNumber(), original->generation(), replacement);
+    }
+    // Enters `replacement` for (document, number) alone: for an object that stands for a
+    // numbered one without carrying its number (a copy of it). The first entry for a number stays.
+    void translateNumber(const KVPDFObjectContext *context, uint64_t number, uint64_t generation,
+                         const KVPDFObjectPtr &replacement)
+    {
+        if (number == 0)
             return;
-        auto &generations = translations[original->context()];
-        const uint64_t generation = original->generation();
+        auto &generations = translations[context];
         // Hostile generation numbers must not size a table; one slot stands in for them.
         const size_t slot = generation < 65536 ? size_t(generation) : 65535;
         if (generations.size() <= slot)
             generations.resize(slot + 1);
-        generations[slot].emplace(original->objectNumber(), replacement);
+        generations[slot].emplace(number, replacement);
     }
     // The replacement for `original`: by identity, else by (document, number) whatever the
     // generation (the object table ignores generations too). nullptr when none.
