@@ -561,7 +561,7 @@ TEST_F(KVPDFAnnotationTest, CopyOutlivesItsDocumentAndPage)
 // A copy put on a page of its own document lets go of it (the document owns the page, the page
 // the copy); on a page of another document its objects become that document's and it lets go
 // of its source too. Either way nothing is left once everybody else lets go.
-TEST(KVPDFAnnotationBaseTest, CopiesPutOnAPageHoldTheirDocumentOnlyWhenItIsAnother)
+TEST(KVPDFAnnotationBaseTest, CopiesPutOnAPageHoldNoDocument)
 {
     using Place = std::function<void(KVPDFPage & target, const std::shared_ptr<KVPDFAnnotation> &copy)>;
     struct Case {

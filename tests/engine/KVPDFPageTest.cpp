@@ -176,7 +176,7 @@ TEST(KVPDFPageTest, CopyOutlivesItsDocument)
 // A page copy put into its own document lets go of it (the document owns the copy); put into
 // another it becomes that document's (its objects are imported) and lets go of its source too.
 // Either way nothing is left once everybody lets go.
-TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldTheirSourceOnlyWhenItIsAnother)
+TEST(KVPDFPageTest, CopiesPutIntoADocumentHoldNoSource)
 {
     using Put = std::function<void(KVPDFDocument & target, const std::shared_ptr<KVPDFPage> &copy)>;
     struct Case {
