@@ -51,6 +51,7 @@ class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter; // Writing
 struct KVPDFLogCapture;
+struct KVPDFUnlockedKey;
 struct KVPDFWriteState; // Writing
 
 // Open results.
@@ -391,6 +392,11 @@ protected:
         QByteArray fileKey;
         QByteArray readKey;
         QByteArray encryptKey;
+        // What the key for writing and the U of encryptDictionary were made with: the user
+        // password (padded when O gave it), the ID's first element and the key length in bits.
+        QByteArray userPassword;
+        QByteArray keyID;
+        int keyBits = 0;
         EncryptionStatus encryptionStatus = EncryptionNone;
         CryptMethod readStringMethod = CryptMethod::RC4;
         CryptMethod readStreamMethod = CryptMethod::RC4;
@@ -431,9 +437,17 @@ protected:
         return target == CryptStream ? m_security.streamMethod : m_security.stringMethod;
     }
     KVPDFOpenResult checkSecurityHandler();
-    // A password gave `key`: reading decrypts with it, and the next write encrypts with it and
-    // the file's methods unless the passwords change. `owner` only ever adds owner status.
-    void acceptKey(const QByteArray &key, bool owner);
+    // A password unlocked a key: reading decrypts with it, and the next write encrypts with it
+    // and the file's methods unless the passwords change. Owner status is only ever added.
+    void acceptKey(const KVPDFUnlockedKey &unlocked);
+    // Once the open has settled the ID in force, which the next save writes: RC4 and AES-128
+    // keys depend on its first element, so when that is not the element the key for writing
+    // was made with (a file without an ID, or with something other than a string first, made
+    // its keys with empty bytes; the blank template's ID gives way to a fresh one), U and that
+    // key are made again with it from the user password the open found. O depends on the
+    // passwords alone and stays. The dictionary in force also states the key length the
+    // password passed at when its own Length did not give it.
+    void keyWithWrittenID();
     // Continues the open road once a key is known: object streams, catalogue, pages, then the
     // rewrites below when opened for editing.
     KVPDFOpenResult finishOpen();
