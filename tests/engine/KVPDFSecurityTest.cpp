@@ -33,8 +33,8 @@ bool qpdfSaysOwner(const QString &path, const QString &password)
 
 int qpdfPages(const QString &path, const QString &password)
 {
-    const ToolResult r = runTool(QStringLiteral("qpdf"),
-                                 {QStringLiteral("--show-npages"), QStringLiteral("--password=") + password, path});
+    const ToolResult r =
+        runTool(QStringLiteral("qpdf"), {QStringLiteral("--show-npages"), QStringLiteral("--password=") + password, path});
     bool ok = false;
     const int pages = r.out.trimmed().toInt(&ok);
     return ok ? pages : -1;
@@ -59,8 +59,7 @@ bool writeBytes(const QString &path, const QByteArray &bytes)
 QString encryptedByQpdf(const QTemporaryDir &dir, const QString &name, const QString &user, const QString &bits,
                         const QString &plain = QString())
 {
-    const QString input =
-        plain.isEmpty() ? QDir(corpusDir()).filePath(QStringLiteral("qpdf/minimal-linearized.pdf")) : plain;
+    const QString input = plain.isEmpty() ? QDir(corpusDir()).filePath(QStringLiteral("qpdf/minimal-linearized.pdf")) : plain;
     const QString out = dir.filePath(name);
     QStringList args{QStringLiteral("--allow-weak-crypto"), QStringLiteral("--encrypt"), user, QStringLiteral("owner"), bits};
     if (bits == QLatin1String("128"))
@@ -333,7 +332,8 @@ TEST(KVPDFSecurityTest, KeyLengthIsFoundWhenTheLengthKeyDoesNotGiveIt)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const QString name = QString::fromLatin1(c.name).replace(QRegularExpression(QStringLiteral("[ ,]+")), QStringLiteral("-"));
+        const QString name =
+            QString::fromLatin1(c.name).replace(QRegularExpression(QStringLiteral("[ ,]+")), QStringLiteral("-"));
         const QString made = encryptedByQpdf(dir, name + "-qpdf.pdf", c.user, c.bits);
         ASSERT_FALSE(made.isEmpty());
         QByteArray bytes = readFile(made);
@@ -461,7 +461,8 @@ TEST(KVPDFSecurityTest, SavesOfFilesWithoutAUsableIDOpenWithTheSamePasswords)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const QString name = QString::fromLatin1(c.name).replace(QRegularExpression(QStringLiteral("[ ,]+")), QStringLiteral("-"));
+        const QString name =
+            QString::fromLatin1(c.name).replace(QRegularExpression(QStringLiteral("[ ,]+")), QStringLiteral("-"));
         const bool fromTemplate = c.fault == IDFault::TemplateFirst;
         const QString made =
             encryptedByQpdf(dir, name + "-qpdf.pdf", c.user, QStringLiteral("128"), fromTemplate ? plainTemplate : QString());
