@@ -240,7 +240,8 @@ public:
         return m_security.encryptDictionary && m_security.fileKey.isEmpty() && m_security.encryptKey.isEmpty();
     }
     const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_security.encryptDictionary; }
-    // The first element of the ID in force, which every key depends on.
+    // The first element of the trailer's ID as read, empty where it is missing or not a string:
+    // the keys of the bytes read were made with it.
     QByteArray firstIDBytes() const;
     // The first element of the ID the next save writes.
     QByteArray writtenIDBytes() const;
@@ -411,7 +412,8 @@ protected:
     // What the program works on; kept through a refresh.
     struct Contents {
         std::vector<std::shared_ptr<KVPDFPage>> pages;
-        // The ID in force (the file's first element, a fresh second one).
+        // The ID in force: the file's first element where it is a string other than the blank
+        // template's, else a fresh one; a fresh second one.
         std::shared_ptr<KVPDFObjectArray> docID;
         // The imprint form name counter of the write under way.
         uint64_t nameCount = 0;

@@ -518,3 +518,25 @@ TEST(KVPDFSecurityTest, SavesOfFilesWithoutAUsableIDOpenWithTheSamePasswords)
         }
     }
 }
+
+TEST(KVPDFSecurityTest, PasswordsAddedToADocumentMadeFromNothingOpenItAfterSaving)
+{
+    // No bytes, so no ID until the save makes one: the keys must be made with that one.
+    KVPDFOpenResult result = KVPDFOpenResult(-1);
+    auto source = KVPDFDocument::documentWithData(KVPDFBlankPage(), &result);
+    ASSERT_EQ(result, KVPDFOpenOK);
+    auto document = KVPDFDocument::documentWithData(QByteArray(), &result);
+    ASSERT_EQ(result, KVPDFOpenOK);
+    document->insertPage(source->pageAtIndex(0), 0);
+    document->setUserPassword(QStringLiteral("user"), QStringLiteral("owner"), 0xFFFFFFFC);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("protected.pdf"));
+    ASSERT_TRUE(document->writeUpdatedDocument(path, {}));
+    for (const QString &password : {QStringLiteral("user"), QStringLiteral("owner")}) {
+        SCOPED_TRACE(password.toStdString());
+        const Opened opened = openWithPassword(readFile(path), password);
+        EXPECT_EQ(opened.validation, KVPDFPasswordResult::Accepted);
+        EXPECT_EQ(opened.document->pageCount(), 1u);
+        EXPECT_EQ(QString::fromLatin1(opened.document->fileKey().toHex()), qpdfKey(path, password));
+    }
+}
