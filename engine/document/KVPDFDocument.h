@@ -54,6 +54,7 @@ class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter; // Writing
 struct KVPDFLogCapture;
+struct KVPDFUnlockedKey;
 struct KVPDFWriteState; // Writing
 
 // Open results.
@@ -245,7 +246,8 @@ public:
         return m_security.encryptDictionary && m_security.fileKey.isEmpty() && m_security.encryptKey.isEmpty();
     }
     const std::shared_ptr<KVPDFObjectDictionary> &encryptDictionary() const { return m_security.encryptDictionary; }
-    // The first element of the ID in force, which every key depends on.
+    // The first element of the trailer's ID as read, empty where it is missing or not a string:
+    // the keys of the bytes read were made with it.
     QByteArray firstIDBytes() const;
     // The first element of the ID the next save writes.
     QByteArray writtenIDBytes() const;
@@ -402,6 +404,11 @@ protected:
         QByteArray fileKey;
         QByteArray readKey;
         QByteArray encryptKey;
+        // What the key for writing and the U of encryptDictionary were made with: the user
+        // password (padded when O gave it), the ID's first element and the key length in bits.
+        QByteArray userPassword;
+        QByteArray keyID;
+        int keyBits = 0;
         EncryptionStatus encryptionStatus = EncryptionNone;
         CryptMethod readStringMethod = CryptMethod::RC4;
         CryptMethod readStreamMethod = CryptMethod::RC4;
@@ -416,7 +423,8 @@ protected:
     // What the program works on; kept through a refresh.
     struct Contents {
         std::vector<std::shared_ptr<KVPDFPage>> pages;
-        // The ID in force (the file's first element, a fresh second one).
+        // The ID in force: the file's first element where it is a string other than the blank
+        // template's, else a fresh one; a fresh second one.
         std::shared_ptr<KVPDFObjectArray> docID;
         // The imprint form name counter of the write under way.
         uint64_t nameCount = 0;
@@ -442,9 +450,17 @@ protected:
         return target == CryptStream ? m_security.streamMethod : m_security.stringMethod;
     }
     KVPDFOpenResult checkSecurityHandler();
-    // A password gave `key`: reading decrypts with it, and the next write encrypts with it and
-    // the file's methods unless the passwords change. `owner` only ever adds owner status.
-    void acceptKey(const QByteArray &key, bool owner);
+    // A password unlocked a key: reading decrypts with it, and the next write encrypts with it
+    // and the file's methods unless the passwords change. Owner status is only ever added.
+    void acceptKey(const KVPDFUnlockedKey &unlocked);
+    // Once the open has settled the ID in force, which the next save writes: RC4 and AES-128
+    // keys depend on its first element, so when that is not the element the key for writing
+    // was made with (a file without an ID, or with something other than a string first, made
+    // its keys with empty bytes; the blank template's ID gives way to a fresh one), U and that
+    // key are made again with it from the user password the open found. O depends on the
+    // passwords alone and stays. The dictionary in force also states the key length the
+    // password passed at when its own Length did not give it.
+    void keyWithWrittenID();
     // Continues the open road once a key is known: object streams, catalogue, pages, then the
     // rewrites below when opened for editing.
     KVPDFOpenResult finishOpen();

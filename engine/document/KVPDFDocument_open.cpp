@@ -132,7 +132,9 @@ KVPDFOpenResult KVPDFDocument::openOnce()
     } else {
         m_security.isOwner = true;
     }
-    return finishOpen();
+    const KVPDFOpenResult result = finishOpen();
+    keyWithWrittenID();
+    return result;
 }
 
 KVPDFOpenResult KVPDFDocument::finishOpen()

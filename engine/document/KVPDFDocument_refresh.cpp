@@ -64,18 +64,6 @@ bool isStructureStream(const KVPDFObjectPtr &object)
 
 KVPDFOpenResult KVPDFDocument::decryptedRewrite()
 {
-    // The keys were made with the file's first ID element; the copy and every later save
-    // carry that element, or a reader of the saved file would derive another key.
-    const QByteArray keyID = firstIDBytes();
-    if (!keyID.isEmpty() && m_contents.docID && m_contents.docID->count() > 0) {
-        auto first = kv_cast<KVPDFObjectString>(m_contents.docID->resolvedObjectAtIndex(0));
-        if (!first || first->stringData() != keyID) {
-            auto element = KVPDFObjectString::stringWithData(keyID);
-            element->setContext(this);
-            m_contents.docID->replaceObjectAtIndex(0, element);
-        }
-    }
-
     QByteArray plain;
     {
         // While decrypting, the writer writes no Encrypt dictionary and nothing encrypted.

@@ -129,21 +129,28 @@ KVPDFOpenResult KVPDFDocument::setupSecurity()
         return checked;
     m_security.filePermissions = int32_t(m_security.encryptDictionary->integerForKey("P", 0));
     const KVPDFStandardSecurity security = securityFrom(*m_security.encryptDictionary, firstIDBytes());
-    const QByteArray key = security.authenticateUser(QByteArray());
-    if (key.isEmpty())
+    const KVPDFUnlockedKey unlocked = security.authenticate({QByteArray()}, false);
+    if (unlocked.key.isEmpty())
         return KVPDFOpenNeedsPassword;
-    acceptKey(key, false);
+    acceptKey(unlocked);
     return KVPDFOpenOK;
 }
 
-void KVPDFDocument::acceptKey(const QByteArray &key, bool owner)
+void KVPDFDocument::acceptKey(const KVPDFUnlockedKey &unlocked)
 {
-    m_security.readKey = key;
-    m_security.fileKey = key;
-    m_security.isOwner = owner || m_security.isOwner;
+    const int stated = securityFrom(*m_security.encryptDictionary, QByteArray()).lengthBits;
+    if (unlocked.lengthBits != stated)
+        kvLog(QStringLiteral("The Encrypt dictionary's Length does not fit its key, which has %1 bits")
+                  .arg(unlocked.key.size() * 8));
+    m_security.readKey = unlocked.key;
+    m_security.fileKey = unlocked.key;
+    m_security.isOwner = unlocked.owner || m_security.isOwner;
     m_security.accessPermissions = m_security.filePermissions;
     // Written again with the same protection unless the passwords change.
-    m_security.encryptKey = key;
+    m_security.encryptKey = unlocked.key;
+    m_security.userPassword = unlocked.userPassword;
+    m_security.keyID = firstIDBytes();
+    m_security.keyBits = unlocked.lengthBits;
     m_security.stringMethod = m_security.readStringMethod;
     m_security.streamMethod = m_security.readStreamMethod;
     m_security.encryptionStatus = EncryptionEncrypting;
@@ -158,29 +165,19 @@ KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
     // A handler the open refused stays refused, whatever a password would compute under it.
     if (m_security.fileKey.isEmpty() && checkSecurityHandler() != KVPDFOpenOK)
         return KVPDFPasswordResult::Refused;
-    const KVPDFStandardSecurity security = securityFrom(*m_security.encryptDictionary, firstIDBytes());
-    QByteArray key;
-    bool owner = false;
-    for (const QByteArray &form : KVPDFStandardSecurity::passwordForms(password)) {
-        const QByteArray userPassword = security.authenticateOwner(form);
-        if (!userPassword.isEmpty()) {
-            key = security.fileKey(userPassword);
-            owner = true;
-            break;
-        }
-        key = security.authenticateUser(form);
-        if (!key.isEmpty())
-            break;
-    }
-    if (key.isEmpty())
+    // Once open, the dictionary in force was made with the ID the document writes.
+    const KVPDFStandardSecurity security =
+        securityFrom(*m_security.encryptDictionary, m_security.fileKey.isEmpty() ? firstIDBytes() : m_security.keyID);
+    const KVPDFUnlockedKey unlocked = security.authenticate(KVPDFStandardSecurity::passwordForms(password), true);
+    if (unlocked.key.isEmpty())
         return KVPDFPasswordResult::Refused;
     if (!m_security.fileKey.isEmpty()) {
         // Already open: a second password can only show that the user is the owner. The data
         // is the plain copy by now and must not be read or decrypted again.
-        m_security.isOwner = owner || m_security.isOwner;
+        m_security.isOwner = unlocked.owner || m_security.isOwner;
         return KVPDFPasswordResult::Accepted;
     }
-    acceptKey(key, owner);
+    acceptKey(unlocked);
     KVPDFLogCapture capture;
     m_openCapture = &capture;
     try {
@@ -188,10 +185,36 @@ KVPDFPasswordResult KVPDFDocument::validatePassword(const QString &password)
     } catch (const FolivoException &failure) {
         kvLog(QStringLiteral("Exception: %1").arg(QString::fromStdString(failure.reason())));
     }
+    keyWithWrittenID();
     m_openCapture = nullptr;
     for (const KVPDFWarning &warning : capture.records)
         m_warningSink.add(warning);
     return KVPDFPasswordResult::Accepted;
+}
+
+void KVPDFDocument::keyWithWrittenID()
+{
+    if (!m_security.encryptDictionary || m_security.encryptKey.isEmpty())
+        return;
+    const QByteArray id = writtenIDBytes();
+    KVPDFStandardSecurity security = securityFrom(*m_security.encryptDictionary, id);
+    const bool lengthStated = security.lengthBits == m_security.keyBits;
+    if (id == m_security.keyID && lengthStated)
+        return;
+    auto dictionary = kv_cast<KVPDFObjectDictionary>(m_security.encryptDictionary->copy());
+    dictionary->setContext(this);
+    if (!lengthStated) {
+        security.lengthBits = m_security.keyBits;
+        dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(m_security.keyBits));
+    }
+    if (id != m_security.keyID) {
+        security.userValue = security.computeUserValue(m_security.userPassword);
+        dictionary->setObject("U", KVPDFObjectString::stringWithData(security.userValue));
+        m_security.encryptKey = security.fileKey(m_security.userPassword);
+        m_security.keyID = id;
+    }
+    markPlain(dictionary);
+    m_security.encryptDictionary = dictionary;
 }
 
 void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &ownerPassword, int64_t permissions,
@@ -207,6 +230,9 @@ void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &
         m_security.encryptionStatus = EncryptionNone;
         return;
     }
+    // The keys go with the ID the save writes: a document made from nothing gets it now.
+    if (!m_contents.docID)
+        setUpDocumentID();
     std::shared_ptr<KVPDFObjectDictionary> dictionary;
     if (m_security.encryptDictionary) {
         dictionary = kv_cast<KVPDFObjectDictionary>(m_security.encryptDictionary->copy());
@@ -246,6 +272,9 @@ void KVPDFDocument::setUserPassword(const QString &userPassword, const QString &
     m_security.encryptMetadata = encryptMetadata;
     m_security.accessPermissions = p;
     m_security.encryptKey = security.fileKey(user);
+    m_security.userPassword = user;
+    m_security.keyID = security.firstID;
+    m_security.keyBits = security.lengthBits;
     m_security.encryptionStatus = EncryptionEncrypting;
 }
 

@@ -46,6 +46,20 @@ int KVPDFStandardSecurity::keyLength() const
     return std::clamp(lengthBits / 8, 5, 16);
 }
 
+QList<int> KVPDFStandardSecurity::lengthsToTry() const
+{
+    QList<int> lengths{lengthBits};
+    if (revision <= 2)
+        return lengths;
+    const int stated = keyLength() * 8;
+    if (stated != 128)
+        lengths.append(128);
+    for (int bits = 40; bits <= 120; bits += 8)
+        if (bits != stated)
+            lengths.append(bits);
+    return lengths;
+}
+
 QByteArray KVPDFStandardSecurity::fileKey(const QByteArray &password) const
 {
     QByteArray p(4, 0);
@@ -140,6 +154,25 @@ QByteArray KVPDFStandardSecurity::authenticateOwner(const QByteArray &password) 
             candidate = kvcrypto::rc4(xorKey(key, i), candidate);
     }
     return authenticateUser(candidate).isEmpty() ? QByteArray() : candidate;
+}
+
+KVPDFUnlockedKey KVPDFStandardSecurity::authenticate(const QList<QByteArray> &forms, bool asOwnerToo) const
+{
+    KVPDFStandardSecurity trial = *this;
+    for (const int bits : lengthsToTry()) {
+        trial.lengthBits = bits;
+        for (const QByteArray &form : forms) {
+            if (asOwnerToo) {
+                const QByteArray userPassword = trial.authenticateOwner(form);
+                if (!userPassword.isEmpty())
+                    return {trial.fileKey(userPassword), userPassword, true, bits};
+            }
+            const QByteArray key = trial.authenticateUser(form);
+            if (!key.isEmpty())
+                return {key, form, false, bits};
+        }
+    }
+    return {};
 }
 
 QByteArray KVPDFStandardSecurity::objectKey(const QByteArray &fileKey, uint64_t number, uint64_t generation, bool aes)
