@@ -6,6 +6,7 @@
 
 #include "KVPDFAnnotation.h"
 #include "KVPDFArchive.h"
+#include "KVPDFExceptions.h"
 #include "KVPDFImprint.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -56,11 +57,15 @@ KVPDFObjectPtr writableCopy(const KVPDFObjectPtr &original)
 
 using kvpdf::operandText;
 
-Stream streamOf(const KVPDFObjectPtr &value) { return kv_cast<KVPDFObjectStream>(value ? value->resolvedObject() : nullptr); }
+// What a value leads to, nullptr when that cannot be read. For values the written page keeps
+// as they are: the reference pass writes an unreadable one as null and says so.
+KVPDFObjectPtr readable(const KVPDFObjectPtr &value) { return KVPDFReferenceTranslator::readableValue(value, true); }
+
+Stream streamOf(const KVPDFObjectPtr &value) { return kv_cast<KVPDFObjectStream>(readable(value)); }
 
 bool isFlattened(const Dictionary &dictionary)
 {
-    auto flattened = kv_cast<KVPDFObjectBoolean>(dictionary->resolvedObjectForKey("Flattened"));
+    auto flattened = kv_cast<KVPDFObjectBoolean>(readable(dictionary->objectForKey("Flattened")));
     return flattened && flattened->boolValue();
 }
 
@@ -70,7 +75,7 @@ std::vector<KVPDFObjectPtr> contentEntries(const Dictionary &page)
     KVPDFObjectPtr contents = page->objectForKey("Contents");
     if (!contents)
         return {};
-    KVPDFObjectPtr resolved = contents->resolvedObject();
+    KVPDFObjectPtr resolved = KVPDFReferenceTranslator::readableValue(contents);
     if (kv_cast<KVPDFObjectStream>(resolved))
         return {contents};
     if (auto array = kv_cast<KVPDFObjectArray>(resolved))
@@ -82,7 +87,7 @@ std::vector<KVPDFObjectPtr> contentEntries(const Dictionary &page)
 std::set<std::pair<uint64_t, uint64_t>> storedImprintStreams(const Dictionary &page)
 {
     std::set<std::pair<uint64_t, uint64_t>> listed;
-    auto stored = kv_cast<KVPDFObjectArray>(page->resolvedObjectForKey("FolivoImprints"));
+    auto stored = kv_cast<KVPDFObjectArray>(KVPDFReferenceTranslator::readableValue(page->objectForKey("FolivoImprints")));
     for (size_t i = 0; stored && i < stored->count(); ++i) {
         const KVPDFObjectPtr entry = stored->objectAtIndex(i);
         auto reference = kv_cast<KVPDFObjectReference>(entry);
@@ -209,9 +214,10 @@ struct PageResources {
 PageResources ownResources(const KVPDFObjectPtr &value)
 {
     PageResources own;
-    auto original = kv_cast<KVPDFObjectDictionary>(value ? value->resolvedObject() : nullptr);
+    auto original = kv_cast<KVPDFObjectDictionary>(KVPDFReferenceTranslator::readableValue(value));
     own.resources = original ? kv_cast<KVPDFObjectDictionary>(writableCopy(original)) : std::make_shared<KVPDFObjectDictionary>();
-    auto xobjects = kv_cast<KVPDFObjectDictionary>(own.resources->resolvedObjectForKey("XObject"));
+    auto xobjects =
+        kv_cast<KVPDFObjectDictionary>(KVPDFReferenceTranslator::readableValue(own.resources->objectForKey("XObject")));
     own.xobjects = xobjects ? kv_cast<KVPDFObjectDictionary>(writableCopy(xobjects)) : std::make_shared<KVPDFObjectDictionary>();
     for (const QByteArray &name : own.xobjects->keys())
         if (name.startsWith("FolivoImprint"))
@@ -223,8 +229,13 @@ PageResources ownResources(const KVPDFObjectPtr &value)
 // A look at a value during a save: what the program has not read stays unread afterwards.
 KVPDFObjectPtr lookAt(const KVPDFObjectPtr &value)
 {
-    if (auto reference = kv_cast<KVPDFObjectReference>(value))
-        return reference->targetWithoutCaching();
+    if (auto reference = kv_cast<KVPDFObjectReference>(value)) {
+        try {
+            return reference->targetWithoutCaching();
+        } catch (const FolivoException &) {
+            return nullptr; // the reference pass writes it as null and says so
+        }
+    }
     return value;
 }
 
@@ -275,10 +286,18 @@ namespace {
 Dictionary ownPageCopy(const Dictionary &original)
 {
     auto dictionary = kv_cast<KVPDFObjectDictionary>(writableCopy(original));
-    for (const char *key : KVPDFPage::kInheritableKeys)
-        if (!dictionary->objectForKey(key))
+    for (const char *key : KVPDFPage::kInheritableKeys) {
+        if (dictionary->objectForKey(key))
+            continue;
+        try {
             if (KVPDFObjectPtr inherited = original->objectFromAncestorsForKey(key))
                 dictionary->setObject(key, adoptedValue(inherited));
+        } catch (const FolivoException &failure) {
+            kvLog(QStringLiteral("The page's inherited %1 could not be read and is left out: %2")
+                      .arg(QLatin1String(key))
+                      .arg(QString::fromStdString(failure.reason())));
+        }
+    }
     if (!dictionary->objectForKey("MediaBox")) {
         // A page without a media box anywhere shows at the default paper size; write that. A
         // detached page works it out, so the document's own page stays as it is.
@@ -394,9 +413,17 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::page(KVPDFPage &source, bo
     // The page's own content, without the live imprint streams of an earlier save.
     const auto listed = storedImprintStreams(original);
     std::vector<KVPDFObjectPtr> contents;
-    for (const KVPDFObjectPtr &entry : contentEntries(original))
-        if (!isStoredLiveImprint(streamOf(entry), listed))
+    for (const KVPDFObjectPtr &entry : contentEntries(original)) {
+        const Stream stream = streamOf(entry);
+        // Readers skip what is not a stream; written as null it would be an error in the file.
+        if (!stream) {
+            kvLog(QStringLiteral("A Contents entry of page %1 could not be read as a stream and is left out")
+                      .arg(source.pageNumberInDocument() + 1));
+            continue;
+        }
+        if (!isStoredLiveImprint(stream, listed))
             contents.push_back(entry->copy());
+    }
     // Names an earlier save used stay taken, so a flattened form kept in the page is not
     // shadowed by a new one.
     m_contents.nameCount += listed.size();

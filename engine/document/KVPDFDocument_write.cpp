@@ -42,6 +42,10 @@ float qualityForLevel(int level)
 
 KVPDFObjectPtr referenceTo(const KVPDFObjectPtr &object) { return KVPDFObjectReference::referenceWithObject(object); }
 
+// What a value leads to, nullptr when that cannot be read. For values the written objects keep
+// as they are: the reference pass writes an unreadable one as null and says so.
+KVPDFObjectPtr readable(const KVPDFObjectPtr &value) { return KVPDFReferenceTranslator::readableValue(value, true); }
+
 // The page-tree nodes above the written pages: those of this document's tree and the
 // ancestors of every page (pages brought in from other documents bring theirs).
 std::vector<KVPDFObjectPtr> pageTreeNodes(KVPDFDocument &document)
@@ -62,9 +66,9 @@ std::vector<KVPDFObjectPtr> pageTreeNodes(KVPDFDocument &document)
         if (!node || seen.count(node.get()))
             continue;
         add(node);
-        auto kids = kv_cast<KVPDFObjectArray>(node->resolvedObjectForKey("Kids"));
+        auto kids = kv_cast<KVPDFObjectArray>(readable(node->objectForKey("Kids")));
         for (size_t i = 0; kids && i < kids->count(); ++i) {
-            auto kid = kv_cast<KVPDFObjectDictionary>(kids->resolvedObjectAtIndex(i));
+            auto kid = kv_cast<KVPDFObjectDictionary>(readable(kids->objectAtIndex(i)));
             // The walk that made the page list took a kid with Kids that is not a Page as a node.
             if (kid && kid->nameForKey("Type") != "Page" && kid->objectForKey("Kids"))
                 pending.push_back(kid);
@@ -74,10 +78,10 @@ std::vector<KVPDFObjectPtr> pageTreeNodes(KVPDFDocument &document)
         if (!page || !page->pageDictionary())
             continue;
         std::unordered_set<const KVPDFObject *> chain{page->pageDictionary().get()};
-        auto parent = kv_cast<KVPDFObjectDictionary>(page->pageDictionary()->resolvedObjectForKey("Parent"));
+        auto parent = kv_cast<KVPDFObjectDictionary>(readable(page->pageDictionary()->objectForKey("Parent")));
         while (parent && chain.insert(parent.get()).second) {
             add(parent);
-            parent = kv_cast<KVPDFObjectDictionary>(parent->resolvedObjectForKey("Parent"));
+            parent = kv_cast<KVPDFObjectDictionary>(readable(parent->objectForKey("Parent")));
         }
     }
     return nodes;
@@ -90,7 +94,7 @@ Dictionary infoCopy(const Dictionary &old)
     if (!old)
         return info;
     for (const auto &[key, value] : old->value()) {
-        auto string = kv_cast<KVPDFObjectString>(value ? value->resolvedObject() : nullptr);
+        auto string = kv_cast<KVPDFObjectString>(KVPDFReferenceTranslator::readableValue(value));
         if (!string)
             continue;
         KVPDFReferenceTranslator::settleStrings(string);
@@ -173,7 +177,8 @@ void addCollectedFields(const Dictionary &catalog, KVPDFWriteState &state, KVPDF
 Dictionary trailerInfo(KVPDFDocument &document)
 {
     auto trailer = document.trailer() ? document.trailer()->trailerDictionary() : nullptr;
-    return trailer ? kv_cast<KVPDFObjectDictionary>(trailer->resolvedObjectForKey("Info")) : nullptr;
+    return trailer ? kv_cast<KVPDFObjectDictionary>(KVPDFReferenceTranslator::readableValue(trailer->objectForKey("Info")))
+                   : nullptr;
 }
 
 // plain: never encrypted, whatever the security settings (the engine's own working copy).
@@ -306,10 +311,10 @@ std::vector<KVPDFObjectPtr> formObjects(KVPDFDocument &document)
 {
     std::vector<KVPDFObjectPtr> originals;
     if (const Dictionary &root = document.rootObject()) {
-        KVPDFObjectPtr form = root->resolvedObjectForKey("AcroForm");
+        KVPDFObjectPtr form = readable(root->objectForKey("AcroForm"));
         if (auto formDictionary = kv_cast<KVPDFObjectDictionary>(form)) {
             originals.push_back(form);
-            if (KVPDFObjectPtr fields = formDictionary->resolvedObjectForKey("Fields"))
+            if (KVPDFObjectPtr fields = readable(formDictionary->objectForKey("Fields")))
                 originals.push_back(fields);
         }
     }

@@ -24,6 +24,22 @@ namespace {
 // Each part is capped by its filters, but a Contents array may list one huge stream thousands
 // of times; the joined stream gets the same cap as a single decoded one.
 constexpr qsizetype kMaxJoinedContentSize = KVPDFMaxDecodedSize;
+
+// The page's value for `key`, through the Parent chain; nullptr when it, or a node on the way,
+// cannot be read: one unreadable object must not make the page unusable.
+KVPDFObjectPtr inheritedValue(const std::shared_ptr<KVPDFObjectDictionary> &page, const char *key)
+{
+    if (!page)
+        return nullptr;
+    try {
+        return page->objectFromAncestorsForKey(key);
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("The page's %1 could not be read and is taken as absent: %2")
+                  .arg(QLatin1String(key))
+                  .arg(QString::fromStdString(failure.reason())));
+        return nullptr;
+    }
+}
 }
 
 KVPDFPage::KVPDFPage() = default;
@@ -66,15 +82,21 @@ void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &
 
 QRectF KVPDFPage::getPDFRectFromArray(const KVPDFObjectPtr &object)
 {
-    auto array = kv_cast<KVPDFObjectArray>(object ? object->resolvedObject() : nullptr);
-    if (!array || array->count() < 4)
-        return QRectF();
     double v[4];
-    for (size_t i = 0; i < 4; ++i) {
-        KVPDFObjectPtr element = array->resolvedObjectAtIndex(i);
-        v[i] = element ? double(element->realValue()) : 0.0;
-        if (!std::isfinite(v[i]))
-            v[i] = 0;
+    try {
+        auto array = kv_cast<KVPDFObjectArray>(object ? object->resolvedObject() : nullptr);
+        if (!array || array->count() < 4)
+            return QRectF();
+        for (size_t i = 0; i < 4; ++i) {
+            KVPDFObjectPtr element = array->resolvedObjectAtIndex(i);
+            v[i] = element ? double(element->realValue()) : 0.0;
+            if (!std::isfinite(v[i]))
+                v[i] = 0;
+        }
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("A rectangle could not be read and is taken as empty: %1")
+                  .arg(QString::fromStdString(failure.reason())));
+        return QRectF();
     }
     // Some producers write the upper-right corner first; readers agree on the normalised box.
     const double x0 = std::min(v[0], v[2]), x1 = std::max(v[0], v[2]);
@@ -96,7 +118,7 @@ QRectF KVPDFPage::mediaBox()
         return *m_cachedMediaBox;
     QRectF box;
     if (m_pageDictionary)
-        box = getPDFRectFromArray(m_pageDictionary->objectFromAncestorsForKey("MediaBox"));
+        box = getPDFRectFromArray(inheritedValue(m_pageDictionary, "MediaBox"));
     if (box.width() == 0 && box.height() == 0) {
         box = QRectF(QPointF(0, 0), KVPDFServices::installed()->defaultPaper.orientedSize());
         replacePageDictionaryWith("MediaBox", makePDFRect(box));
@@ -108,7 +130,7 @@ QRectF KVPDFPage::mediaBox()
 std::optional<QRectF> KVPDFPage::cropBox()
 {
     if (!m_cachedCropBox) {
-        KVPDFObjectPtr object = m_pageDictionary ? m_pageDictionary->objectFromAncestorsForKey("CropBox") : nullptr;
+        KVPDFObjectPtr object = inheritedValue(m_pageDictionary, "CropBox");
         if (kv_cast<KVPDFObjectArray>(object))
             m_cachedCropBox = std::optional<QRectF>(getPDFRectFromArray(object));
         else
@@ -120,7 +142,7 @@ std::optional<QRectF> KVPDFPage::cropBox()
 std::optional<int> KVPDFPage::rotate()
 {
     if (!m_cachedRotation) {
-        KVPDFObjectPtr object = m_pageDictionary ? m_pageDictionary->objectFromAncestorsForKey("Rotate") : nullptr;
+        KVPDFObjectPtr object = inheritedValue(m_pageDictionary, "Rotate");
         if (object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal)) {
             int64_t angle = object->longLongValue() % 360;
             if (angle < 0)

@@ -64,10 +64,13 @@ public:
     // Also empties the box and rotation caches.
     void setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary);
 
-    // [a0 a1 a2 a3] as a rectangle with its corners put in order (width and height >= 0).
+    // [a0 a1 a2 a3] as a rectangle with its corners put in order (width and height >= 0); an
+    // empty rectangle when the array cannot be read.
     static QRectF getPDFRectFromArray(const KVPDFObjectPtr &array);
     static std::shared_ptr<KVPDFObjectArray> makePDFRect(const QRectF &rect);
 
+    // The boxes and the rotation never throw: a value (or a page-tree node on the way to it)
+    // that cannot be read counts as absent, with a log line.
     // MediaBox through the Parent chain; a page without one gets the default paper of the
     // installed services (KVPDFServices::defaultPaper), written into the page.
     QRectF mediaBox();

@@ -59,6 +59,21 @@ void KVPDFReferenceTranslator::settleStrings(const KVPDFObjectPtr &object)
     }
 }
 
+KVPDFObjectPtr KVPDFReferenceTranslator::readableValue(const KVPDFObjectPtr &value, bool quiet)
+{
+    if (!value || value->objectType() != KVPDFObject::TypeReference)
+        return value;
+    try {
+        return value->resolvedObject();
+    } catch (const FolivoException &failure) {
+        if (!quiet)
+            kvLog(QStringLiteral("Object %1 could not be read and is written as null: %2")
+                      .arg(value->objectNumber())
+                      .arg(QString::fromStdString(failure.reason())));
+        return nullptr;
+    }
+}
+
 KVPDFObjectPtr KVPDFReferenceTranslator::targetOf(KVPDFObjectReference &reference)
 {
     const KVPDFObjectPtr cached = reference.cachedTarget();

@@ -44,6 +44,10 @@ public:
     // copy would later use its new number. Decrypts them in `object` (not following
     // references), so copies carry plain bytes.
     static void settleStrings(const KVPDFObjectPtr &object);
+    // `value` with a reference followed, for the writer's looks outside this pass; nullptr when
+    // the object it leads to cannot be read. Logged as written as null unless `quiet` (a look
+    // whose reference this pass meets later, and logs then).
+    static KVPDFObjectPtr readableValue(const KVPDFObjectPtr &value, bool quiet = false);
     // Working copy: objects made in memory under a number of their own keep it.
     const std::unordered_map<const KVPDFObject *, uint64_t> &keptNumbers() const { return m_keptNumbers; }
 

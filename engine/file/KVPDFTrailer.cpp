@@ -696,16 +696,21 @@ void KVPDFTrailer::claim(uint64_t number, unsigned rank, Claim kind, uint64_t st
 bool KVPDFTrailer::enterInUse(uint64_t number, uint64_t generation, uint64_t offset, unsigned rank)
 {
     const QByteArray &data = m_context->docData();
-    if (offset >= uint64_t(data.size())) {
+    const bool beyond = offset >= uint64_t(data.size());
+    if (beyond)
         kvLog(QStringLiteral("Cross reference entry for object %1 points beyond the data (offset %2)").arg(number).arg(offset));
-        return false;
-    }
-    m_maxObjectNumber = std::max(m_maxObjectNumber, number);
+    else
+        m_maxObjectNumber = std::max(m_maxObjectNumber, number);
+    // An entry a newer section overrides is never read, wherever it points.
     if (number == 0 || !mayClaim(number, rank))
         return true;
-    uint64_t position = valueAfterHeader(data, offset, number);
+    uint64_t position = beyond ? 0 : valueAfterHeader(data, offset, number);
     if (!position) {
         const Chain::Header *header = m_chain->lastDefinition(number);
+        // Past the end of the data the file was cut or the table is stale: with no definition
+        // anywhere, the table cannot be trusted.
+        if (!header && beyond)
+            return false;
         if (!header) {
             kvLog(QStringLiteral("Object %1 listed at offset %2 is defined nowhere in the file; entry dropped")
                       .arg(number)
@@ -715,6 +720,7 @@ bool KVPDFTrailer::enterInUse(uint64_t number, uint64_t generation, uint64_t off
         ++m_repaired;
         position = header->valuePosition;
     }
+    m_maxObjectNumber = std::max(m_maxObjectNumber, number);
     claim(number, rank, Claim::InUse, 0);
     m_context->setObject(KVPDFObjectReference::referenceWithObjectNumber(number, generation, m_context, position), number,
                          generation);

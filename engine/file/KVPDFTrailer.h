@@ -25,9 +25,12 @@
 //   after the last "trailer" keyword (or the last cross-reference stream's dictionary);
 // - a Prev that loops, or a chain longer than kMaxSections, ends the chain with a log line; a
 //   Prev that names nothing readable is replaced by a walk, which then is the oldest section;
-// - a row whose offset lies beyond the data makes setupObjects() answer false (the other rows
-//   are still entered); a row that points at no "N G obj" header for its number takes the
-//   definition the walk finds, or is dropped when the file has none.
+// - a row (or a stream's in-use entry) that does not lead to an "N G obj" header for its number,
+//   whether it points beyond the data, between objects or at another object's header, takes
+//   the last definition the walk finds (the walk is made once per chain, on first need; the
+//   repairs are logged). When the file defines the number nowhere, a row inside the data is
+//   dropped, and a row beyond the data makes setupObjects() answer false (the other rows are
+//   still entered). A row for a number a newer section claimed is not looked at.
 #include "KVPDFObject.h"
 
 #include <cstdint>
@@ -56,7 +59,8 @@ public:
                                                            bool isPrevious = false);
 
     // Enters this section's entries (a hybrid's XRefStm entries included) into the table.
-    // False when a row points beyond the data. A second call answers the first result.
+    // False when a row points beyond the data at an object the file defines nowhere. A second
+    // call answers the first result.
     bool setupObjects();
     // setupObjects() on this section and every older one, newest first; stops at a failure.
     bool setupAllObjects();

@@ -675,6 +675,7 @@ TEST(KVPDFTrailerTest, RowMissingItsHeaderTakesTheDefinitionTheWalkFinds)
         {"offset inside the previous endobj", -4, "(two)"},
         {"offset inside the header", 2, "(two)"},
         {"offset at another object's header", -21, "(two)"},
+        {"offset beyond the data", 1000000, "(two)"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -689,6 +690,35 @@ TEST(KVPDFTrailerTest, RowMissingItsHeaderTakesTheDefinitionTheWalkFinds)
         EXPECT_EQ(opened.value(1), "(one)");
         EXPECT_TRUE(capture.contains("took the definitions found by walking objects"));
     }
+}
+
+// Cross-reference stream entries go the same way as classic rows; an entry a newer section
+// overrides is never looked at, so wherever it points it breaks nothing.
+TEST(KVPDFTrailerTest, EntryThatMissesItsObjectTakesTheWalksDefinitionInAnySection)
+{
+    PdfWriter w;
+    const uint64_t one = w.object(1, "<< /Type /Catalog >>");
+    w.object(2, "(two)");
+    w.object(3, "(three)");
+    const uint64_t stream = w.size();
+    w.xrefStream(4, {{1, 'n', one}, {2, 'n', 9999999}, {3, 'n', one}, {4, 'n', stream}, {5, 'n', 9999999}}, "/Root 1 0 R",
+                 {1, 4, 1});
+    const uint64_t newTwo = w.object(2, "(new two)");
+    const uint64_t newFive = w.object(5, "(new five)");
+    w.classic({{2, 'n', newTwo}, {5, 'n', newFive}, {6, 'n', 8888888}}, "/Root 1 0 R /Size 7 /Prev " + num(stream));
+
+    KVPDFLogCapture capture;
+    Opened opened(w.data());
+    ASSERT_TRUE(opened.trailer);
+    ASSERT_EQ(opened.sections().size(), 2u);
+    // The newest section's row for 6 leads nowhere the file defines: as before, it fails.
+    EXPECT_FALSE(opened.trailer->setupObjects());
+    EXPECT_TRUE(opened.trailer->prev()->setupObjects()) << "2 and 5 are the newer section's; 3 is found by the walk";
+    EXPECT_EQ(opened.value(2), "(new two)");
+    EXPECT_EQ(opened.value(3), "(three)");
+    EXPECT_EQ(opened.value(5), "(new five)");
+    EXPECT_EQ(opened.value(6), "missing");
+    EXPECT_TRUE(capture.contains("1 cross reference entries of the section at offset " + QString::number(stream)));
 }
 
 TEST(KVPDFTrailerTest, RowForAnObjectDefinedNowhereIsDropped)

@@ -474,6 +474,92 @@ TEST_F(KVPDFWriterTest, UnreachableObjectsAreLeftOut)
     EXPECT_TRUE(file.contains("/Size 4"));
 }
 
+// A file that opens but holds one object that does not parse: every writer writes that object
+// as null (or leaves the key that named it out, which means the same) with a log line, and the
+// rest of the file as usual.
+TEST_F(KVPDFWriterTest, AnObjectThatDoesNotParseIsWrittenAsNull)
+{
+    const QByteArray unreadable = "<< /Garbage [1 ) 2] >>";
+    const QByteArray content = "<< /Length 8 >>\nstream\n0 0 m S\n\nendstream";
+    struct Case {
+        const char *name;
+        QByteArray pageKeys;
+        QByteArray rootKeys;
+        QByteArray info; // the trailer's Info (object 20 holds infoText)
+        QByteArray infoText;
+        QByteArray written; // in the full rewrite, besides what every case checks
+    };
+    const Case cases[] = {
+        {"Info", "", "", "9 0 R", "", ""},
+        {"a text of Info", "", "", "20 0 R", "<< /Title 9 0 R /Author (Kept) >>", "/Author (Kept)"},
+        {"the page's Contents", "/Contents 9 0 R", "", "", "", ""},
+        // Readers skip what is not a stream in Contents; written as null it is an error.
+        {"one of the page's Contents", "/Contents [8 0 R 9 0 R]", "", "", "", "/Contents 5 0 R"},
+        {"the page's Resources", "/Resources 9 0 R", "", "", "", ""},
+        {"a font of the page's Resources", "/Resources << /Font << /F1 9 0 R >> >>", "", "", "", "/Font << >>"},
+        {"the page's Rotate", "/Rotate 9 0 R", "", "", "", ""},
+        {"the page's Parent", "/Parent 9 0 R", "", "", "", ""},
+        {"the page's Annots", "/Annots [9 0 R]", "", "", "", "/Annots [ null ]"},
+        {"the catalogue's AcroForm", "", "/AcroForm 9 0 R", "", "", ""},
+        {"the form's Fields", "", "/AcroForm << /Fields 9 0 R >>", "", "", "/AcroForm << >>"},
+        {"the page tree's inherited Resources", "", "", "", "", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder b = PdfBuilder::withPages(2, "/MediaBox [0 0 300 300] " + c.pageKeys);
+        b.add(1, "<< /Type /Catalog /Pages 2 0 R " + c.rootKeys + " >>");
+        if (QByteArrayView(c.name) == "the page tree's inherited Resources")
+            b.add(2, "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /Resources 9 0 R >>");
+        b.add(8, content);
+        b.add(9, unreadable);
+        if (!c.infoText.isEmpty())
+            b.add(20, c.infoText);
+        if (!c.info.isEmpty())
+            b.trailerExtra = "/Info " + c.info;
+        const QByteArray original = b.build();
+        auto document = openData(original);
+        ASSERT_TRUE(document);
+        ASSERT_EQ(document->pageCount(), 2u);
+
+        {
+            SCOPED_TRACE("full rewrite");
+            KVPDFLogCapture capture;
+            const QString output = save(*document, QStringLiteral("rewrite.pdf"));
+            const QByteArray file = readFile(output);
+            expectFullRewriteShape(file);
+            expectCleanCheck(output);
+            EXPECT_EQ(pdfinfoPages(output), 2);
+            EXPECT_FALSE(file.contains("/Garbage"));
+            EXPECT_TRUE(withoutStreamData(file).contains(c.written));
+            EXPECT_TRUE(capture.contains(QStringLiteral("could not be read"))) << capture.messages.join('\n').toStdString();
+        }
+        {
+            SCOPED_TRACE("working copy");
+            KVPDFLogCapture capture;
+            const QByteArray file = document->currentDataWithImprints(false);
+            ASSERT_TRUE(file.startsWith(original));
+            // The update's objects leave the file's own object where it is and refer to it no
+            // more (the trailer keeps the file's Info as it stands).
+            const QByteArray update = file.mid(original.size());
+            EXPECT_FALSE(update.left(update.lastIndexOf("trailer")).contains(" 9 0 R"));
+            auto reread = openData(file);
+            ASSERT_TRUE(reread);
+            EXPECT_EQ(reread->pageCount(), 2u);
+        }
+        {
+            SCOPED_TRACE("refresh");
+            KVPDFLogCapture capture;
+            const QByteArray file = document->changedDocData();
+            EXPECT_FALSE(file.contains("/Garbage"));
+            // Objects keep their numbers here: what referred to the object refers to a free
+            // number, which reads as null (a warning to the peer in Contents, not an error).
+            const ToolResult check = qpdfCheck(store(QStringLiteral("refresh.pdf"), file));
+            EXPECT_TRUE(check.exitCode == 0 || check.exitCode == 3) << check.out.toStdString();
+            EXPECT_TRUE(capture.contains(QStringLiteral("could not be read"))) << capture.messages.join('\n').toStdString();
+        }
+    }
+}
+
 TEST_F(KVPDFWriterTest, SavingLeavesTheDocumentAsItWas)
 {
     auto document = openData(nestedTree().build());
