@@ -16,6 +16,9 @@
 //   stay alive until then.
 // - The page list holds the pages; a page's imprint list holds its annotations, which link
 //   back to the page weakly.
+// - Stored imprints read at open that rebuild into the same one-page PDF share one document
+//   (KVPDFRebuiltImprintDocuments), as copies of an imprint do. That document is made from
+//   bytes and holds nothing of any other document, so sharing it forms no cycle.
 // - A copy that may outlive every other owner holds its source document strongly: a page
 //   copy (KVPDFPage::copy) or a page made from data (heldDocument()), and an annotation copy
 //   (KVPDFAnnotation::heldDocument()). An imprint owns the one-page document it draws. The

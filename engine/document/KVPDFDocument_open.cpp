@@ -3,6 +3,7 @@
 
 #include "KVIdentifiers.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFImprint.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
@@ -303,9 +304,10 @@ bool KVPDFDocument::prepPages()
         return false;
     const std::vector<std::shared_ptr<KVPDFObjectDictionary>> leaves = pageDictionariesInTree();
     bool hasImprints = false;
+    KVPDFRebuiltImprintDocuments rebuilt;
     for (size_t i = 0; i < leaves.size(); ++i) {
         m_contents.pages.push_back(KVPDFPage::pageWithDocument(this, i, leaves[i]));
-        hasImprints |= m_contents.pages.back()->setupImprints();
+        hasImprints |= m_contents.pages.back()->setupImprints(rebuilt);
     }
     return hasImprints;
 }

@@ -17,6 +17,7 @@
 #include "KVPDFServices.h"
 #include "KVPDFWriteState.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <algorithm>
@@ -379,6 +380,44 @@ QByteArray KVPDFImprint::onePageDataForForm(const std::shared_ptr<KVPDFObjectStr
     auto catalogue = builder.pageAndCatalogue(resourcesCopy, contents, mediaBox);
     builder.settleInto(document);
     return builder.write(document, catalogue);
+}
+
+namespace {
+// A digest of what onePageDataForForm reads from `form` and `mediaBox`, each part preceded by
+// its length so no two different sets of parts run together into equal bytes.
+QByteArray rebuildDigest(const std::shared_ptr<KVPDFObjectStream> &form, const KVPDFObjectPtr &mediaBox)
+{
+    const std::shared_ptr<KVPDFObjectDictionary> &formDictionary = form->dictionary();
+    QCryptographicHash digest(QCryptographicHash::Sha256);
+    auto add = [&digest](const QByteArray &part) {
+        const QByteArray size = QByteArray::number(qulonglong(part.size())) + ':';
+        digest.addData(size);
+        digest.addData(part);
+    };
+    const KVPDFObjectPtr resources = formDictionary->objectForKey("Resources");
+    add(resources ? resources->directObject(KVPDFEncryption::Plain) : QByteArray());
+    add(OnePageBuilder::contentDictionaryOf(formDictionary)->directObject(KVPDFEncryption::Plain));
+    const KVPDFObjectPtr box = numberArrayCopy(mediaBox);
+    add(box ? box->directObject(KVPDFEncryption::Plain) : QByteArray());
+    add(form->rawData());
+    return digest.result();
+}
+}
+
+std::shared_ptr<KVPDFDocument> KVPDFRebuiltImprintDocuments::documentForForm(const std::shared_ptr<KVPDFObjectStream> &form,
+                                                                             const KVPDFObjectPtr &mediaBox)
+{
+    const QByteArray digest = form && form->dictionary() ? rebuildDigest(form, mediaBox) : QByteArray();
+    auto known = m_documents.find(digest);
+    if (known != m_documents.end())
+        if (std::shared_ptr<KVPDFDocument> document = known->second.lock())
+            return document;
+    // As imprintWithData: data that does not open still gives a document, without pages.
+    std::shared_ptr<KVPDFDocument> document =
+        KVPDFDocument::documentWithData(KVPDFImprint::onePageDataForForm(form, mediaBox), nullptr);
+    if (!digest.isEmpty())
+        m_documents[digest] = document;
+    return document;
 }
 
 QByteArray KVPDFBlankPage()

@@ -5,8 +5,9 @@
 // the object from, and a flag that asks the next save to burn it into the page for good.
 // Annotations are imprints too (KVPDFAnnotation).
 //
-// Ownership: owns its one-page document (shared between an imprint and its copies) and its
-// property dictionary. Pages hold imprints by std::shared_ptr. Threads: one at a time.
+// Ownership: owns its one-page document (shared between an imprint and its copies, and
+// between stored imprints read back as the same one-page PDF, see KVPDFRebuiltImprintDocuments)
+// and its property dictionary. Pages hold imprints by std::shared_ptr. Threads: one at a time.
 //
 // The property dictionary's keys belong to the editing layer; the engine stores it and gives
 // it back unchanged. The one key the engine looks at is "filename", a local file the imprint
@@ -21,6 +22,7 @@
 #include <QTransform>
 #include <QVariantMap>
 
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -119,6 +121,42 @@ private:
     std::shared_ptr<KVPDFDocument> m_document;
     bool m_hasDictionary = false;
     bool m_flatten = false;
+};
+
+// The one-page documents of the stored imprints read in one walk over a document's pages
+// (KVPDFDocument::prepPages). Forms that rebuild into the same one-page PDF get one document
+// between them, as copies of one imprint do: 50 stored copies of one picture (one content, one
+// box, one Resources dictionary, each with its own place and properties) hold the picture
+// once, and so do the imprints of many pages that reach the same forms through a Resources
+// dictionary they share. A save then writes the picture once, where each imprint with a
+// document of its own wrote it again. Forms that draw one picture differently (another
+// content or box) rebuild into different one-page PDFs, and each of those is a whole file the
+// imager draws on its own, so each holds the picture.
+//
+// Equal rebuilds are found before building, by a SHA-256 digest of everything
+// onePageDataForForm reads: the form's stored content bytes, its content keys and Resources as
+// syntax (strings decrypted, references by number) and the box's numbers. References name
+// objects of the walked document, so one of these never outlives its walk: a refresh or
+// another document numbers its objects anew. A form that differs in any of these is built on
+// its own, and so is one that would rebuild equal bytes from other objects (two equal copies
+// of an image): the sharing follows what the file itself shares.
+//
+// Bound: dropped when the walk ends, and it holds the documents weakly (the imprints own them),
+// so what it keeps is a digest and a weak pointer per distinct form met; each distinct form is
+// an object of the file, so the file's size bounds it, however many pages reach the forms. No
+// cap that forgets entries is needed, and one would only cost sharing.
+// Threads: one at a time, as the document walked.
+class KVPDFRebuiltImprintDocuments {
+public:
+    // The document that draws `form` on a page of `mediaBox` (onePageDataForForm, then opened):
+    // the one made earlier in this walk for an equal form while an imprint still holds it,
+    // else a new one. Raises the engine's failures as onePageDataForForm does; nothing is
+    // remembered for a form that fails.
+    std::shared_ptr<KVPDFDocument> documentForForm(const std::shared_ptr<KVPDFObjectStream> &form,
+                                                   const std::shared_ptr<KVPDFObject> &mediaBox);
+
+private:
+    std::map<QByteArray, std::weak_ptr<KVPDFDocument>> m_documents;
 };
 
 // The blank one-page PDF shipped with the engine (612 x 792 points, empty content, the blank

@@ -31,6 +31,7 @@ class KVPDFImprint; // Imprints and annotations
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
+class KVPDFRebuiltImprintDocuments; // Imprints and annotations
 
 class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
@@ -130,7 +131,9 @@ public:
     // one form object per live imprint, named "FolivoImprint<n>" in the page's own XObject
     // resources, read in numeric name order) into the imprint list. Answers whether it read
     // any. Never throws: a stored imprint whose objects do not parse is logged and skipped.
-    bool setupImprints();
+    // Imprints whose forms rebuild alike share one document through `rebuilt`, which the
+    // caller keeps for one walk over its document's pages.
+    bool setupImprints(KVPDFRebuiltImprintDocuments &rebuilt);
     // Turns each Annots entry into an annotation object (the class the factory table gives
     // for its Subtype, else KVPDFAnnotation) appended to the imprint list; runs once. Entries
     // that are not dictionaries, or do not parse, are skipped. Never throws.

@@ -25,15 +25,17 @@ double finiteElement(const std::shared_ptr<KVPDFObjectArray> &array, size_t inde
     return std::isfinite(value) ? value : 0.0;
 }
 
-std::shared_ptr<KVPDFImprint> readStoredImprint(const std::shared_ptr<KVPDFObjectStream> &form)
+std::shared_ptr<KVPDFImprint> readStoredImprint(const std::shared_ptr<KVPDFObjectStream> &form,
+                                                KVPDFRebuiltImprintDocuments &rebuilt)
 {
     const std::shared_ptr<KVPDFObjectDictionary> &formDictionary = form->dictionary();
     KVPDFObjectPtr box = formDictionary->resolvedObjectForKey("BBox");
-    const QByteArray data = KVPDFImprint::onePageDataForForm(form, box);
+    std::shared_ptr<KVPDFDocument> document = rebuilt.documentForForm(form, box);
 
     auto location = kv_cast<KVPDFObjectArray>(formDictionary->resolvedObjectForKey("FolivoLocation"));
-    std::shared_ptr<KVPDFImprint> imprint =
-        KVPDFImprint::imprintWithData(data, QPointF(finiteElement(location, 0), finiteElement(location, 1)));
+    auto imprint = std::make_shared<KVPDFImprint>();
+    imprint->setDocument(document);
+    imprint->setLocation(QPointF(finiteElement(location, 0), finiteElement(location, 1)));
     // The size is the box's extent whichever corner comes first, like every other box we read.
     auto boxArray = kv_cast<KVPDFObjectArray>(box);
     imprint->setSize(QSizeF(std::abs(finiteElement(boxArray, 2) - finiteElement(boxArray, 0)),
@@ -53,7 +55,7 @@ std::shared_ptr<KVPDFImprint> readStoredImprint(const std::shared_ptr<KVPDFObjec
 }
 }
 
-bool KVPDFPage::setupImprints()
+bool KVPDFPage::setupImprints(KVPDFRebuiltImprintDocuments &rebuilt)
 {
     if (!m_pageDictionary)
         return false;
@@ -80,7 +82,7 @@ bool KVPDFPage::setupImprints()
                     kvLog(QStringLiteral("Stored imprint %1 is not a form object").arg(QString::fromLatin1(name)));
                     continue;
                 }
-                m_imprints.push_back(readStoredImprint(form));
+                m_imprints.push_back(readStoredImprint(form, rebuilt));
                 found = true;
             } catch (const FolivoException &failure) {
                 kvLog(QStringLiteral("Stored imprint %1 unreadable: %2")

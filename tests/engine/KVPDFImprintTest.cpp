@@ -295,6 +295,89 @@ TEST_F(KVPDFImprintTest, HostileStoredImprintsStillLoadAndStayConfined)
     EXPECT_EQ(deepOne->size(), QSizeF(5, 5));
 }
 
+// Stored imprints whose forms rebuild alike share one document; any difference in what the
+// rebuild reads keeps them apart. Shared or not, each imprint's document holds what its own
+// form rebuilds to, and its place and properties stay its own.
+TEST_F(KVPDFImprintTest, StoredImprintsShareTheirDocumentOnlyWhenTheirFormsRebuildAlike)
+{
+    const QByteArray form = "/Type /XObject /Subtype /Form /FormType 1 /BBox [0 0 50 50]";
+    const QByteArray drawing = "q 50 0 0 50 0 0 cm /Im0 Do Q";
+    const QByteArray direct = "<< /XObject << /Im0 21 0 R >> >>";
+    struct Case {
+        const char *name;
+        QByteArray firstResources;
+        QByteArray secondKeys;
+        QByteArray secondDrawing;
+        bool shared;
+    };
+    const Case cases[] = {
+        {"same content, box and Resources", "20 0 R", form + " /Resources 20 0 R", drawing, true},
+        {"other content", "20 0 R", form + " /Resources 20 0 R", "q 25 0 0 25 0 0 cm /Im0 Do Q", false},
+        {"other box", "20 0 R", "/Type /XObject /Subtype /Form /FormType 1 /BBox [0 0 60 50] /Resources 20 0 R", drawing, false},
+        {"other content keys", "20 0 R", form + " /Resources 20 0 R /Matrix [1 0 0 1 5 5]", drawing, false},
+        {"other Resources", "20 0 R", form + " /Resources 23 0 R", drawing, false},
+        {"direct Resources alike", direct, form + " /Resources " + direct, drawing, true},
+        {"direct Resources naming another image", direct, form + " /Resources << /XObject << /Im0 22 0 R >> >>", drawing, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 612 792] /FolivoImprints [] "
+                                                "/Resources << /XObject << /FolivoImprint1 10 0 R /FolivoImprint2 11 0 R >> >>");
+        b.add(10, stream(form + " /Resources " + c.firstResources + " /FolivoLocation [1 2] /FolivoDictionary 40 0 R", drawing));
+        b.add(11, stream(c.secondKeys + " /FolivoLocation [300 400] /FolivoDictionary 41 0 R", c.secondDrawing));
+        b.add(20, "<< /XObject << /Im0 21 0 R >> >>");
+        b.add(21, stream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceRGB /BitsPerComponent 8",
+                         QByteArray(12, '\x80')));
+        b.add(22, stream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceRGB /BitsPerComponent 8",
+                         QByteArray(12, '\x20')));
+        b.add(23, "<< /XObject << /Im0 22 0 R >> >>");
+        b.add(40, archivedStream({{"n", 1}}));
+        b.add(41, archivedStream({{"n", 2}}));
+        const QByteArray data = b.build();
+
+        auto document = open(data);
+        const auto imprints = document->pageAtIndex(0)->contentImprints();
+        ASSERT_EQ(imprints.size(), 2u);
+        EXPECT_EQ(imprints[0]->document() == imprints[1]->document(), c.shared);
+        EXPECT_EQ(imprints[0]->location(), QPointF(1, 2));
+        EXPECT_EQ(imprints[1]->location(), QPointF(300, 400));
+        EXPECT_EQ(imprints[0]->dictionary().value(QStringLiteral("n")), QVariant(1));
+        EXPECT_EQ(imprints[1]->dictionary().value(QStringLiteral("n")), QVariant(2));
+
+        KVPDFOpenResult result = KVPDFOpenResult(-1);
+        auto stored = KVPDFDocument::documentWithData(data, &result, {}, KVPDFOpenMode::AsStored);
+        for (size_t i = 0; i < 2; ++i) {
+            auto storedForm = kv_cast<KVPDFObjectStream>(stored->resolveObject(10 + i, 0));
+            ASSERT_TRUE(storedForm);
+            ASSERT_TRUE(imprints[i]->document());
+            EXPECT_TRUE(imprints[i]->document()->docData()
+                        == KVPDFImprint::onePageDataForForm(storedForm, storedForm->dictionary()->resolvedObjectForKey("BBox")))
+                << "imprint " << i << " draws what its own form rebuilds to";
+        }
+    }
+
+    // Pages that share one Resources dictionary reach the same forms: each page has imprints of
+    // its own, drawn by the documents the other pages' imprints draw.
+    PdfBuilder b = PdfBuilder::withPages(3, "/MediaBox [0 0 612 792] /FolivoImprints [] /Resources 7 0 R");
+    b.add(7, "<< /XObject << /FolivoImprint1 10 0 R /FolivoImprint2 11 0 R >> >>");
+    b.add(10, stream(form + " /Resources << >> /FolivoLocation [1 2]", "0 g 0 0 50 50 re f"));
+    b.add(11, stream(form + " /Resources << >> /FolivoLocation [3 4]", "1 g 0 0 50 50 re f"));
+    auto document = open(b.build());
+    ASSERT_EQ(document->pageCount(), 3u);
+    const auto first = document->pageAtIndex(0)->contentImprints();
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_NE(first[0]->document().get(), first[1]->document().get());
+    for (size_t page = 1; page < 3; ++page) {
+        SCOPED_TRACE(page);
+        const auto imprints = document->pageAtIndex(page)->contentImprints();
+        ASSERT_EQ(imprints.size(), 2u);
+        for (size_t i = 0; i < 2; ++i) {
+            EXPECT_NE(imprints[i].get(), first[i].get());
+            EXPECT_EQ(imprints[i]->document().get(), first[i]->document().get());
+        }
+    }
+}
+
 TEST_F(KVPDFImprintTest, StoredImprintsOfAnEncryptedFileAreRebuiltInClear)
 {
     struct Case {

@@ -24,6 +24,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <set>
+
 #include <gtest/gtest.h>
 
 using namespace savechecks;
@@ -407,6 +409,73 @@ TEST_F(KVPDFImprintWriteTest, PictureFromAJpegFileStoresTheFileItself)
     EXPECT_EQ(images, 1);
     const QString file = path(QStringLiteral("picture.pdf"));
     ASSERT_TRUE(writeFile(file, saved));
+    EXPECT_EQ(qpdfCheck(file).exitCode, 0);
+}
+
+// Fifty copies of one picture store one image; read back for editing they rebuild it once
+// between them, so the next save stores it once again instead of fifty times.
+TEST_F(KVPDFImprintWriteTest, CopiesOfOnePictureRebuildAndSaveItsImageOnce)
+{
+    const QByteArray pixels(8 * 8 * 3, '\x7f');
+    PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 40 40] /Resources << /XObject << /Im1 5 0 R >> >> /Contents 6 0 R");
+    b.add(5, "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length "
+                 + QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream");
+    const QByteArray drawing = "q 40 0 0 40 0 0 cm /Im1 Do Q\n";
+    b.add(6, "<< /Length " + QByteArray::number(drawing.size()) + " >>\nstream\n" + drawing + "endstream");
+    auto picture = KVPDFImprint::imprintWithData(b.build(), {0, 0});
+    picture->setSize({40, 40});
+
+    constexpr int kCopies = 50;
+    auto document = open(PdfBuilder::withPages(1, "/MediaBox [0 0 612 792]").build());
+    ASSERT_TRUE(document);
+    for (int i = 0; i < kCopies; ++i) {
+        auto copy = picture->copy();
+        copy->setLocation(QPointF(10 * (i % 10), 40 * (i / 10)));
+        copy->setDictionary({{"n", i}});
+        document->pageAtIndex(0)->addImprint(copy);
+    }
+
+    // Image objects of a file as stored.
+    auto storedImages = [](const QByteArray &data) {
+        auto stored = open(data, QString(), KVPDFOpenMode::AsStored);
+        int images = 0;
+        for (const auto &[number, entry] : stored ? stored->objects() : decltype(stored->objects()){}) {
+            auto stream = kv_cast<KVPDFObjectStream>(stored->resolveObject(number, 0));
+            images += stream && stream->dictionary()->nameForKey("Subtype") == "Image";
+        }
+        return images;
+    };
+    const QByteArray saved = document->currentDataWithImprints(true);
+    EXPECT_EQ(storedImages(saved), 1);
+
+    auto reread = open(saved);
+    ASSERT_TRUE(reread);
+    const auto imprints = reread->pageAtIndex(0)->contentImprints();
+    ASSERT_EQ(imprints.size(), size_t(kCopies));
+    std::set<const KVPDFObject *> images;
+    for (int i = 0; i < kCopies; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(imprints[i]->location(), QPointF(10 * (i % 10), 40 * (i / 10)));
+        EXPECT_EQ(imprints[i]->dictionary().value(QStringLiteral("n")), QVariant(i));
+        ASSERT_TRUE(imprints[i]->document());
+        auto page = imprints[i]->document()->pageAtIndex(0);
+        ASSERT_TRUE(page);
+        auto resources = kv_cast<KVPDFObjectDictionary>(page->pageDictionary()->resolvedObjectForKey("Resources"));
+        auto xobjects = resources ? kv_cast<KVPDFObjectDictionary>(resources->resolvedObjectForKey("XObject")) : nullptr;
+        auto image = xobjects ? kv_cast<KVPDFObjectStream>(xobjects->resolvedObjectForKey("Im1")) : nullptr;
+        ASSERT_TRUE(image);
+        EXPECT_TRUE(image->rawData() == pixels);
+        images.insert(image.get());
+    }
+    EXPECT_EQ(images.size(), 1u) << "one rebuilt image for every imprint drawing it";
+
+    const QByteArray again = reread->currentDataWithImprints(true);
+    EXPECT_EQ(storedImages(again), 1);
+    auto third = open(again);
+    ASSERT_TRUE(third);
+    EXPECT_EQ(third->pageAtIndex(0)->contentImprints().size(), size_t(kCopies));
+    const QString file = path(QStringLiteral("copies.pdf"));
+    ASSERT_TRUE(writeFile(file, again));
     EXPECT_EQ(qpdfCheck(file).exitCode, 0);
 }
 
