@@ -52,7 +52,8 @@ void KVPDFObjectStreamCache::evictBeyondBudget(uint64_t keep)
     while (m_kept > m_budget) {
         auto oldest = m_entries.end();
         for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
-            if (it->first != keep && !it->second.pinned && (oldest == m_entries.end() || it->second.lastUse < oldest->second.lastUse))
+            if (it->first != keep && !it->second.pinned
+                && (oldest == m_entries.end() || it->second.lastUse < oldest->second.lastUse))
                 oldest = it;
         if (oldest == m_entries.end())
             return;
@@ -84,7 +85,8 @@ KVPDFObjectPtr KVPDFObjectStreamCache::member(KVPDFObjectContext &context, uint6
     if (!found)
         return nullptr;
     const std::vector<KVPDFObjectStream::Member> &members = found->members;
-    const KVPDFObjectStream::Member *member = index < members.size() && members[index].number == number ? &members[index] : nullptr;
+    const KVPDFObjectStream::Member *member =
+        index < members.size() && members[index].number == number ? &members[index] : nullptr;
     for (size_t i = members.size(); !member && i-- > 0;)
         if (members[i].number == number)
             member = &members[i];

@@ -13,8 +13,8 @@
 #include "KVNumbers.h"
 
 #include <algorithm>
-#include <optional>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 

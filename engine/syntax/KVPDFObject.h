@@ -1,7 +1,7 @@
 #pragma once
 // The base of every PDF value the engine reads or builds. The graph is lazy: a placeholder
-// (type 0) stands for an indirect object not yet parsed (in the file's bytes, or a member of an
-// object stream) and parses on its first resolvedObject(); references cache their target; strings and streams decrypt on first use.
+// (type 0) stands for an indirect object not yet parsed and parses on its first
+// resolvedObject(); references cache their target; strings and streams decrypt on first use.
 // An array or dictionary read from bytes is parsed whole at once.
 //
 // Ownership: objects are always held by std::shared_ptr (make them through the classes'

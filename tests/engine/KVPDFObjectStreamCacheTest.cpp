@@ -108,8 +108,8 @@ TEST(KVPDFObjectStreamCacheTest, BudgetKeepsTheStreamsUsedLast)
 {
     struct Case {
         const char *name;
-        uint64_t entries;      // whole entries the budget holds
-        unsigned decodesEach;  // decodes of each stream after two rounds
+        uint64_t entries;                // whole entries the budget holds
+        unsigned decodesEach;            // decodes of each stream after two rounds
         std::vector<uint64_t> keptAfter; // streams held at the end
     };
     const Case cases[] = {
