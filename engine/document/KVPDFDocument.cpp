@@ -57,6 +57,12 @@ bool isUnreadEntry(const KVPDFObjectPtr &entry)
     const auto type = entry->objectType();
     return type == KVPDFObject::TypeUnknown || (type == KVPDFObject::TypeReference && entry->dataRange().location != 0);
 }
+
+// A placeholder for an object-stream member (KVPDFObject::memberPlaceholder).
+bool isMemberEntry(const KVPDFObjectPtr &entry)
+{
+    return entry->objectType() == KVPDFObject::TypeUnknown && entry->hasFlag(KVPDFObject::FlagCompressed);
+}
 }
 
 KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t number, uint64_t generation, bool contained)
@@ -66,6 +72,8 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
         kvLog(QStringLiteral("Object %1 %2 refers to itself while being read").arg(number).arg(generation));
         return nullptr;
     }
+    if (isMemberEntry(entry))
+        return m_table.objectStreams.member(*this, entry->dataRange().location, entry->dataRange().length, number);
     const uint64_t position = entry->dataRange().location;
     const QByteArray data = m_bytes.data;
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
@@ -90,8 +98,13 @@ KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation
         return entry;
     const uint64_t entryGeneration = entry->generation();
     KVPDFObjectPtr object = parseEntry(entry, number, generation, contained);
-    if (!object)
+    if (!object) {
+        // A member that does not parse is no object: the table answers as for a number its
+        // stream never held.
+        if (isMemberEntry(entry) && objectWithNumber(number) == entry)
+            removeObject(number);
         return nullptr;
+    }
     // The entry may have been replaced while parsing (a nested resolution of the same number
     // cannot happen: the guard stops it), so store unconditionally.
     setObject(object, number, entryGeneration);

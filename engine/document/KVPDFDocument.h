@@ -35,6 +35,7 @@
 // Threads: one thread at a time.
 #include "KVPDFObject.h"
 #include "KVPDFObjectContext.h"
+#include "KVPDFObjectStreamCache.h"
 #include "KVPDFParser.h"
 
 #include <QByteArray>
@@ -184,13 +185,15 @@ public:
     // The parsed object under `number`: a table entry that only knows where the object's text
     // lies (a placeholder, or a lazy reference with a position) is parsed there and replaces
     // itself in the table, so every reference to the number shares one instance. nullptr when
-    // the number is absent, unparsable in a recoverable way, or part of a resolution cycle.
+    // the number is absent, unparsable in a recoverable way, or part of a resolution cycle. An
+    // object-stream member that does not parse leaves the table, as if its stream never held it.
     KVPDFObjectPtr resolveObject(uint64_t number, uint64_t generation, bool contained = false);
     // For a writer that copies what it reads and lets it go: an object the table has not read
     // yet is parsed without entering the table (stamped with its number and generation), so a
     // save does not leave the whole file parsed in memory. Otherwise as resolveObject.
     KVPDFObjectPtr readObjectOnce(uint64_t number, uint64_t generation);
-    // True when the table holds `number` but has not parsed it yet.
+    // True when the table holds `number` but has not parsed it yet (object-stream members
+    // included, whether or not their stream is kept decoded).
     bool isUnread(uint64_t number) const;
     void removeObject(uint64_t number) { m_table.objects.erase(number); }
     const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_table.objects; }
@@ -388,6 +391,8 @@ protected:
         uint64_t generationCount = 1;
         // The next number a new object gets; never past kMaxObjectNumber.
         uint64_t objectCount = 0;
+        // The decoded object streams whose members the table has yet to read.
+        KVPDFObjectStreamCache objectStreams;
     };
     // What the cross-reference chain and the catalogue of the current bytes say.
     struct FileStructure {

@@ -141,7 +141,7 @@ KVPDFOpenResult KVPDFDocument::openOnce()
 KVPDFOpenResult KVPDFDocument::finishOpen()
 {
     if (m_structure.trailer)
-        m_structure.trailer->handleAllDeferredResolves();
+        m_structure.trailer->handleAllDeferredResolves(&m_table.objectStreams);
     auto trailerDictionary = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
     if (!m_structure.rootObject && trailerDictionary)
         m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
@@ -259,7 +259,7 @@ bool KVPDFDocument::workTrailer()
         m_structure.pastDecryption = false;
     KVPDFObjectPtr root = trailerDictionary->resolvedObjectForKey("Root");
     if (!kv_cast<KVPDFObjectDictionary>(root) && !encrypted) {
-        m_structure.trailer->handleAllDeferredResolves();
+        m_structure.trailer->handleAllDeferredResolves(&m_table.objectStreams);
         root = trailerDictionary->resolvedObjectForKey("Root");
     }
     m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(root);

@@ -221,7 +221,7 @@ bool KVPDFDocument::readStructureAgain()
         if (!trailerDictionary->objectForKey("Encrypt"))
             m_security.readKey.clear();
         if (!trailerDictionary->objectForKey("Encrypt") || isDecrypting())
-            m_structure.trailer->handleAllDeferredResolves();
+            m_structure.trailer->handleAllDeferredResolves(&m_table.objectStreams);
         if (!m_structure.rootObject)
             m_structure.rootObject = kv_cast<KVPDFObjectDictionary>(trailerDictionary->resolvedObjectForKey("Root"));
         return m_structure.rootObject != nullptr;

@@ -227,6 +227,7 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
     // Form names are unique within a page's resources; counting from 0 in every write makes
     // the same document give the same bytes on every save.
     m_contents.nameCount = 0;
+    m_table.objectStreams.beginOperation();
     KVPDFWriteState state;
     state.fullRewrite = withImprints;
     state.withImprints = withImprints;

@@ -8,11 +8,13 @@
 #include "KVPDFObjectNull.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
+#include "KVPDFObjectStreamCache.h"
 #include "KVPDFParser.h"
 #include "KVNumbers.h"
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -750,43 +752,48 @@ void KVPDFTrailer::enterCompressed(uint64_t number, uint64_t stream, unsigned ra
         m_resolveLater.push_back(stream);
 }
 
-void KVPDFTrailer::handleDeferredResolves()
+void KVPDFTrailer::handleDeferredResolves(KVPDFObjectStreamCache *cache)
 {
     std::vector<uint64_t> pending;
     pending.swap(m_resolveLater);
     m_resolveLaterSet.clear();
-    Chain *chain = m_chain.get();
-    KVPDFObjectContext *context = m_context;
+    KVPDFObjectStreamCache own;
+    KVPDFObjectStreamCache &streams = cache ? *cache : own;
     for (const uint64_t streamNumber : pending) {
-        if (!chain->expanded.insert(streamNumber).second)
+        if (!m_chain->expanded.insert(streamNumber).second)
             continue;
+        std::optional<std::vector<uint64_t>> members;
         try {
-            auto stream = kv_cast<KVPDFObjectStream>(context->resolveObject(streamNumber, 0));
-            if (!stream) {
-                kvLog(QStringLiteral("Object %1 is named as an object stream but is not a stream").arg(streamNumber));
-                continue;
-            }
-            stream->handleCompressedObjects([chain, context, streamNumber](uint64_t member) {
-                auto claimed = chain->claims.find(member);
-                if (claimed != chain->claims.end())
-                    return claimed->second.kind == Claim::Compressed && claimed->second.stream == streamNumber;
-                return !context->objectWithNumber(member);
-            });
+            members = streams.memberNumbers(*m_context, streamNumber);
         } catch (const FolivoParseFailure &failure) {
             kvLog(QStringLiteral("Object stream %1 could not be expanded: %2")
                       .arg(streamNumber)
                       .arg(QString::fromStdString(failure.reason())));
+            continue;
+        }
+        if (!members) {
+            kvLog(QStringLiteral("Object %1 is named as an object stream but is not a stream").arg(streamNumber));
+            continue;
+        }
+        for (size_t index = 0; index < members->size(); ++index) {
+            const uint64_t member = (*members)[index];
+            auto claimed = m_chain->claims.find(member);
+            const bool accepted = claimed != m_chain->claims.end()
+                                      ? claimed->second.kind == Claim::Compressed && claimed->second.stream == streamNumber
+                                      : !m_context->objectWithNumber(member);
+            if (accepted)
+                m_context->setObject(KVPDFObject::memberPlaceholder(m_context, member, streamNumber, index), member, 0);
         }
     }
 }
 
-void KVPDFTrailer::handleAllDeferredResolves()
+void KVPDFTrailer::handleAllDeferredResolves(KVPDFObjectStreamCache *cache)
 {
     KVPDFTrailer *oldest = this;
     while (oldest->prev())
         oldest = oldest->prev();
     for (KVPDFTrailer *section = oldest; section; section = section == this ? nullptr : section->next())
-        section->handleDeferredResolves();
+        section->handleDeferredResolves(cache);
 }
 
 int KVPDFTrailer::getOffset(uint64_t &offset, uint64_t &generation, char &flag, const char *row, const char *end)

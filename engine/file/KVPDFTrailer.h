@@ -12,7 +12,9 @@
 // reverts to an older version, and a number freed by an update stays freed (a null object).
 // A hybrid section's XRefStm entries rank below its own classic rows and above its Prev.
 // Object-stream members enter only where the newest section that mentions their number lists
-// them as compressed in that very stream (members nobody lists fill numbers the table lacks).
+// them as compressed in that very stream (members nobody lists fill numbers the table lacks,
+// the first stream and the first header pair to name a number winning; a listed number named
+// twice in its stream's header takes the last).
 //
 // Ownership: the document owns the newest section; each section owns its prev; next is a raw
 // link to the newer section, which owns this one. The document must outlive its chain.
@@ -41,6 +43,7 @@
 class KVPDFObjectContext;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
+class KVPDFObjectStreamCache;
 
 class KVPDFTrailer {
 public:
@@ -66,11 +69,15 @@ public:
     bool setupAllObjects();
     // Checks a cross-reference stream and enters its entries with this section's precedence.
     bool setupObjectsFromStream(const std::shared_ptr<KVPDFObjectStream> &stream);
-    // Expands the object streams this section's entries point into, then forgets them. A
-    // stream expanded through any section of the chain is not expanded again.
-    void handleDeferredResolves();
+    // Enters the members of the object streams this section's entries point into, then
+    // forgets those streams. Members enter unread (KVPDFObject::memberPlaceholder), parsed on
+    // first use through the document; only the streams' headers are read here, through `cache`
+    // (the document's, so the streams read last stay decoded for their members; a cache of
+    // the call's own without one). A stream expanded through any section of the chain is not
+    // expanded again.
+    void handleDeferredResolves(KVPDFObjectStreamCache *cache = nullptr);
     // handleDeferredResolves() from the oldest section up to this one.
-    void handleAllDeferredResolves();
+    void handleAllDeferredResolves(KVPDFObjectStreamCache *cache = nullptr);
 
     // Reads a whole classic row, not only its offset: at `row` (bounded by `end`), 10 offset digits, a space, 5
     // generation digits, a space and the flag "n" or "f"; a row starting with "-" has offset 0.

@@ -22,6 +22,14 @@ KVPDFObjectPtr KVPDFObject::placeholder(KVPDFObjectContext *context, uint64_t nu
     return object;
 }
 
+KVPDFObjectPtr KVPDFObject::memberPlaceholder(KVPDFObjectContext *context, uint64_t number, uint64_t stream, uint64_t index)
+{
+    KVPDFObjectPtr object = placeholder(context, number, 0, stream);
+    object->m_dataRange.length = index;
+    object->m_flags = FlagCompressed;
+    return object;
+}
+
 QString KVPDFObject::objectTypeName(int type)
 {
     switch (type) {

@@ -71,6 +71,9 @@ public:
     // A placeholder for indirect object (number, generation) whose text starts at `offset` of
     // the document's bytes.
     static KVPDFObjectPtr placeholder(KVPDFObjectContext *context, uint64_t number, uint64_t generation, uint64_t offset);
+    // A placeholder for object (number, 0), member `index` of the header of object stream
+    // `stream` (not 0): flagged compressed, with (stream, index) as its range.
+    static KVPDFObjectPtr memberPlaceholder(KVPDFObjectContext *context, uint64_t number, uint64_t stream, uint64_t index);
 
     virtual Type objectType() const { return m_type; }
     virtual void setObjectType(Type type) { m_type = Type(type & 0x0F); }

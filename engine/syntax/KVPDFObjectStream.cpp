@@ -318,19 +318,15 @@ QByteArray KVPDFObjectStream::decodedData()
 
 namespace {
 
-struct ObjectStreamMember {
-    uint64_t number;
-    uint64_t offset;
-};
-
 // The (object number, offset) pairs heading an object stream's decoded data, at most `count`,
 // with offsets made absolute by `first`. Reading stops at the first pair that is no pair of
 // numbers; a pair naming no possible object or lying past the data is passed over.
-std::vector<ObjectStreamMember> objectStreamMembers(const QByteArray &data, int64_t count, int64_t first, uint64_t streamNumber)
+std::vector<KVPDFObjectStream::Member> objectStreamMembers(const QByteArray &data, int64_t count, int64_t first,
+                                                           uint64_t streamNumber)
 {
     const char *end = data.constData() + data.size();
     const char *p = data.constData();
-    std::vector<ObjectStreamMember> members;
+    std::vector<KVPDFObjectStream::Member> members;
     for (int64_t i = 0; i < count && p < end; ++i) {
         while (p < end && kvIsWhite(uint8_t(*p)))
             ++p;
@@ -358,11 +354,38 @@ std::vector<ObjectStreamMember> objectStreamMembers(const QByteArray &data, int6
     return members;
 }
 
-// The member of object stream `streamNumber` at `offset` of `view` (which ends where the next
-// member starts), ready for the object table; nullptr when it does not parse.
-KVPDFObjectPtr objectStreamMember(KVPDFObjectContext *context, const QByteArray &view, uint64_t offset, uint64_t streamNumber,
-                                  uint64_t memberNumber)
+} // namespace
+
+QByteArray KVPDFObjectStream::objectStreamContents(std::vector<Member> &members)
 {
+    members.clear();
+    if (!m_dictionary || m_dictionary->nameForKey("Type") != "ObjStm")
+        return QByteArray();
+    const int64_t count = m_dictionary->integerForKey("N", 0);
+    const int64_t first = m_dictionary->integerForKey("First", 0);
+    const QByteArray data = decodedData();
+    // Whoever reads the members decides how long the decoded data stays.
+    m_decodedData.clear();
+    m_hasDecoded = false;
+    if (data.isEmpty())
+        throw FolivoParseFailure("Folivo expected stream data with length > 0.");
+    members = objectStreamMembers(data, count, first, objectNumber());
+    return data;
+}
+
+uint64_t KVPDFObjectStream::memberBound(const std::vector<uint64_t> &starts, uint64_t offset, uint64_t size)
+{
+    auto next = std::upper_bound(starts.begin(), starts.end(), offset);
+    return std::min(next == starts.end() ? size : *next, size);
+}
+
+KVPDFObjectPtr KVPDFObjectStream::parseMember(KVPDFObjectContext *context, const QByteArray &data, uint64_t offset,
+                                              uint64_t bound, uint64_t streamNumber, uint64_t memberNumber)
+{
+    bound = std::min(bound, uint64_t(data.size()));
+    if (offset >= bound)
+        return nullptr;
+    const QByteArray view = QByteArray::fromRawData(data.constData(), qsizetype(bound));
     KVPDFObjectPtr object;
     try {
         object = KVPDFParser::objectAtOffset(context, offset, view, false, false, false, true);
@@ -387,38 +410,25 @@ KVPDFObjectPtr objectStreamMember(KVPDFObjectContext *context, const QByteArray 
     return object;
 }
 
-} // namespace
-
 void KVPDFObjectStream::handleCompressedObjects(const std::function<bool(uint64_t)> &accept)
 {
-    if (!m_dictionary || m_dictionary->nameForKey("Type") != "ObjStm")
-        return;
-    const int64_t count = m_dictionary->integerForKey("N", 0);
-    const int64_t first = m_dictionary->integerForKey("First", 0);
-    const QByteArray data = decodedData();
-    if (data.isEmpty())
-        throw FolivoParseFailure("Folivo expected stream data with length > 0.");
-    const std::vector<ObjectStreamMember> members = objectStreamMembers(data, count, first, objectNumber());
+    std::vector<Member> members;
+    const QByteArray data = objectStreamContents(members);
     // Each member ends where the next one starts: a member that never closes (a dictionary
     // without ">>") must not be parsed to the end of the data once per member.
     std::vector<uint64_t> starts;
     starts.reserve(members.size());
-    for (const ObjectStreamMember &member : members)
+    for (const Member &member : members)
         starts.push_back(member.offset);
     std::sort(starts.begin(), starts.end());
-    for (const ObjectStreamMember &member : members) {
+    for (const Member &member : members) {
         if (accept && !accept(member.number))
             continue;
-        auto next = std::upper_bound(starts.begin(), starts.end(), member.offset);
-        const uint64_t bound = next == starts.end() ? uint64_t(data.size()) : *next;
-        const QByteArray view = QByteArray::fromRawData(data.constData(), qsizetype(bound));
-        KVPDFObjectPtr object = objectStreamMember(m_context, view, member.offset, objectNumber(), member.number);
+        const uint64_t bound = memberBound(starts, member.offset, uint64_t(data.size()));
+        KVPDFObjectPtr object = parseMember(m_context, data, member.offset, bound, objectNumber(), member.number);
         if (object && m_context)
             m_context->setObject(object, member.number, 0);
     }
-    // The members are parsed and own their bytes; the decoded data is made again if asked for.
-    m_decodedData.clear();
-    m_hasDecoded = false;
 }
 
 KVPDFObjectPtr KVPDFObjectStream::resolvedObjectForKey(QByteArrayView key)

@@ -2,10 +2,12 @@
 // A stream (type 9): a dictionary plus a byte range. Reads its data in place from the file
 // bytes, decrypts it on first use, decodes it through its filters on first use (cached), and
 // writes itself back with a fresh Length, encrypted when the document is being encrypted.
-// Object streams (Type ObjStm) expand into the document's object table.
+// Object streams (Type ObjStm) give their members one at a time (objectStreamContents,
+// parseMember) or expand into the document's object table at once.
 #include "KVPDFObject.h"
 
 #include <functional>
+#include <vector>
 
 class KVPDFObjectDictionary;
 
@@ -42,8 +44,28 @@ public:
     // New stored bytes with the dictionary's Length updated to match.
     void updateRawData(const QByteArray &data);
 
-    // Expands an object stream into the document's table. `accept` (optional) decides per object
-    // number whether the member may enter the table (a newer entry elsewhere wins).
+    // One member an object stream's header lists: its object number and where its text starts
+    // in the decoded data.
+    struct Member {
+        uint64_t number;
+        uint64_t offset;
+    };
+    // An object stream's decoded data, which the stream does not keep, and the members its
+    // header lists, in header order (pairs that name no possible object or lie past the data are
+    // left out, with a log line). A stream whose Type is not ObjStm answers no members.
+    // FolivoParseFailure when the stream decodes to nothing.
+    QByteArray objectStreamContents(std::vector<Member> &members);
+    // The member at `offset` of an object stream's decoded `data`, parsed within its own bytes:
+    // up to `bound`, where the next member starts, so a member that never closes does not read
+    // on through the others. Flagged compressed, ready for the table; nullptr (logged) when it
+    // does not parse. A member that is a reference reads as null.
+    static KVPDFObjectPtr parseMember(KVPDFObjectContext *context, const QByteArray &data, uint64_t offset, uint64_t bound,
+                                      uint64_t streamNumber, uint64_t memberNumber);
+    // Where the member at `offset` ends: the next of `starts` (every member's offset, sorted)
+    // past it, or the end of the data.
+    static uint64_t memberBound(const std::vector<uint64_t> &starts, uint64_t offset, uint64_t size);
+    // Expands an object stream into the document's table at once. `accept` (optional) decides
+    // per object number whether the member may enter the table (a newer entry elsewhere wins).
     // FolivoParseFailure when the stream decodes to nothing.
     void handleCompressedObjects(const std::function<bool(uint64_t)> &accept = {});
 
