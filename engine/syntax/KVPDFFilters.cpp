@@ -435,6 +435,10 @@ int inflateInto(const QByteArray &in, QByteArray &out, qsizetype maxOutput)
     }
     inflateEnd(&zs);
     out.resize(produced);
+    // The doubling leaves up to as much room again as the data, and decoded data is often kept
+    // (a stream caches it): hand the room back. Shrinking in place costs no copy.
+    if (out.capacity() - produced > produced / 8 + 4096)
+        out.squeeze();
     return rc;
 }
 

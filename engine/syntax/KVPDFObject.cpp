@@ -17,7 +17,7 @@ KVPDFObjectPtr KVPDFObject::placeholder(KVPDFObjectContext *context, uint64_t nu
     object->m_context = context;
     object->m_objectNumber = number;
     object->m_generation = generation;
-    object->m_dataRange = {offset, 0};
+    object->m_dataLocation = offset;
     object->m_direct = false;
     return object;
 }
@@ -94,11 +94,18 @@ void KVPDFObject::copyBaseInto(KVPDFObject &target) const
     target.m_rawLength = m_rawLength;
 }
 
+KVPDFObjectPtr kvCopyElement(const KVPDFObjectPtr &element)
+{
+    if (!element)
+        return nullptr;
+    return element->hasFlag(KVPDFObject::FlagDirectInteger) ? element : element->copy();
+}
+
 KVPDFObjectPtr KVPDFObject::copy()
 {
     auto object = std::make_shared<KVPDFObject>();
     copyBaseInto(*object);
-    object->m_dataRange = m_dataRange;
+    object->m_dataLocation = m_dataLocation;
     return object;
 }
 
@@ -106,7 +113,7 @@ KVPDFObjectPtr KVPDFObject::resolvedObject()
 {
     if (m_type != TypeUnknown)
         return shared_from_this();
-    if (!m_context || m_dataRange.location == 0)
+    if (!m_context || m_dataLocation == 0)
         return nullptr;
     KVPDFObjectContext *context = m_context;
     // Keep ourselves alive while the table entry is replaced.

@@ -12,6 +12,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -75,12 +76,12 @@ public:
     // `stream` (not 0): flagged compressed, with (stream, index) as its range.
     static KVPDFObjectPtr memberPlaceholder(KVPDFObjectContext *context, uint64_t number, uint64_t stream, uint64_t index);
 
-    virtual Type objectType() const { return m_type; }
+    virtual Type objectType() const { return Type(m_type); }
     virtual void setObjectType(Type type) { m_type = Type(type & 0x0F); }
     QString objectTypeName() const;
     static QString objectTypeName(int type);
 
-    virtual bool isDirect() const { return m_direct; }
+    virtual bool isDirect() const { return m_direct != 0; }
     virtual void setDirect(bool direct) { m_direct = direct; }
     virtual uint8_t flags() const { return m_flags; }
     virtual void setFlags(uint8_t flags) { m_flags = flags & 0x07; }
@@ -88,15 +89,17 @@ public:
 
     KVPDFObjectContext *context() const { return m_context; }
     virtual void setContext(KVPDFObjectContext *context) { m_context = context; }
-    KVPDFRange dataRange() const { return m_dataRange; }
-    void setDataRange(KVPDFRange range) { m_dataRange = range; }
+    // Where an unparsed entry's text starts in the document's bytes (0: unknown); the length is
+    // not kept and reads 0.
+    KVPDFRange dataRange() const { return {m_dataLocation, 0}; }
+    void setDataRange(KVPDFRange range) { m_dataLocation = range.location; }
     virtual uint64_t objectNumber() const { return m_objectNumber; }
     virtual void setObjectNumber(uint64_t number) { m_objectNumber = number; }
     virtual uint64_t generation() const { return m_generation; }
     virtual void setGeneration(uint64_t generation) { m_generation = generation; }
     // Source bytes the object took when parsed; the parser advances by it.
     virtual uint64_t rawLength() const { return m_rawLength; }
-    void setRawLength(uint64_t length) { m_rawLength = length; }
+    void setRawLength(uint64_t length) { m_rawLength = std::min<uint64_t>(length, kMaxRawLength); }
 
     // The outermost container: follows the links upward to the object that has none.
     KVPDFObjectPtr container() const;
@@ -152,16 +155,24 @@ protected:
     void copyBaseInto(KVPDFObject &target) const;
     QByteArray lineEnd() const;
 
+    // A file holds tens of thousands of values and the write a copy of each, so the fields are
+    // packed: the raw length shares a word with the type and the flags (the bytes of one
+    // object parsed from memory never reach 2^56).
+    static constexpr uint64_t kMaxRawLength = (uint64_t(1) << 56) - 1;
     std::weak_ptr<KVPDFObject> m_container;
     KVPDFObjectContext *m_context = nullptr;
-    KVPDFRange m_dataRange;
+    uint64_t m_dataLocation = 0;
     uint64_t m_objectNumber = 0;
     uint64_t m_generation = 0;
-    uint64_t m_rawLength = 0;
-    Type m_type = TypeUnknown;
-    bool m_direct = true;
-    uint8_t m_flags = 0;
+    uint64_t m_rawLength : 56 = 0;
+    uint64_t m_type : 4 = TypeUnknown;
+    uint64_t m_direct : 1 = 1;
+    uint64_t m_flags : 3 = 0;
 };
+
+// What a container's copy holds for `element`: a copy, except for the immutable direct
+// integers, which stand for themselves (they never learn a container, document or number).
+KVPDFObjectPtr kvCopyElement(const KVPDFObjectPtr &element);
 
 // Convenience cast: nullptr when `object` is null or of another class.
 template <typename T> std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object) { return std::dynamic_pointer_cast<T>(object); }

@@ -164,7 +164,7 @@ KVPDFObjectPtr KVPDFObjectArray::copy()
     std::vector<KVPDFObjectPtr> elements;
     elements.reserve(value().size());
     for (const auto &element : value())
-        elements.push_back(element ? element->copy() : nullptr);
+        elements.push_back(kvCopyElement(element));
     array->setValue(std::move(elements));
     return array;
 }

@@ -82,7 +82,7 @@ void KVPDFObjectDictionary::parse(const QByteArray &data, uint64_t offset)
             KVPDFObjectPtr resolved = value->resolvedObject();
             value = KVPDFObjectInteger::integerWithLongLong(resolved ? resolved->longLongValue() : 0);
         }
-        setObject(key->bytes(), value);
+        setEntry(key->bytes(), value);
     }
     if (!closed)
         kvLog(QStringLiteral("Dictionary without closing '>>'"));
@@ -127,8 +127,9 @@ void KVPDFObjectDictionary::setValue(std::vector<Entry> entries)
 {
     m_entries.clear();
     m_index.clear();
+    m_entries.reserve(entries.size());
     for (auto &entry : entries)
-        setObject(entry.first, entry.second);
+        setEntry(std::move(entry.first), entry.second);
 }
 
 std::vector<QByteArray> KVPDFObjectDictionary::keys()
@@ -163,7 +164,27 @@ void KVPDFObjectDictionary::setObject(QByteArrayView key, const KVPDFObjectPtr &
         m_entries[size_t(i)].second = object;
         return;
     }
-    m_entries.emplace_back(key.toByteArray(), object);
+    appendEntry(key.toByteArray(), object);
+}
+
+void KVPDFObjectDictionary::setEntry(QByteArray key, const KVPDFObjectPtr &object)
+{
+    if (!object) {
+        removeObjectForKey(key);
+        return;
+    }
+    adopt(object);
+    const qsizetype i = indexOf(key);
+    if (i >= 0) {
+        m_entries[size_t(i)].second = object;
+        return;
+    }
+    appendEntry(std::move(key), object);
+}
+
+void KVPDFObjectDictionary::appendEntry(QByteArray key, const KVPDFObjectPtr &object)
+{
+    m_entries.emplace_back(std::move(key), object);
     if (!m_index.isEmpty())
         m_index.insert(m_entries.back().first, qsizetype(m_entries.size()) - 1);
 }
@@ -303,7 +324,7 @@ KVPDFObjectPtr KVPDFObjectDictionary::copy()
     std::vector<Entry> entries;
     entries.reserve(value().size());
     for (const auto &entry : value())
-        entries.emplace_back(entry.first, entry.second ? entry.second->copy() : nullptr);
+        entries.emplace_back(entry.first, kvCopyElement(entry.second));
     dictionary->setValue(std::move(entries));
     return dictionary;
 }

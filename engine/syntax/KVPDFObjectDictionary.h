@@ -51,6 +51,11 @@ public:
 private:
     void parse(const QByteArray &data, uint64_t offset);
     void adopt(const KVPDFObjectPtr &value);
+    // setObject for a key already made: the entry shares its bytes (names read from a file are
+    // interned, so a thousand dictionaries hold one "Type").
+    void setEntry(QByteArray key, const KVPDFObjectPtr &object);
+    // Adds an adopted value under a key not yet present.
+    void appendEntry(QByteArray key, const KVPDFObjectPtr &object);
     void reindex();
     qsizetype indexOf(QByteArrayView key);
 

@@ -35,7 +35,7 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObjectN
     reference->m_context = context;
     reference->m_objectNumber = number;
     reference->m_generation = generation;
-    reference->m_dataRange = {position, 0};
+    reference->m_dataLocation = position;
     return reference;
 }
 
@@ -68,7 +68,7 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(con
 
 KVPDFObjectPtr KVPDFObjectReference::targetWithoutCaching()
 {
-    if (m_target || !m_context || m_dataRange.location != 0)
+    if (m_target || !m_context || m_dataLocation != 0)
         return resolvedObject();
     return m_context->readObjectOnce(m_objectNumber, m_generation);
 }
@@ -81,7 +81,7 @@ KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
         return nullptr;
     KVPDFObjectPtr target;
     // A lazy table entry resolves through the table so that the parsed object replaces it.
-    if (m_dataRange.location == 0 || m_context->objectWithNumber(m_objectNumber).get() == this)
+    if (m_dataLocation == 0 || m_context->objectWithNumber(m_objectNumber).get() == this)
         target = m_context->resolveObject(m_objectNumber, m_generation, !m_container.expired());
     else {
         // A reference that knows where its target's text lies (a lazy table entry itself).
@@ -90,7 +90,7 @@ KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
             kvLog(QStringLiteral("Reference %1 %2 R loops back on itself").arg(m_objectNumber).arg(m_generation));
             return nullptr;
         }
-        target = KVPDFParser::objectAtOffset(m_context, m_dataRange.location, m_context->docData(), false, false, false, false);
+        target = KVPDFParser::objectAtOffset(m_context, m_dataLocation, m_context->docData(), false, false, false, false);
         if (target && target->objectType() == TypeReference) {
             // Renumbered below as this reference's target, it would refer to itself.
             kvLog(QStringLiteral("Object %1 %2 is a reference; read as null").arg(m_objectNumber).arg(m_generation));
@@ -156,7 +156,7 @@ KVPDFObjectPtr KVPDFObjectReference::copy()
     reference->m_context = m_context;
     reference->m_objectNumber = m_objectNumber;
     reference->m_generation = m_generation;
-    reference->m_dataRange = m_dataRange;
+    reference->m_dataLocation = m_dataLocation;
     reference->m_target = m_target;
     reference->m_flags = m_flags;
     reference->m_rawLength = m_rawLength;

@@ -166,7 +166,7 @@ void KVPDFObjectStream::updateRawData(const QByteArray &data)
     setRawData(data);
     if (m_dictionary)
         m_dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(data.size()));
-    m_dataRange.location = 0;
+    m_dataLocation = 0;
 }
 
 namespace {

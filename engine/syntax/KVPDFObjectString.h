@@ -25,7 +25,8 @@ public:
     bool isLiteral() const { return m_literal; }
     void setLiteral(bool literal) { m_literal = literal; }
     uint64_t encoding() const { return m_encoding; }
-    void setEncoding(uint64_t encoding) { m_encoding = encoding; }
+    // One of the Encoding values.
+    void setEncoding(uint64_t encoding) { m_encoding = uint8_t(encoding); }
     bool isText() const { return m_isText; }
     bool isDecrypted() const { return m_decrypted; }
     // The bytes are plain as they stand (the Encrypt dictionary's own strings).
@@ -57,7 +58,7 @@ protected:
     static uint64_t encodingFor(const QByteArray &bytes);
 
     QByteArray m_bytes;
-    uint64_t m_encoding = EncodingLatin1;
+    uint8_t m_encoding = EncodingLatin1;
     bool m_literal = true;
     bool m_isText = false;
     bool m_decrypted = true;

@@ -254,6 +254,48 @@ TEST(KVPDFObjectModelTest, SharedDirectIntegersAreImmutableAndThreadSafe)
         EXPECT_EQ(p, seen[0]);
 }
 
+// A copy (the writer copies every object it writes) shares what cannot change: the direct
+// integers and the key bytes. Everything else is its own, and it writes what the original writes.
+TEST(KVPDFObjectModelTest, ContainerCopiesShareOnlyWhatCannotChange)
+{
+    Parsed parsed("<< /Type /Thing /N 5 /Big 123456789 /A [ 0 7 2000 (s) ] /S (text) /R 3 0 R /N 6 >>");
+    auto original = kv_cast<KVPDFObjectDictionary>(parsed.object);
+    ASSERT_TRUE(original);
+    auto copy = kv_cast<KVPDFObjectDictionary>(original->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->directObject(), original->directObject());
+    // A key read twice keeps its last value, in a copy as in the original.
+    EXPECT_EQ(copy->count(), original->count());
+    EXPECT_EQ(copy->objectForKey("N")->longLongValue(), 6);
+
+    for (size_t i = 0; i < original->value().size(); ++i) {
+        const auto &[key, value] = original->value()[i];
+        const auto &[copyKey, copyValue] = copy->value()[i];
+        EXPECT_TRUE(copyKey.isSharedWith(key)) << key.constData();
+        if (value->hasFlag(KVPDFObject::FlagDirectInteger))
+            EXPECT_EQ(copyValue, value) << key.constData();
+        else
+            EXPECT_NE(copyValue, value) << key.constData();
+    }
+    auto array = kv_cast<KVPDFObjectArray>(original->objectForKey("A"));
+    auto arrayCopy = kv_cast<KVPDFObjectArray>(copy->objectForKey("A"));
+    ASSERT_TRUE(array && arrayCopy);
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(arrayCopy->objectAtIndex(i), array->objectAtIndex(i)) << i;
+    EXPECT_NE(arrayCopy->objectAtIndex(3), array->objectAtIndex(3));
+    EXPECT_EQ(arrayCopy->objectAtIndex(3)->immediateContainer(), arrayCopy);
+
+    // Changing the copy leaves the original as it was.
+    copy->setObject("N", KVPDFObjectInteger::integerWithLongLong(9));
+    arrayCopy->replaceObjectAtIndex(0, KVPDFObjectInteger::integerWithLongLong(1));
+    EXPECT_EQ(original->objectForKey("N")->longLongValue(), 6);
+    EXPECT_EQ(array->objectAtIndex(0)->longLongValue(), 0);
+
+    // An entry's location survives a copy of the unread entry.
+    auto entry = KVPDFObjectReference::referenceWithObjectNumber(4, 0, &parsed.document, 1234);
+    EXPECT_EQ(entry->copy()->dataRange().location, 1234u);
+}
+
 // A file may list any number of distinct integers; only the small ones are shared, so the
 // process-wide table stays within its range however many a file holds.
 TEST(KVPDFObjectModelTest, DistinctIntegersDoNotGrowTheSharedTable)
