@@ -73,7 +73,7 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
         return nullptr;
     }
     if (isMemberEntry(entry))
-        return m_table.objectStreams.member(*this, entry->dataRange().location, entry->dataRange().length, number);
+        return m_table.objectStreams.member(*this, entry->dataRange().location, entry->rawLength(), number);
     const uint64_t position = entry->dataRange().location;
     const QByteArray data = m_bytes.data;
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);

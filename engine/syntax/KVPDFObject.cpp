@@ -25,7 +25,7 @@ KVPDFObjectPtr KVPDFObject::placeholder(KVPDFObjectContext *context, uint64_t nu
 KVPDFObjectPtr KVPDFObject::memberPlaceholder(KVPDFObjectContext *context, uint64_t number, uint64_t stream, uint64_t index)
 {
     KVPDFObjectPtr object = placeholder(context, number, 0, stream);
-    object->m_dataRange.length = index;
+    object->setRawLength(index);
     object->m_flags = FlagCompressed;
     return object;
 }

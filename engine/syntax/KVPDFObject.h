@@ -73,7 +73,8 @@ public:
     // the document's bytes.
     static KVPDFObjectPtr placeholder(KVPDFObjectContext *context, uint64_t number, uint64_t generation, uint64_t offset);
     // A placeholder for object (number, 0), member `index` of the header of object stream
-    // `stream` (not 0): flagged compressed, with (stream, index) as its range.
+    // `stream` (not 0): flagged compressed, the stream as its data location and the index as
+    // its raw length (it has no text of its own to measure).
     static KVPDFObjectPtr memberPlaceholder(KVPDFObjectContext *context, uint64_t number, uint64_t stream, uint64_t index);
 
     virtual Type objectType() const { return Type(m_type); }
