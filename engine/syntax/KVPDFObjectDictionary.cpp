@@ -152,34 +152,31 @@ KVPDFObjectPtr KVPDFObjectDictionary::resolvedObjectForKey(QByteArrayView key)
     return object ? object->resolvedObject() : nullptr;
 }
 
-void KVPDFObjectDictionary::setObject(QByteArrayView key, const KVPDFObjectPtr &object)
+bool KVPDFObjectDictionary::replaceEntry(QByteArrayView key, const KVPDFObjectPtr &object)
 {
     if (!object) {
         removeObjectForKey(key);
-        return;
+        return true;
     }
     adopt(object);
     const qsizetype i = indexOf(key);
-    if (i >= 0) {
-        m_entries[size_t(i)].second = object;
-        return;
-    }
-    appendEntry(key.toByteArray(), object);
+    if (i < 0)
+        return false;
+    m_entries[size_t(i)].second = object;
+    return true;
+}
+
+void KVPDFObjectDictionary::setObject(QByteArrayView key, const KVPDFObjectPtr &object)
+{
+    // The key's bytes are copied only for a new entry.
+    if (!replaceEntry(key, object))
+        appendEntry(key.toByteArray(), object);
 }
 
 void KVPDFObjectDictionary::setEntry(QByteArray key, const KVPDFObjectPtr &object)
 {
-    if (!object) {
-        removeObjectForKey(key);
-        return;
-    }
-    adopt(object);
-    const qsizetype i = indexOf(key);
-    if (i >= 0) {
-        m_entries[size_t(i)].second = object;
-        return;
-    }
-    appendEntry(std::move(key), object);
+    if (!replaceEntry(key, object))
+        appendEntry(std::move(key), object);
 }
 
 void KVPDFObjectDictionary::appendEntry(QByteArray key, const KVPDFObjectPtr &object)

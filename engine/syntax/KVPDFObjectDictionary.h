@@ -54,6 +54,9 @@ private:
     // setObject for a key already made: the entry shares its bytes (names read from a file are
     // interned, so a thousand dictionaries hold one "Type").
     void setEntry(QByteArray key, const KVPDFObjectPtr &object);
+    // Removes the key for nullptr, or adopts the value and puts it in place of the key's
+    // present one; false (the value adopted) when the key is not present yet.
+    bool replaceEntry(QByteArrayView key, const KVPDFObjectPtr &object);
     // Adds an adopted value under a key not yet present.
     void appendEntry(QByteArray key, const KVPDFObjectPtr &object);
     void reindex();

@@ -30,18 +30,6 @@ namespace {
 
 QByteArray num(uint64_t value) { return QByteArray::number(qulonglong(value)); }
 
-// An uncompressed object stream holding `members` in order.
-QByteArray objectStream(const std::vector<std::pair<uint64_t, QByteArray>> &members)
-{
-    QByteArray header, objects;
-    for (const auto &[number, text] : members) {
-        header += num(number) + ' ' + num(objects.size()) + ' ';
-        objects += text + ' ';
-    }
-    return "<< /Type /ObjStm /N " + num(members.size()) + " /First " + num(header.size()) + " /Length "
-           + num(header.size() + objects.size()) + " >>\nstream\n" + header + objects + "\nendstream";
-}
-
 // A document whose bytes hold object streams 1, 2 and 3 (members 10.., 20.., 30..), entered as
 // placeholders, the way the table holds them before any is read.
 struct ThreeStreams {
@@ -63,7 +51,7 @@ struct ThreeStreams {
             const QByteArray header = num(stream) + " 0 obj\n";
             bytes += header;
             offsets.push_back(uint64_t(bytes.size()));
-            bytes += objectStream(members) + "\nendobj\n";
+            bytes += PdfBuilder::objectStream(members) + "\nendobj\n";
         }
         document.setDocData(bytes);
         for (uint64_t stream = 1; stream <= 3; ++stream)
@@ -173,7 +161,7 @@ TEST(KVPDFObjectStreamCacheTest, DecodesOfOneStreamAreBoundedWithinAnOperation)
 // once it stays for whoever asks next. Its neighbours are unaffected.
 TEST(KVPDFObjectStreamCacheTest, MemberThatDoesNotParseLeavesTheTable)
 {
-    const QByteArray bytes = "1 0 obj\n" + objectStream({{7, QByteArray(100000, '[')}, {8, "(eight)"}}) + "\nendobj\n";
+    const QByteArray bytes = "1 0 obj\n" + PdfBuilder::objectStream({{7, QByteArray(100000, '[')}, {8, "(eight)"}}) + "\nendobj\n";
     KVPDFLogCapture log;
     KVPDFDocument document;
     document.setDocData(bytes);

@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 
+#include "support/PdfBuilder.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -114,18 +116,6 @@ public:
 private:
     QByteArray m_data;
 };
-
-// An uncompressed object stream holding `members` in order.
-QByteArray objectStream(const std::vector<std::pair<uint64_t, QByteArray>> &members)
-{
-    QByteArray header, objects;
-    for (const auto &[number, text] : members) {
-        header += num(number) + ' ' + num(objects.size()) + ' ';
-        objects += text + ' ';
-    }
-    return "<< /Type /ObjStm /N " + num(members.size()) + " /First " + num(header.size()) + " /Length "
-           + num(header.size() + objects.size()) + " >>\nstream\n" + header + objects + "\nendstream";
-}
 
 // The document and its chain, the way the open road finds the newest section.
 struct Opened {
@@ -356,11 +346,11 @@ TEST(KVPDFTrailerTest, OddIndexLosesItsLastElementOnly)
 TEST(KVPDFTrailerTest, UpdatedObjectNeverRevertsToItsOlderCompressedVersion)
 {
     PdfWriter w;
-    const uint64_t five = w.object(5, objectStream({{1, "(old one)"}, {2, "(kept two)"}, {4, "(old four)"}}));
+    const uint64_t five = w.object(5, PdfBuilder::objectStream({{1, "(old one)"}, {2, "(kept two)"}, {4, "(old four)"}}));
     const uint64_t three = w.size();
     w.xrefStream(3, {{1, 'c', 5, 0}, {2, 'c', 5, 1}, {4, 'c', 5, 2}, {5, 'n', five}, {3, 'n', three}}, "/Root 1 0 R");
     const uint64_t one = w.object(1, "(new one)");
-    const uint64_t seven = w.object(7, objectStream({{6, "(six)"}, {2, "(stale two)"}}));
+    const uint64_t seven = w.object(7, PdfBuilder::objectStream({{6, "(six)"}, {2, "(stale two)"}}));
     const uint64_t eight = w.size();
     w.xrefStream(8, {{1, 'n', one}, {4, 'f', 0, 1}, {6, 'c', 7, 0}, {7, 'n', seven}, {8, 'n', eight}},
                  "/Root 1 0 R /Prev " + num(three));
@@ -409,7 +399,7 @@ TEST(KVPDFTrailerTest, HybridFileReadsEntriesListedOnlyInItsXRefStm)
     const uint64_t newThree = w.object(3, "(three from stream)");
     const uint64_t fourClassic = w.object(4, "(four from table)");
     const uint64_t fourStream = w.object(4, "(four from stream)");
-    const uint64_t six = w.object(6, objectStream({{5, "(five compressed)"}}));
+    const uint64_t six = w.object(6, PdfBuilder::objectStream({{5, "(five compressed)"}}));
     const uint64_t seven = w.size();
     w.xrefStream(7, {{3, 'n', newThree}, {4, 'n', fourStream}, {5, 'c', 6, 0}, {6, 'n', six}, {7, 'n', seven}}, "");
     w.classic({{0, 'f', 0, 65535}, {4, 'n', fourClassic}},
@@ -569,7 +559,7 @@ TEST(KVPDFTrailerTest, WalkTakesTheTrailerOfTheLastCrossReferenceStream)
         const uint64_t one = w.object(1, "<< /Type /Catalog >>");
         if (c.classicBefore)
             w.classic({{1, 'n', one}}, "/Size 2 /Root 1 0 R /ID [<aa><aa>]");
-        w.object(2, objectStream({{3, "(three compressed)"}}));
+        w.object(2, PdfBuilder::objectStream({{3, "(three compressed)"}}));
         w.xrefStream(4, {{1, 'n', one}, {3, 'c', 2, 0}}, "/Root 1 0 R /ID [<01><02>]");
         QByteArray data = w.data();
         data.replace("startxref", "startxxxx");

@@ -3,7 +3,10 @@
 // table with correct offsets, and a trailer. Knobs let a test damage the result on purpose.
 #include <QByteArray>
 
+#include <cstdint>
 #include <map>
+#include <utility>
+#include <vector>
 
 struct PdfBuilder {
     QByteArray header = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
@@ -29,6 +32,20 @@ struct PdfBuilder {
         }
         b.add(2, "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pageCount) + " >>");
         return b;
+    }
+
+    // An uncompressed object stream holding `members` (number, text) in order: the value of an
+    // object, from "<<" to "endstream".
+    static QByteArray objectStream(const std::vector<std::pair<uint64_t, QByteArray>> &members)
+    {
+        auto num = [](uint64_t value) { return QByteArray::number(qulonglong(value)); };
+        QByteArray header, objects;
+        for (const auto &[number, text] : members) {
+            header += num(number) + ' ' + num(objects.size()) + ' ';
+            objects += text + ' ';
+        }
+        return "<< /Type /ObjStm /N " + num(members.size()) + " /First " + num(header.size()) + " /Length "
+               + num(header.size() + objects.size()) + " >>\nstream\n" + header + objects + "\nendstream";
     }
 
     // The file. `xrefShift` moves every recorded offset (a damaged table); `withXref` false leaves
