@@ -31,6 +31,21 @@
 using namespace savechecks;
 
 namespace {
+// The samples of the 8 x 8 grey image pictureFile() draws.
+const QByteArray kPicturePixels(8 * 8 * 3, '\x7f');
+
+// A 40-point page drawing an 8 x 8 grey image, object 5.
+QByteArray pictureFile()
+{
+    const QByteArray &pixels = kPicturePixels;
+    PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 40 40] /Resources << /XObject << /Im1 5 0 R >> >> /Contents 6 0 R");
+    b.add(5, "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length "
+                 + QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream");
+    const QByteArray drawing = "q 40 0 0 40 0 0 cm /Im1 Do Q\n";
+    b.add(6, "<< /Length " + QByteArray::number(drawing.size()) + " >>\nstream\n" + drawing + "endstream");
+    return b.build();
+}
+
 // A one-page PDF of w x h points filled black: what an imprint draws.
 QByteArray blackBox(double w, double h)
 {
@@ -378,13 +393,7 @@ TEST_F(KVPDFImprintWriteTest, PictureFromAJpegFileStoresTheFileItself)
     const QString jpeg = path(QStringLiteral("picture.jpg"));
     ASSERT_TRUE(picture.save(jpeg, "JPEG"));
     const QByteArray jpegBytes = readFile(jpeg);
-    const QByteArray pixels(8 * 8 * 3, '\x7f');
-    PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 40 40] /Resources << /XObject << /Im1 5 0 R >> >> /Contents 6 0 R");
-    b.add(5, "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length "
-                 + QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream");
-    const QByteArray drawing = "q 40 0 0 40 0 0 cm /Im1 Do Q\n";
-    b.add(6, "<< /Length " + QByteArray::number(drawing.size()) + " >>\nstream\n" + drawing + "endstream");
-    auto imprint = KVPDFImprint::imprintWithData(b.build(), {10, 10});
+    auto imprint = KVPDFImprint::imprintWithData(pictureFile(), {10, 10});
     imprint->setSize({40, 40});
     auto image = kv_cast<KVPDFObjectStream>(imprint->document()->resolveObject(5, 0));
     ASSERT_TRUE(image);
@@ -416,13 +425,7 @@ TEST_F(KVPDFImprintWriteTest, PictureFromAJpegFileStoresTheFileItself)
 // between them, so the next save stores it once again instead of fifty times.
 TEST_F(KVPDFImprintWriteTest, CopiesOfOnePictureRebuildAndSaveItsImageOnce)
 {
-    const QByteArray pixels(8 * 8 * 3, '\x7f');
-    PdfBuilder b = PdfBuilder::withPages(1, "/MediaBox [0 0 40 40] /Resources << /XObject << /Im1 5 0 R >> >> /Contents 6 0 R");
-    b.add(5, "<< /Type /XObject /Subtype /Image /Width 8 /Height 8 /ColorSpace /DeviceRGB /BitsPerComponent 8 /Length "
-                 + QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream");
-    const QByteArray drawing = "q 40 0 0 40 0 0 cm /Im1 Do Q\n";
-    b.add(6, "<< /Length " + QByteArray::number(drawing.size()) + " >>\nstream\n" + drawing + "endstream");
-    auto picture = KVPDFImprint::imprintWithData(b.build(), {0, 0});
+    auto picture = KVPDFImprint::imprintWithData(pictureFile(), {0, 0});
     picture->setSize({40, 40});
 
     constexpr int kCopies = 50;
@@ -464,7 +467,7 @@ TEST_F(KVPDFImprintWriteTest, CopiesOfOnePictureRebuildAndSaveItsImageOnce)
         auto xobjects = resources ? kv_cast<KVPDFObjectDictionary>(resources->resolvedObjectForKey("XObject")) : nullptr;
         auto image = xobjects ? kv_cast<KVPDFObjectStream>(xobjects->resolvedObjectForKey("Im1")) : nullptr;
         ASSERT_TRUE(image);
-        EXPECT_TRUE(image->rawData() == pixels);
+        EXPECT_TRUE(image->rawData() == kPicturePixels);
         images.insert(image.get());
     }
     EXPECT_EQ(images.size(), 1u) << "one rebuilt image for every imprint drawing it";
