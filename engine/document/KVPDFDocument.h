@@ -347,7 +347,8 @@ public:
     QByteArray changedDocData();
     // Re-reads the line end and cross-reference chain of the current data and gives every page
     // object the re-read page dictionary with its object number (pages matched in order when
-    // the numbers changed but the count did not); pages keep their imprints and drop parsed
+    // the numbers changed but the count did not; a page imported since, which the tree does
+    // not list, takes its own dictionary by number); pages keep their imprints and drop parsed
     // content. Objects of the old table stay alive (the program may hold them) until the
     // document goes. False when the data does not read.
     bool refreshDocData();

@@ -245,9 +245,20 @@ void KVPDFDocument::givePagesTheirDictionaries(const std::vector<std::shared_ptr
     for (const auto &page : m_contents.pages) {
         if (!page || page->document() != this)
             continue; // a page brought in from another document keeps its own dictionary
-        ++ownPages;
         const Dictionary &old = page->pageDictionary();
         auto it = old ? byNumber.find({old->objectNumber(), old->generation()}) : byNumber.end();
+        if (it == byNumber.end() && old && old->objectNumber() != 0) {
+            // A page imported since the tree was written is in the table but in no tree: the
+            // rebuilt bytes hold its dictionary under its own number. A renumbered rewrite puts
+            // every page in its tree, so a page dictionary found here outside the tree is it.
+            auto own = kv_cast<KVPDFObjectDictionary>(resolveObject(old->objectNumber(), old->generation()));
+            if (own && own->nameForKey("Type") == "Page") {
+                page->setPageDictionary(own);
+                page->resetContent();
+                continue;
+            }
+        }
+        ++ownPages;
         if (it == byNumber.end() || taken[it->second]) {
             unmatched.push_back(page.get());
             continue;

@@ -182,6 +182,30 @@ TEST_F(KVPDFRefreshTest, UpdateKeepsPageObjectsAndMatchesThemByNumber)
     EXPECT_TRUE(boxes[2].contains(QStringLiteral("rot 90")));
 }
 
+TEST_F(KVPDFRefreshTest, PageBroughtInFromAnotherDocumentKeepsItsOwnDictionary)
+{
+    // The rebuilt page tree still lists the pages the table had; a page imported since is not
+    // among them and must not be given the dictionary of a page taken out, even when the counts
+    // agree.
+    PdfBuilder a = PdfBuilder::withPages(2);
+    for (int i = 0; i < 2; ++i)
+        a.add(3 + i, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + QByteArray::number(100 * (i + 1)) + " 500] >>");
+    auto document = open(a.build());
+    auto other = open(PdfBuilder::withPages(1, "/MediaBox [0 0 700 500]").build());
+    ASSERT_TRUE(document && other);
+    document->removePageAtIndex(0);
+    document->insertPage(other->pageAtIndex(0)->copy(), 1);
+    other.reset();
+    ASSERT_TRUE(document->updateDocData());
+    ASSERT_EQ(document->pageCount(), 2u);
+    EXPECT_EQ(document->pageAtIndex(0)->mediaBox().width(), 200);
+    EXPECT_EQ(document->pageAtIndex(1)->mediaBox().width(), 700);
+    const std::vector<QStringList> boxes = pdfinfoBoxes(store(QStringLiteral("current.pdf"), document->docData()));
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[0].contains(QStringLiteral("MediaBox 0.00 0.00 200.00 500.00")));
+    EXPECT_TRUE(boxes[1].contains(QStringLiteral("MediaBox 0.00 0.00 700.00 500.00")));
+}
+
 TEST_F(KVPDFRefreshTest, ChangedDataIsPlainEvenWhenSavesEncrypt)
 {
     auto document = open(gappedFile().build());
