@@ -77,15 +77,7 @@ xref=$pos
   printf 'trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n' $((last + 1)) "$xref"
 } >>"$pdf"
 
-# Seconds and peak kilobytes of one command, through GNU time.
-measure() {
-  local log="$work/time.log"
-  /usr/bin/time -v "$@" >/dev/null 2>"$log" || { echo "imprint-sharing: failed: $*" >&2; cat "$log" >&2; exit 1; }
-  local wall rss
-  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$log" | awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
-  rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$log")
-  echo "$wall $rss"
-}
+source bench/measure.sh
 
 read -r open_wall open_rss < <(measure "$KVPROBE" imprints "$pdf")
 read -r save_wall save_rss < <(measure "$KVPROBE" save "$pdf" "$work/saved.pdf")

@@ -22,12 +22,7 @@ DECODED_MB="${3:-13}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-# Peak kilobytes and seconds of one command.
-measure() {
-  /usr/bin/time -f "%M %e" -o "$work/time.log" "$@" >/dev/null 2>"$work/err.log" \
-    || { echo "many-objects: failed: $*" >&2; cat "$work/err.log" >&2; exit 1; }
-  cat "$work/time.log"
-}
+source bench/measure.sh
 
 for variant in classic object-stream; do
   file="$work/$variant.pdf"
@@ -35,8 +30,8 @@ for variant in classic object-stream; do
   [ "$variant" = object-stream ] && flag=(--object-stream)
   /usr/bin/python3 bench/many-objects.py "${flag[@]}" "$file" "$OBJECTS" "$DECODED_MB"
   size=$(stat -c %s "$file")
-  read -r open_kb open_s < <(measure "$KVPROBE" info "$file")
-  read -r save_kb save_s < <(measure "$KVPROBE" save "$file" "$work/out.pdf")
+  read -r open_s open_kb < <(measure "$KVPROBE" info "$file")
+  read -r save_s save_kb < <(measure "$KVPROBE" save "$file" "$work/out.pdf")
   awk -v v="$variant" -v n="$OBJECTS" -v size="$size" -v ok="$open_kb" -v os="$open_s" -v sk="$save_kb" -v ss="$save_s" 'BEGIN {
     printf "%s: %d objects, %.1f MB file\n", v, n, size / 1048576
     printf "  open: peak %.1f MB, %.2f s (target < 100 MB): %s\n", ok / 1024, os, ok < 102400 ? "met" : "missed"

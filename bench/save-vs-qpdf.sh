@@ -56,15 +56,7 @@ done
 qpdf --empty --pages "${copies[@]}" -- "$work/big.pdf" 2>/dev/null || [ -s "$work/big.pdf" ]
 pages=$(qpdf --show-npages "$work/big.pdf")
 
-# Seconds and peak kilobytes of one command, through GNU time.
-measure() {
-  local log="$work/time.log"
-  /usr/bin/time -v "$@" >/dev/null 2>"$log" || { echo "save-vs-qpdf: failed: $*" >&2; cat "$log" >&2; exit 1; }
-  local wall rss
-  wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$log" | awk -F: '{ s = 0; for (i = 1; i <= NF; i++) s = s * 60 + $i; print s }')
-  rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$log")
-  echo "$wall $rss"
-}
+source bench/measure.sh
 
 # Best of three, so a passing hiccup does not decide the ratio.
 best() {
