@@ -6,9 +6,8 @@
 // Only the mapping sections are read: "beginbfchar" and "beginbfrange", in any layout the
 // PostScript tokens allow (a blank after the keyword, several entries on one line, entries
 // split over lines), with destinations as hex strings of one or more UTF-16 units (surrogate
-// pairs and ligatures included), as arrays of hex strings (bfrange, one string per code), or as
-// names (/space, through the glyph-name table). Codes are up to four bytes; the code length is
-// decided by the font, never by this map.
+// pairs and ligatures included) or as arrays of hex strings (bfrange, one string per code).
+// Codes are up to four bytes; the code length is decided by the font, never by this map.
 //
 // Lookup: a bfchar entry first; then the ranges in the order they were read, the first that
 // holds the code winning (the destination's last unit counts up with the code); else the code
