@@ -41,13 +41,13 @@ int writeAll(int fd, const char *data, qsizetype size)
 }
 }
 
-bool KVPDFDataWriter::appendData(const QByteArray &chunk)
+bool KVPDFDataWriter::appendData(QByteArrayView chunk)
 {
     m_count += uint64_t(chunk.size());
     return ok();
 }
 
-bool KVPDFMutableDataWriter::appendData(const QByteArray &chunk)
+bool KVPDFMutableDataWriter::appendData(QByteArrayView chunk)
 {
     m_count += uint64_t(chunk.size());
     m_data.append(chunk);
@@ -132,11 +132,12 @@ bool KVPDFFileDataWriter::flushBuffer()
     }
     if (const int error = writeAll(m_fd, m_buffer.constData(), m_buffer.size()))
         fail(systemError(QStringLiteral("Cannot write %1").arg(m_temporary), error));
-    m_buffer.clear();
+    // resize, not clear: the buffer keeps its memory, so each flush does not fault in fresh pages.
+    m_buffer.resize(0);
     return ok();
 }
 
-bool KVPDFFileDataWriter::appendData(const QByteArray &chunk)
+bool KVPDFFileDataWriter::appendData(QByteArrayView chunk)
 {
     m_count += uint64_t(chunk.size());
     if (!ok())
@@ -152,6 +153,8 @@ bool KVPDFFileDataWriter::appendData(const QByteArray &chunk)
             fail(systemError(QStringLiteral("Cannot write %1").arg(m_temporary), error));
         return ok();
     }
+    if (m_buffer.capacity() < kBufferSize)
+        m_buffer.reserve(kBufferSize);
     m_buffer.append(chunk);
     return true;
 }

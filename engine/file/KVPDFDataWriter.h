@@ -9,6 +9,7 @@
 // chunk offered, so offsets computed during a failed write are meaningless but harmless.
 // Threads: one thread at a time per writer.
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 #include <cstdint>
@@ -22,7 +23,7 @@ public:
     KVPDFDataWriter &operator=(const KVPDFDataWriter &) = delete;
 
     // Adds the chunk's length to the count. False once the writer has failed.
-    virtual bool appendData(const QByteArray &chunk);
+    virtual bool appendData(QByteArrayView chunk);
     // Bytes appended so far.
     uint64_t length() const { return m_count; }
     // False after any failed append (and, for files, a failed close).
@@ -46,7 +47,7 @@ private:
 // Collects the bytes in one growable buffer.
 class KVPDFMutableDataWriter : public KVPDFDataWriter {
 public:
-    bool appendData(const QByteArray &chunk) override;
+    bool appendData(QByteArrayView chunk) override;
     const QByteArray &data() const { return m_data; }
 
 private:
@@ -70,8 +71,9 @@ public:
     // existing target that is not writable). `error` (optional) receives the reason.
     static std::unique_ptr<KVPDFFileDataWriter> fileDataWriterWithName(const QString &path, QString *error = nullptr);
 
-    // Buffers; writes to the temporary file whenever the buffer fills.
-    bool appendData(const QByteArray &chunk) override;
+    // Buffers; writes to the temporary file whenever the buffer fills. A chunk of at least the
+    // buffer's size goes to the file directly, without a copy.
+    bool appendData(QByteArrayView chunk) override;
     // Writes what is buffered, flushes the file to disk, closes it and renames it over the
     // target. True only when every step succeeded; on false the target is unchanged and the
     // temporary file is gone. A second call answers the first result.

@@ -26,25 +26,36 @@ bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t numb
     object->setDirect(false);
     // The Encrypt dictionary is the key to the rest and is itself never encrypted.
     const bool encrypt = m_state.encrypt && object.get() != m_encrypt;
-    const QByteArray value = object->directObject(encrypt ? KVPDFEncryption::Encrypt : KVPDFEncryption::Plain);
+    const KVPDFEncryption encryption = encrypt ? KVPDFEncryption::Encrypt : KVPDFEncryption::Plain;
     const QByteArray &eol = m_context.EOL();
-    QByteArray text;
-    text.reserve(value.size() + 32);
-    text.append(decimal(number) + " 0 obj" + eol);
-    text.append(value);
-    text.append(eol + "endobj" + eol);
     if (object->objectType() == KVPDFObject::TypeUnknown)
         m_xref.addFree(number);
     else
         m_xref.addObject(number, m_writer.length());
     m_emitted.insert(object.get());
+    QByteArray head = decimal(number) + " 0 obj" + eol;
+    const QByteArray end = eol + "endobj" + eol;
+    bool written;
+    if (auto stream = kv_cast<KVPDFObjectStream>(object)) {
+        // A stream's data goes to the writer as a view of its own buffer: large content and
+        // images are not copied on the way out.
+        const KVPDFObjectStream::SyntaxParts parts = stream->syntaxParts(encryption);
+        head.append(parts.head);
+        QByteArray tail = parts.tail;
+        tail.append(end);
+        written = m_writer.appendData(head) && m_writer.appendData(parts.data) && m_writer.appendData(tail);
+    } else {
+        head.append(object->directObject(encryption));
+        head.append(end);
+        written = m_writer.appendData(head);
+    }
     if (release) {
         // Other written objects refer to this one by number only: its contents can go.
         if (auto stream = kv_cast<KVPDFObjectStream>(object))
             stream->setRawData(QByteArray());
         object->releaseGraph();
     }
-    return m_writer.appendData(text);
+    return written;
 }
 
 bool KVPDFObjectEmitter::finish(const std::shared_ptr<KVPDFObjectDictionary> &trailer, Table table)

@@ -150,7 +150,13 @@ KVPDFObjectPtr KVPDFReferenceTranslator::replacementFor(const KVPDFObjectPtr &or
         if (staysInFile(*original))
             return original;
         settleStrings(original);
-        KVPDFObjectPtr copy = original->copy();
+        // An object read for this write alone is nobody else's: it is written as it is, which
+        // spares a copy of most of a full rewrite. Its stream data decrypts now, under the number
+        // it was read with, before the write numbers it anew.
+        if (transient)
+            if (auto stream = kv_cast<KVPDFObjectStream>(original))
+                stream->rawDataView();
+        KVPDFObjectPtr copy = transient ? original : original->copy();
         if (!m_state.fullRewrite && original->context() == &m_context && number != 0)
             m_keptNumbers[copy.get()] = number;
         m_state.translate(original, copy, transient);

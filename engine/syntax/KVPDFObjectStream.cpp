@@ -151,6 +151,16 @@ QByteArray KVPDFObjectStream::rawData()
     return m_rawData.mid(qsizetype(m_range.location), qsizetype(m_range.length));
 }
 
+QByteArrayView KVPDFObjectStream::rawDataView()
+{
+    decryptIfNeeded();
+    // The same clamping as mid(): a range past the buffer views what there is.
+    const auto size = uint64_t(m_rawData.size());
+    const uint64_t location = std::min(m_range.location, size);
+    const uint64_t length = std::min(m_range.length, size - location);
+    return QByteArrayView(m_rawData.constData() + location, qsizetype(length));
+}
+
 void KVPDFObjectStream::setRawData(const QByteArray &data)
 {
     m_rawData = data;
@@ -445,24 +455,36 @@ void KVPDFObjectStream::setContext(KVPDFObjectContext *context)
 
 QByteArray KVPDFObjectStream::syntax(KVPDFEncryption encryption)
 {
-    QByteArray data = rawData();
+    const SyntaxParts parts = syntaxParts(encryption);
+    QByteArray out;
+    out.reserve(parts.head.size() + parts.data.size() + parts.tail.size());
+    out.append(parts.head);
+    out.append(parts.data);
+    out.append(parts.tail);
+    return out;
+}
+
+KVPDFObjectStream::SyntaxParts KVPDFObjectStream::syntaxParts(KVPDFEncryption encryption)
+{
+    SyntaxParts parts;
+    parts.data = rawDataView();
     const QByteArray eol = lineEnd();
     if (m_context && kvpdf::encrypts(encryption, *m_context) && objectNumber() != 0
-        && (!m_dictionary || m_context->streamIsEncrypted(*m_dictionary)))
-        data = m_context->encryptWithWriteKey(data, objectNumber(), generation(), KVPDFObjectContext::CryptStream);
+        && (!m_dictionary || m_context->streamIsEncrypted(*m_dictionary))) {
+        parts.encrypted = m_context->encryptWithWriteKey(parts.data.toByteArray(), objectNumber(), generation(),
+                                                         KVPDFObjectContext::CryptStream);
+        parts.data = parts.encrypted;
+    }
     auto dictionary =
         m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy()) : std::make_shared<KVPDFObjectDictionary>();
     // Strings in the copy encrypt with this stream's number.
     dictionary->setContainer(weak_from_this());
-    dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(data.size()));
-    QByteArray out = dictionary->directObject(encryption);
-    out.reserve(out.size() + data.size() + 32);
-    out.append(eol);
-    out.append("stream\r\n");
-    out.append(data);
-    out.append(eol);
-    out.append("endstream");
-    return out;
+    dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(parts.data.size()));
+    parts.head = dictionary->directObject(encryption);
+    parts.head.append(eol);
+    parts.head.append("stream\r\n");
+    parts.tail = eol + "endstream";
+    return parts;
 }
 
 KVPDFObjectPtr KVPDFObjectStream::copy()

@@ -31,6 +31,9 @@ public:
 
     // The stored (still filtered) bytes of the range, decrypted first when needed.
     QByteArray rawData();
+    // The same bytes as a view into the stream's buffer (no copy), valid while the stream and
+    // its data stay unchanged.
+    QByteArrayView rawDataView();
     // The decoded bytes, cached. A filter that fails keeps what it decoded; see decodeComplete().
     QByteArray decodedData();
     // False when the last decode stopped early (a damaged or unsupported filter). The first
@@ -72,6 +75,17 @@ public:
     KVPDFObjectPtr resolvedObjectForKey(QByteArrayView key) override;
     void setContext(KVPDFObjectContext *context) override;
     QByteArray syntax(KVPDFEncryption encryption) override;
+    // syntax() in three parts, so a writer can pass large data on without copying it: the
+    // dictionary up to "stream" and its line end, the data, and the line end and "endstream".
+    // `data` views the stream's own buffer (or `encrypted`, when the write encrypts it) and is
+    // valid while the stream and its data stay unchanged.
+    struct SyntaxParts {
+        QByteArray head;
+        QByteArray encrypted;
+        QByteArrayView data;
+        QByteArray tail;
+    };
+    SyntaxParts syntaxParts(KVPDFEncryption encryption);
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;
