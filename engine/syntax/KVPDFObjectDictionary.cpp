@@ -291,17 +291,32 @@ void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &conta
 
 QByteArray KVPDFObjectDictionary::syntax(KVPDFEncryption encryption)
 {
+    return syntaxReplacing(encryption, {}, nullptr);
+}
+
+QByteArray KVPDFObjectDictionary::syntaxReplacing(KVPDFEncryption encryption, QByteArrayView key,
+                                                  const KVPDFObjectPtr &replacement)
+{
     QByteArray out("<< ");
     bool any = false;
-    for (const auto &entry : value()) {
-        if (!entry.second)
-            continue;
-        out.append(KVPDFObjectName::escapedName(entry.first));
+    bool replaced = replacement == nullptr;
+    auto append = [&](const QByteArray &name, const KVPDFObjectPtr &object) {
+        out.append(KVPDFObjectName::escapedName(name));
         out.append(' ');
-        out.append(entry.second->directObject(encryption));
+        out.append(object->directObject(encryption));
         out.append(' ');
         any = true;
+    };
+    for (const auto &entry : value()) {
+        if (!replaced && entry.first == key) {
+            append(entry.first, replacement);
+            replaced = true;
+        } else if (entry.second) {
+            append(entry.first, entry.second);
+        }
     }
+    if (!replaced)
+        append(key.toByteArray(), replacement);
     if (any) {
         out[out.size() - 1] = '>';
         out.append('>');

@@ -475,12 +475,14 @@ KVPDFObjectStream::SyntaxParts KVPDFObjectStream::syntaxParts(KVPDFEncryption en
                                                          KVPDFObjectContext::CryptStream);
         parts.data = parts.encrypted;
     }
-    auto dictionary =
-        m_dictionary ? kv_cast<KVPDFObjectDictionary>(m_dictionary->copy()) : std::make_shared<KVPDFObjectDictionary>();
-    // Strings in the copy encrypt with this stream's number.
-    dictionary->setContainer(weak_from_this());
-    dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(parts.data.size()));
-    parts.head = dictionary->directObject(encryption);
+    const KVPDFObjectPtr length = KVPDFObjectInteger::integerWithLongLong(parts.data.size());
+    if (m_dictionary) {
+        // Strings in the dictionary encrypt with this stream's number.
+        m_dictionary->setContainer(weak_from_this());
+        parts.head = m_dictionary->syntaxReplacing(encryption, "Length", length);
+    } else {
+        parts.head = KVPDFObjectDictionary().syntaxReplacing(encryption, "Length", length);
+    }
     parts.head.append(eol);
     parts.head.append("stream\r\n");
     parts.tail = eol + "endstream";
