@@ -45,7 +45,7 @@ bool KVPDFObjectEmitter::writeObject(const KVPDFObjectPtr &object, uint64_t numb
         tail.append(end);
         written = m_writer.appendData(head) && m_writer.appendData(parts.data) && m_writer.appendData(tail);
     } else {
-        head.append(object->directObject(encryption));
+        object->appendSyntax(head, encryption);
         head.append(end);
         written = m_writer.appendData(head);
     }

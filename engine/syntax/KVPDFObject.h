@@ -123,6 +123,9 @@ public:
 
     // PDF syntax of the value.
     QByteArray directObject(KVPDFEncryption encryption = KVPDFEncryption::AsContext) { return syntax(encryption); }
+    // Appends the same bytes to `out`; containers write their elements straight in, so a large
+    // value is not built from a buffer per element.
+    virtual void appendSyntax(QByteArray &out, KVPDFEncryption encryption) { out.append(syntax(encryption)); }
     // "N G obj" EOL direct EOL "endobj" EOL, with the document's line end.
     QByteArray indirectObject();
 

@@ -143,15 +143,21 @@ void KVPDFObjectArray::setContainer(const std::weak_ptr<KVPDFObject> &container)
 
 QByteArray KVPDFObjectArray::syntax(KVPDFEncryption encryption)
 {
-    QByteArray out("[ ");
+    QByteArray out;
+    appendSyntax(out, encryption);
+    return out;
+}
+
+void KVPDFObjectArray::appendSyntax(QByteArray &out, KVPDFEncryption encryption)
+{
+    out.append("[ ");
     for (const auto &element : value()) {
         if (!element)
             continue;
-        out.append(element->directObject(encryption));
+        element->appendSyntax(out, encryption);
         out.append(' ');
     }
     out.append(']');
-    return out;
 }
 
 KVPDFObjectPtr KVPDFObjectArray::copy()

@@ -24,6 +24,7 @@ public:
     void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
     QByteArray syntax(KVPDFEncryption encryption) override;
+    void appendSyntax(QByteArray &out, KVPDFEncryption encryption) override;
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;

@@ -291,19 +291,26 @@ void KVPDFObjectDictionary::setContainer(const std::weak_ptr<KVPDFObject> &conta
 
 QByteArray KVPDFObjectDictionary::syntax(KVPDFEncryption encryption)
 {
-    return syntaxReplacing(encryption, {}, nullptr);
+    QByteArray out;
+    appendSyntaxReplacing(out, encryption, {}, nullptr);
+    return out;
 }
 
-QByteArray KVPDFObjectDictionary::syntaxReplacing(KVPDFEncryption encryption, QByteArrayView key,
+void KVPDFObjectDictionary::appendSyntax(QByteArray &out, KVPDFEncryption encryption)
+{
+    appendSyntaxReplacing(out, encryption, {}, nullptr);
+}
+
+void KVPDFObjectDictionary::appendSyntaxReplacing(QByteArray &out, KVPDFEncryption encryption, QByteArrayView key,
                                                   const KVPDFObjectPtr &replacement)
 {
-    QByteArray out("<< ");
+    out.append("<< ");
     bool any = false;
     bool replaced = replacement == nullptr;
-    auto append = [&](const QByteArray &name, const KVPDFObjectPtr &object) {
-        out.append(KVPDFObjectName::escapedName(name));
+    auto append = [&](QByteArrayView name, const KVPDFObjectPtr &object) {
+        KVPDFObjectName::appendEscapedName(out, name);
         out.append(' ');
-        out.append(object->directObject(encryption));
+        object->appendSyntax(out, encryption);
         out.append(' ');
         any = true;
     };
@@ -316,14 +323,13 @@ QByteArray KVPDFObjectDictionary::syntaxReplacing(KVPDFEncryption encryption, QB
         }
     }
     if (!replaced)
-        append(key.toByteArray(), replacement);
+        append(key, replacement);
     if (any) {
         out[out.size() - 1] = '>';
         out.append('>');
     } else {
         out.append(">>");
     }
-    return out;
 }
 
 KVPDFObjectPtr KVPDFObjectDictionary::copy()

@@ -41,9 +41,11 @@ public:
     void setContext(KVPDFObjectContext *context) override;
     void setContainer(const std::weak_ptr<KVPDFObject> &container) override;
     QByteArray syntax(KVPDFEncryption encryption) override;
-    // syntax() as if `key` were set to `replacement` (in its place, or last when absent),
+    void appendSyntax(QByteArray &out, KVPDFEncryption encryption) override;
+    // appendSyntax() as if `key` were set to `replacement` (in its place, or last when absent),
     // without changing the dictionary; nullptr replaces nothing.
-    QByteArray syntaxReplacing(KVPDFEncryption encryption, QByteArrayView key, const KVPDFObjectPtr &replacement);
+    void appendSyntaxReplacing(QByteArray &out, KVPDFEncryption encryption, QByteArrayView key,
+                               const KVPDFObjectPtr &replacement);
     KVPDFObjectPtr copy() override;
     void fixReferences(const KVPDFTranslationTable &table) override;
     void appendChildren(std::vector<KVPDFObjectPtr> &out, bool forMarking) override;

@@ -3,6 +3,7 @@
 #include "KVPDFExceptions.h"
 #include "KVPDFParser.h"
 
+#include <algorithm>
 #include <QSet>
 #include <QStringDecoder>
 
@@ -82,13 +83,28 @@ bool KVPDFObjectName::isEqual(const KVPDFObject &other) const
 
 QByteArray KVPDFObjectName::escapedName(const QByteArray &bytes)
 {
-    static const char hex[] = "0123456789ABCDEF";
     QByteArray out;
     out.reserve(bytes.size() + 1);
-    out.append('/');
-    for (char ch : bytes) {
+    appendEscapedName(out, bytes);
+    return out;
+}
+
+void KVPDFObjectName::appendEscapedName(QByteArray &out, QByteArrayView bytes)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    auto needsEscape = [](char ch) {
         const auto c = uint8_t(ch);
-        if (c < 0x21 || c > 0x7E || c == '#' || kvIsDelimiter(c)) {
+        return c < 0x21 || c > 0x7E || c == '#' || kvIsDelimiter(c);
+    };
+    out.append('/');
+    // Nearly every name is plain: one append instead of one per byte.
+    if (std::none_of(bytes.begin(), bytes.end(), needsEscape)) {
+        out.append(bytes);
+        return;
+    }
+    for (char ch : bytes) {
+        if (needsEscape(ch)) {
+            const auto c = uint8_t(ch);
             out.append('#');
             out.append(hex[c >> 4]);
             out.append(hex[c & 15]);
@@ -96,10 +112,11 @@ QByteArray KVPDFObjectName::escapedName(const QByteArray &bytes)
             out.append(ch);
         }
     }
-    return out;
 }
 
 QByteArray KVPDFObjectName::syntax(KVPDFEncryption) { return escapedName(m_bytes); }
+
+void KVPDFObjectName::appendSyntax(QByteArray &out, KVPDFEncryption) { appendEscapedName(out, m_bytes); }
 
 KVPDFObjectPtr KVPDFObjectName::copy()
 {

@@ -20,7 +20,9 @@ public:
 
     bool isEqual(const KVPDFObject &other) const override;
     QByteArray syntax(KVPDFEncryption encryption) override;
+    void appendSyntax(QByteArray &out, KVPDFEncryption encryption) override;
     static QByteArray escapedName(const QByteArray &bytes);
+    static void appendEscapedName(QByteArray &out, QByteArrayView bytes);
     KVPDFObjectPtr copy() override;
     QString description() override;
 

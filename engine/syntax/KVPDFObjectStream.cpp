@@ -479,9 +479,9 @@ KVPDFObjectStream::SyntaxParts KVPDFObjectStream::syntaxParts(KVPDFEncryption en
     if (m_dictionary) {
         // Strings in the dictionary encrypt with this stream's number.
         m_dictionary->setContainer(weak_from_this());
-        parts.head = m_dictionary->syntaxReplacing(encryption, "Length", length);
+        m_dictionary->appendSyntaxReplacing(parts.head, encryption, "Length", length);
     } else {
-        parts.head = KVPDFObjectDictionary().syntaxReplacing(encryption, "Length", length);
+        KVPDFObjectDictionary().appendSyntaxReplacing(parts.head, encryption, "Length", length);
     }
     parts.head.append(eol);
     parts.head.append("stream\r\n");
