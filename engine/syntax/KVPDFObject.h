@@ -178,8 +178,43 @@ protected:
 // integers, which stand for themselves (they never learn a container, document or number).
 KVPDFObjectPtr kvCopyElement(const KVPDFObjectPtr &element);
 
-// Convenience cast: nullptr when `object` is null or of another class.
-template <typename T> std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object) { return std::dynamic_pointer_cast<T>(object); }
+class KVPDFObjectArray;
+class KVPDFObjectBoolean;
+class KVPDFObjectDictionary;
+class KVPDFObjectName;
+class KVPDFObjectNull;
+class KVPDFObjectReal;
+class KVPDFObjectReference;
+class KVPDFObjectStream;
+namespace kvpdf {
+// The type code of a class that every object of that code is an instance of (each sets its
+// code in its constructor, and no other class uses it); none for the classes that share a code
+// with a subclass (strings and dates, the two integers) and for the base class.
+template <typename T> constexpr int kTypeCode = -1;
+template <> constexpr int kTypeCode<KVPDFObjectArray> = KVPDFObject::TypeArray;
+template <> constexpr int kTypeCode<KVPDFObjectBoolean> = KVPDFObject::TypeBoolean;
+template <> constexpr int kTypeCode<KVPDFObjectDictionary> = KVPDFObject::TypeDictionary;
+template <> constexpr int kTypeCode<KVPDFObjectName> = KVPDFObject::TypeName;
+template <> constexpr int kTypeCode<KVPDFObjectNull> = KVPDFObject::TypeNull;
+template <> constexpr int kTypeCode<KVPDFObjectReal> = KVPDFObject::TypeReal;
+template <> constexpr int kTypeCode<KVPDFObjectReference> = KVPDFObject::TypeReference;
+template <> constexpr int kTypeCode<KVPDFObjectStream> = KVPDFObject::TypeStream;
+} // namespace kvpdf
+
+// Convenience cast: nullptr when `object` is null or of another class. Classes with a type code
+// of their own are told by the code alone: the writer and the parser cast every value they
+// meet, and a dynamic cast costs far more than the comparison.
+template <typename T> std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object)
+{
+    if constexpr (kvpdf::kTypeCode<T> >= 0) {
+        if (!object || object->objectType() != kvpdf::kTypeCode<T>)
+            return nullptr;
+        Q_ASSERT(std::dynamic_pointer_cast<T>(object));
+        return std::static_pointer_cast<T>(object);
+    } else {
+        return std::dynamic_pointer_cast<T>(object);
+    }
+}
 
 // A serialised indirect object, ordered by object number.
 struct KVPDFObjectData {

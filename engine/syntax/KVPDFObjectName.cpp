@@ -24,18 +24,18 @@ std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameWithBytes(const QByteArray
 namespace {
 // A file repeats a few dozen names (Type, Length, Font...) thousands of times: keep one buffer
 // per name and share it, per thread, for short names and up to a bounded number of them.
-QByteArray internedName(const std::string &name)
+QByteArray internedName(QByteArrayView name)
 {
-    constexpr size_t kMaxLength = 32;
+    constexpr qsizetype kMaxLength = 32;
     constexpr qsizetype kMaxNames = 8192;
     thread_local QSet<QByteArray> pool;
     if (name.size() > kMaxLength)
-        return QByteArray(name.data(), qsizetype(name.size()));
-    const QByteArray probe = QByteArray::fromRawData(name.data(), qsizetype(name.size()));
+        return name.toByteArray();
+    const QByteArray probe = QByteArray::fromRawData(name.data(), name.size());
     auto it = pool.constFind(probe);
     if (it != pool.constEnd())
         return *it;
-    QByteArray owned(name.data(), qsizetype(name.size()));
+    QByteArray owned = name.toByteArray();
     if (pool.size() < kMaxNames)
         pool.insert(owned);
     return owned;
@@ -49,6 +49,17 @@ std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameAtOffset(uint64_t offset, 
         throw FolivoParseFailure("Name must start with '/'.");
     const auto *bytes = reinterpret_cast<const uint8_t *>(data.constData());
     uint64_t p = offset + 1;
+    uint64_t end = p;
+    bool escaped = false;
+    while (end < size && !kvIsWhite(bytes[end]) && !kvIsDelimiter(bytes[end]))
+        escaped |= bytes[end++] == '#';
+    if (!escaped) {
+        // Nearly every name: its bytes are the name.
+        auto object = std::make_shared<KVPDFObjectName>(
+            internedName(QByteArrayView(data.constData() + p, qsizetype(end - p))));
+        object->m_rawLength = end - offset;
+        return object;
+    }
     std::string name;
     while (p < size && !kvIsWhite(bytes[p]) && !kvIsDelimiter(bytes[p])) {
         if (bytes[p] == '#' && p + 2 < size && kvHexValue(bytes[p + 1]) >= 0 && kvHexValue(bytes[p + 2]) >= 0) {
@@ -59,7 +70,7 @@ std::shared_ptr<KVPDFObjectName> KVPDFObjectName::nameAtOffset(uint64_t offset, 
         name.push_back(char(bytes[p]));
         ++p;
     }
-    auto object = std::make_shared<KVPDFObjectName>(internedName(name));
+    auto object = std::make_shared<KVPDFObjectName>(internedName(QByteArrayView(name.data(), qsizetype(name.size()))));
     object->m_rawLength = p - offset;
     return object;
 }
