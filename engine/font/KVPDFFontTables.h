@@ -15,6 +15,9 @@ extern const char16_t KVPDFFontWinToUnicode[256]; // Windows-1252; 0x81 0x8D 0x8
 // Rows 0..390 are the CFF standard strings in their standard order (row 1 is "space", the
 // fallback); then the other Adobe Glyph List names in ASCII order; then ".null",
 // "nonmarkingreturn", "nonbreakingspace" and "apple". A lookup takes the first equal name.
+// The list is version 2.0 (the one fontTools carries): its names that stand for a sequence of
+// code points are left out, and the names older lists gave two values take one ("Delta"
+// U+2206, "Omega" U+2126, "mu" U+00B5, "hyphen" U+002D, ...). Each name stands once.
 extern const char *const KVPDFFontPSGlyphNames[];
 extern const char16_t KVPDFFontPSGlyphUnicode[];
 extern const size_t KVPDFFontPSGlyphCount;
@@ -50,6 +53,9 @@ long glyphNameRow(const char *name, size_t length);
 // The Unicode unit of a glyph name: the table's row, else the uniXXXX / uXXXX[XX] forms (the
 // first code point, as UTF-16, into `out`, which has room for 2 units). Answers the number of
 // units written, 0 when the name is unknown.
+// The forms: "uni" and groups of four hex digits (upper or lower case, the first group taken),
+// or "u" and four to six upper-case hex digits; either may end in a ".suffix", which is ignored.
+// A surrogate or a value beyond U+10FFFF makes the name unknown.
 int glyphNameUnicode(const char *name, size_t length, char16_t out[2]);
 // The width table of an exact standard-14 name (the Oblique faces share the upright tables,
 // the four Courier faces one table), or nullptr.
