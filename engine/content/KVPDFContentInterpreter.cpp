@@ -153,10 +153,14 @@ const OpInfo *infoFor(QByteArrayView token)
 
 const OpInfo &infoFor(KVPDFContentOp op)
 {
-    for (const OpInfo &info : kOps)
-        if (info.op == op)
-            return info;
-    return kOps[0];
+    static const std::array<const OpInfo *, 256> byOp = [] {
+        std::array<const OpInfo *, 256> t{};
+        t.fill(&kOps[0]);
+        for (const OpInfo &info : kOps)
+            t[size_t(info.op)] = &info;
+        return t;
+    }();
+    return *byOp[size_t(op)];
 }
 
 // Operands beyond this many are dropped from the front: no operator takes more than a DeviceN
@@ -474,10 +478,13 @@ KVPDFContentStats KVPDFContentInterpreter::interpret(const QByteArray &data,
     m_inText = false;
     m_loggedDepth = false;
     m_loggedBudget = false;
+    m_finished = false;
+    m_loggedStray = false;
     Frame frame{data, nullptr, resources, 0, 0, 0, {}};
     frame.operands.reserve(16);
     run(frame);
     // The page's state keeps what it was left with; the counts say it was left open.
+    m_finished = true;
     for (int k = 0; k < m_saveDepth; ++k)
         addFault(frame, KVPDFContentFault::UnclosedSave, uint64_t(data.size()));
     if (m_inText)
@@ -490,7 +497,7 @@ void KVPDFContentInterpreter::addFault(const Frame &frame, KVPDFContentFault fau
     ++m_stats.faults;
     ++m_stats.byKind[size_t(fault)];
     m_sink.fault(fault, offset, frame.depth);
-    if (!m_stats.stopped && m_stats.faults >= m_limits.maxFaults) {
+    if (!m_finished && !m_stats.stopped && m_stats.faults >= m_limits.maxFaults) {
         m_stats.stopped = true;
         kvLog(QStringLiteral("Content has %1 faults; the rest of it is not read").arg(m_stats.faults));
     }
@@ -546,6 +553,10 @@ void KVPDFContentInterpreter::run(Frame &frame)
         case '{':
         case '}':
             ++p;
+            if ((c == ')' || c == '>') && !m_loggedStray) {
+                kvLog(QStringLiteral("inString set, openStringChar not set"));
+                m_loggedStray = true;
+            }
             addFault(frame, KVPDFContentFault::StrayDelimiter, start);
             continue;
         default: break;
@@ -721,6 +732,8 @@ void KVPDFContentInterpreter::runForm(Frame &caller, const KVPDFContentEvent &ev
     try {
         data = form->decodedData();
         const auto &dictionary = form->dictionary();
+        if (!dictionary)
+            return;
         if (auto array = kv_cast<KVPDFObjectArray>(dictionary->resolvedObjectForKey("Matrix")); array && array->count() == 6) {
             double m[6];
             for (size_t k = 0; k < 6; ++k) {
@@ -825,7 +838,13 @@ uint64_t KVPDFContentInterpreter::inlineImage(Frame &frame, uint64_t start, uint
     uint64_t end = n;
     bool found = false;
     if (dataStart < n) {
-        if (const uint64_t length = inlineImageLength(entries, event); length > 0 && length <= n - dataStart) {
+        uint64_t length = 0;
+        try {
+            length = inlineImageLength(entries, event);
+        } catch (const FolivoException &) {
+            addFault(frame, KVPDFContentFault::BadResource, start);
+        }
+        if (length > 0 && length <= n - dataStart) {
             const uint64_t q = kvSkipWhite(data, dataStart + length);
             if (keywordAt(data, q, "EI")) {
                 image.data = {dataStart, length};

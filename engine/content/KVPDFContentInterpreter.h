@@ -13,7 +13,8 @@
 // without its q is dropped, and q's left open by a form are closed when the form ends; BT
 // inside a text object and ET outside one are faults (the BT is passed on, the ET dropped).
 // Every fault is counted (KVPDFContentStats) and reported to the sink; once a run reaches
-// Limits::maxFaults it stops with a log line, since such data is not content.
+// Limits::maxFaults it stops with a log line, since such data is not content. The first stray
+// ")" or ">" of a run is logged as "inString set, openStringChar not set".
 //
 // Byte ranges: each event names the bytes of its operands and its operator in the data being
 // read, which is the data given to interpret() or, inside a form, the form's decoded data
@@ -296,4 +297,6 @@ private:
     bool m_inText = false;
     bool m_loggedDepth = false;
     bool m_loggedBudget = false;
+    bool m_loggedStray = false;
+    bool m_finished = false; // past the data: faults still count but stop nothing
 };

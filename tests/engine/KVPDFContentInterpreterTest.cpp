@@ -294,6 +294,7 @@ TEST(KVPDFContentInterpreterTest, FaultsStopTheRunAtTheCap)
     EXPECT_EQ(t.stats.faults, 10u);
     EXPECT_EQ(t.state.nonstrokeColor, KVColor::gray(0));
     EXPECT_TRUE(log.contains(QStringLiteral("the rest of it is not read")));
+    EXPECT_EQ(log.messages.count(QStringLiteral("inString set, openStringChar not set")), 1);
 }
 
 } // namespace
