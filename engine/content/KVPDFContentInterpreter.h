@@ -36,6 +36,9 @@
 // before it and white space or the end after it. Data without an end runs to the end of the
 // data (a fault).
 //
+// The page's starting state (the move of the crop box's corner to the origin, once per page,
+// not again for each form) is the caller's: it is the state the keeper is made with.
+//
 // Bad input never throws out of interpret(): resources that cannot be read count as missing.
 // Threads: one run at a time per dispatcher; the objects it reads belong to the caller's
 // document graph (one thread at a time).
