@@ -175,7 +175,7 @@ struct KVPDFContentEvent {
     KVPDFContentOp op = KVPDFContentOp::Unknown;
     QByteArrayView keyword;                                            // the operator's bytes ("BI" for an inline image)
     KVPDFRange range;                                                  // first used operand to the end of the operator
-    std::span<const KVPDFContentOperand> operands;                     // only those the operator uses, in order
+    std::span<const KVPDFContentOperand> operands;                     // those it uses (all for an unknown operator)
     const QByteArray *data = nullptr;                                  // what the ranges point into
     const std::shared_ptr<KVPDFObjectStream> *stream = nullptr;        // the form being read, else null
     const std::shared_ptr<KVPDFObjectDictionary> *resources = nullptr; // may point at null
