@@ -2,17 +2,21 @@
 //
 // The input is opened for editing (the program's way: decryption into a plain copy, stored
 // imprints read back) and, when small, as stored. Pages are walked (boxes, content, imprints
-// and annotations), then the document is saved both ways. A save that succeeds must give a file
+// and annotations), each page's joined content is interpreted with the graphics state kept,
+// then the document is saved both ways. A save that succeeds must give a file
 // that opens with result 0 and the same number of pages: a save the engine cannot read back
 // again is data loss, so the harness aborts on it.
 //
 // Opening and saving never throw (they answer results and log), so nothing is caught around
 // them; the page accessors may raise the engine's own failure on a damaged object.
 #include "KVPDFAnnotation.h"
+#include "KVPDFContentInterpreter.h"
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFGraphicsState.h"
 #include "KVPDFImprint.h"
 #include "KVPDFLog.h"
+#include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 
@@ -27,6 +31,22 @@ namespace {
 
 constexpr size_t kMaxPages = 32;
 constexpr qsizetype kMaxAsStoredInput = 64 * 1024;
+// Forms that fan out may multiply a small input into much work: less form data per page here
+// than a real page may draw.
+constexpr uint64_t kMaxFormBytes = 4 << 20;
+
+void interpretContent(KVPDFDocument &document, KVPDFPage &page)
+{
+    const QByteArray content = KVPDFPage::joinedContent(page.contentStreams(), QStringLiteral("fuzz"));
+    std::shared_ptr<KVPDFObjectDictionary> resources;
+    if (const auto &dictionary = page.pageDictionary())
+        if (KVPDFObjectPtr value = dictionary->objectFromAncestorsForKey("Resources"))
+            resources = kv_cast<KVPDFObjectDictionary>(value->resolvedObject());
+    KVPDFGraphicsStateKeeper keeper;
+    KVPDFContentInterpreter::Limits limits;
+    limits.maxFormBytes = kMaxFormBytes;
+    KVPDFContentInterpreter(keeper, &document, limits).interpret(content, resources);
+}
 
 void walkPages(KVPDFDocument &document)
 {
@@ -39,7 +59,7 @@ void walkPages(KVPDFDocument &document)
             page->mediaBox();
             page->cropBox();
             page->rotate();
-            KVPDFPage::joinedContent(page->contentStreams(), QStringLiteral("fuzz"));
+            interpretContent(document, *page);
         } catch (const FolivoException &) {
         }
         page->imprints();
