@@ -78,6 +78,7 @@ void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &
     m_cachedMediaBox.reset();
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
+    m_pageFonts.clear();
 }
 
 QRectF KVPDFPage::getPDFRectFromArray(const KVPDFObjectPtr &object)
