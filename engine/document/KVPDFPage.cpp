@@ -78,7 +78,6 @@ void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &
     m_cachedMediaBox.reset();
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
-    m_pageFonts.clear();
 }
 
 QRectF KVPDFPage::getPDFRectFromArray(const KVPDFObjectPtr &object)
@@ -277,6 +276,7 @@ void KVPDFPage::resetContent()
     m_cachedMediaBox.reset();
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
+    m_pageFonts.clear();
 }
 
 void KVPDFPage::removeExtraObject(const KVPDFObjectPtr &object)
