@@ -7,9 +7,14 @@
 // it ("Times-Bold", "TimesNewRomanPS-BoldMT", "Arial,BoldItalic", "Helvetica-Oblique"): the part
 // after "-" or "," gives weight and slant (Bold, Italic, Oblique, BoldItalic, BoldOblique, with
 // a trailing "MT"/"PS" dropped), the part before it the family. A name with blanks ("Zapf
-// Dingbats", "Helvetica Bold") is a family name, with a trailing style word read the same way.
+// Dingbats", "Helvetica Bold") is a family name, with a trailing style word read the same way
+// ("Roman" excepted there: "Times New Roman" is a family). A subset prefix ("ABCDEF+") is dropped.
+// A part after "-" that is no run of style words stays in the family. A family without blanks
+// that fontconfig does not list loses a trailing "MT"/"PS" ("ArialMT", "TimesNewRomanPS"), while
+// an installed one keeps it ("NimbusMonoPS").
 // Whatever fontconfig answers is taken (it always answers some face); Helvetica, Times and
-// Courier resolve to their URW metric twins through fontconfig's own aliases.
+// Courier resolve to their URW metric twins through fontconfig's own aliases. Answers are cached
+// per requested name for the process.
 //
 // Units: advances, ascent and descent are in points at the font's size (descent negative).
 //
@@ -40,7 +45,8 @@ public:
     QString filePath() const { return m_filePath; }
     bool hasFace() const;
 
-    // Sum of the horizontal advances of the text's characters (no kerning), in points.
+    // Sum of the horizontal advances of the text's characters (no kerning), in points. A character
+    // the face lacks counts with the face's .notdef advance; there is no fallback to other faces.
     double advance(const QString &text) const;
     double ascent() const;
     double descent() const;

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fails when an engine file includes a header of a layer above its own. The layers, lowest
-# first, are the folders of engine/: syntax, file, document; redraw sits above them all.
+# first, are the folders of engine/: syntax, file, font, document; redraw sits above them all.
 set -euo pipefail
 cd "$(dirname "$0")/../engine"
-layers=(syntax file document redraw)
+layers=(syntax file font document redraw)
 declare -A rank home
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
 for layer in "${layers[@]}"; do

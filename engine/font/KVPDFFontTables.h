@@ -50,6 +50,9 @@ long glyphNameRow(const char *name, size_t length);
 // The Unicode unit of a glyph name: the table's row, else the uniXXXX / uXXXX[XX] forms (the
 // first code point, as UTF-16, into `out`, which has room for 2 units). Answers the number of
 // units written, 0 when the name is unknown.
+// The forms: "uni" and groups of four hex digits (upper or lower case, the first group taken),
+// or "u" and four to six upper-case hex digits; either may end in a ".suffix", which is ignored.
+// A surrogate or a value beyond U+10FFFF makes the name unknown.
 int glyphNameUnicode(const char *name, size_t length, char16_t out[2]);
 // The width table of an exact standard-14 name (the Oblique faces share the upright tables,
 // the four Courier faces one table), or nullptr.
