@@ -28,6 +28,8 @@
 
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
+class KVPDFCMapTokenizer;
+struct KVPDFCMapToken;
 
 class KVPDFCMap {
 public:
@@ -63,6 +65,18 @@ private:
         // For the array form: one destination per code, first..last (may be shorter).
         std::vector<QString> destinations;
     };
+    // The range that holds `code` and gives it a destination, or nullptr.
+    const Range *rangeFor(uint32_t code) const;
+    void readChars(KVPDFCMapTokenizer &tokens, KVPDFCMapToken &ending);
+    void readRanges(KVPDFCMapTokenizer &tokens, KVPDFCMapToken &ending);
+    bool takeEntry();
+    void indexRanges();
+
     std::unordered_map<uint32_t, QString> m_chars;
     std::vector<Range> m_ranges;
+    // m_ranges' indexes ordered by first code; used for a binary search while no two ranges
+    // overlap (real maps), else the ranges are searched in reading order.
+    std::vector<uint32_t> m_rangeOrder;
+    bool m_rangesOverlap = false;
+    size_t m_entries = 0;
 };
