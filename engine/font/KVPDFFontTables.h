@@ -15,6 +15,9 @@ extern const char16_t KVPDFFontWinToUnicode[256]; // Windows-1252; 0x81 0x8D 0x8
 // Rows 0..390 are the CFF standard strings in their standard order (row 1 is "space", the
 // fallback); then the other Adobe Glyph List names in ASCII order; then ".null",
 // "nonmarkingreturn", "nonbreakingspace" and "apple". A lookup takes the first equal name.
+// The list is version 2.0 (the one fontTools carries): its names that stand for a sequence of
+// code points are left out, and the names older lists gave two values take one ("Delta"
+// U+2206, "Omega" U+2126, "mu" U+00B5, "hyphen" U+002D, ...). Each name stands once.
 extern const char *const KVPDFFontPSGlyphNames[];
 extern const char16_t KVPDFFontPSGlyphUnicode[];
 extern const size_t KVPDFFontPSGlyphCount;
