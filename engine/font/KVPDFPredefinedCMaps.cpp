@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QFile>
 #include <QHash>
+#include <QSet>
 
+#include <algorithm>
 #include <mutex>
+#include <vector>
 
 namespace kvpdf::predefinedcmaps {
 
@@ -18,10 +21,12 @@ struct Cache {
     std::mutex mutex;
     bool directoryChosen = false;
     QString directory;
-    // "<collection>/<name>" to the text, or nullopt when the file is missing or unreadable.
+    // "<collection>/<name>" to the text, or nullopt when the file could not be read. Only
+    // names the listing holds get an entry, so names made up by a hostile file cost nothing.
     QHash<QString, std::optional<QByteArray>> texts;
-    // Collection folders, listed on the first search by name alone.
-    std::optional<QStringList> collections;
+    // The folder's listing, made on the first request: collection folders in name order, each
+    // with the file names it holds.
+    std::optional<std::vector<std::pair<QString, QSet<QString>>>> listing;
     int filesRead = 0;
 };
 
@@ -55,13 +60,33 @@ const QString &currentDirectory(Cache &state)
     return state.directory;
 }
 
-// With the mutex held; reads the file on the first request only.
-const std::optional<QByteArray> &lockedText(Cache &state, const QString &collection, const QString &name)
+// With the mutex held.
+const std::vector<std::pair<QString, QSet<QString>>> &listing(Cache &state)
+{
+    if (!state.listing) {
+        state.listing.emplace();
+        const QDir folder(currentDirectory(state));
+        for (const QString &collection : folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            const QStringList files = QDir(folder.filePath(collection)).entryList(QDir::Files, QDir::Name);
+            state.listing->emplace_back(collection, QSet<QString>(files.begin(), files.end()));
+        }
+    }
+    return *state.listing;
+}
+
+// With the mutex held; reads a listed file on the first request only.
+std::optional<QByteArray> lockedText(Cache &state, const QString &collection, const QString &name)
 {
     const QString key = collection + QLatin1Char('/') + name;
     auto found = state.texts.constFind(key);
     if (found != state.texts.constEnd())
         return *found;
+    const auto &folders = listing(state);
+    const bool listed = std::any_of(folders.begin(), folders.end(), [&](const auto &folder) {
+        return folder.first == collection && folder.second.contains(name);
+    });
+    if (!listed)
+        return std::nullopt;
     std::optional<QByteArray> text;
     QFile file(currentDirectory(state) + QLatin1Char('/') + key);
     if (file.size() <= kMaxFileSize && file.open(QIODevice::ReadOnly)) {
@@ -89,7 +114,7 @@ void setDirectory(const QString &directory)
     state.directory = directory;
     state.directoryChosen = true;
     state.texts.clear();
-    state.collections.reset();
+    state.listing.reset();
 }
 
 std::optional<QByteArray> text(const QString &collection, const QString &name)
@@ -107,13 +132,10 @@ std::optional<QByteArray> textNamed(const QString &name)
         return std::nullopt;
     Cache &state = cache();
     std::lock_guard lock(state.mutex);
-    if (!state.collections) {
-        QDir folder(currentDirectory(state));
-        state.collections = folder.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    }
-    // A miss is remembered like a hit, so a second search touches no file.
-    for (const QString &collection : *state.collections) {
-        const std::optional<QByteArray> &found = lockedText(state, collection, name);
+    for (const auto &[collection, files] : listing(state)) {
+        if (!files.contains(name))
+            continue;
+        std::optional<QByteArray> found = lockedText(state, collection, name);
         if (found)
             return found;
     }

@@ -3,8 +3,11 @@
 // of poppler-data), and a process-wide cache of the texts read from it.
 //
 // The folder is "/usr/share/poppler/cMap" unless FOLIVO_CMAP_DIR or setDirectory() says
-// otherwise (tests point it at a fixture folder). Each file is read from disk once per process
-// and kept; a missing or unreadable file is remembered as missing.
+// otherwise (tests point it at a fixture folder). The folder is listed once; each listed file
+// is read from disk once per process and kept, and an unreadable one is remembered as missing.
+// A name the listing does not hold answers nothing without touching the disk, so the names a
+// hostile file makes up neither read files nor grow the cache. Names must be one plain path
+// component (no "/", no leading "."): they come from PDF files.
 //
 // Threads: safe from any thread (one mutex around the cache).
 #include <QByteArray>

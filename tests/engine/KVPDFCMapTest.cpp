@@ -413,9 +413,8 @@ TEST(KVPDFPredefinedCMapsTest, UsecmapLoopsEnd)
     EXPECT_TRUE(log.contains(QStringLiteral("levels")));
 }
 
-TEST(KVPDFPredefinedCMapsTest, EnvironmentOrDefaultFolder)
+TEST(KVPDFPredefinedCMapsTest, SetDirectoryTakesEffectAtOnce)
 {
-    // Whatever the test run set, the folder is a path, and setDirectory() takes effect at once.
     PredefinedFolder predefined(QStringLiteral("/nonexistent-folder"));
     EXPECT_EQ(kvpdf::predefinedcmaps::directory(), QStringLiteral("/nonexistent-folder"));
     EXPECT_FALSE(kvpdf::predefinedcmaps::textNamed(QStringLiteral("90ms-RKSJ-H")));
