@@ -91,6 +91,8 @@ std::vector<PeerCase> peerCases()
     return cases;
 }
 
+void PrintTo(const PeerCase &param, std::ostream *out) { *out << param.label.toStdString(); }
+
 std::string testName(const ::testing::TestParamInfo<PeerCase> &info)
 {
     QString name = QFileInfo(info.param.label).completeBaseName();
