@@ -79,7 +79,7 @@ QJsonObject fontJson(const KVPDFPage::FontUse &use)
         return entry;
     }
     const KVPDFFont &font = *use.font;
-    entry[QStringLiteral("subtype")] = QString::fromLatin1(font.fontDictionary()->nameForKey("Subtype"));
+    entry[QStringLiteral("subtype")] = font.subtype();
     entry[QStringLiteral("base_font")] = font.baseFontName();
     entry[QStringLiteral("font_name")] = font.fontName();
     entry[QStringLiteral("two_byte")] = font.isTwoByte();

@@ -133,7 +133,7 @@ std::shared_ptr<KVPDFFont> KVPDFFont::fontWithFontDictionary(const KVPDFObjectPt
         result->build(dictionary);
     } catch (const std::exception &failure) {
         // The parts read so far stay; codes without a width measure.
-        kvLog(QStringLiteral("Font %1 only partly read: %2").arg(result->baseFontName(), QString::fromUtf8(failure.what())));
+        kvLog(QStringLiteral("Font %1 only partly read: %2").arg(result->m_baseFontName, QString::fromUtf8(failure.what())));
     }
     return result;
 }
@@ -146,6 +146,8 @@ void KVPDFFont::build(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
     m_fontDescriptor = dictionaryEntry(dictionary, "FontDescriptor");
 
     const QByteArray subtype = nameEntry(dictionary, "Subtype");
+    m_subtype = nameString(subtype);
+    m_baseFontName = nameString(nameEntry(dictionary, "BaseFont"));
     if (subtype == "Type0")
         m_fontType = TypeType0;
     if (subtype.endsWith("Type1"))
@@ -183,6 +185,7 @@ void KVPDFFont::build(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
         m_hasToUnicode = m_cmap != nullptr;
         m_cmapByCID = false;
     }
+    readMetrics();
 }
 
 // ---- Encodings ---------------------------------------------------------------------------
@@ -483,36 +486,42 @@ float KVPDFFont::glyphWidth(uint32_t code) const
 
 // ---- Metrics -----------------------------------------------------------------------------
 
+void KVPDFFont::readMetrics()
+{
+    std::shared_ptr<KVPDFObjectDictionary> descriptor = m_fontDescriptor;
+    if (m_fontType == TypeType0)
+        descriptor = dictionaryEntry(descendant(), "FontDescriptor");
+    m_descriptorAscent = numberEntry(descriptor, "Ascent");
+    m_descriptorDescent = numberEntry(descriptor, "Descent");
+    const std::vector<KVPDFObjectPtr> box = elements(kv_cast<KVPDFObjectArray>(entry(m_fontDescriptor, "FontBBox")));
+    if (box.size() == 4) {
+        m_boxDescent = numberValue(box[1]);
+        m_boxAscent = numberValue(box[3]);
+    }
+    m_descriptorFlags = int64_t(numberEntry(m_fontDescriptor, "Flags").value_or(0));
+}
+
 void KVPDFFont::computeMetrics() const
 {
     std::call_once(m_metricsOnce, [this] {
-        std::shared_ptr<KVPDFObjectDictionary> descriptor = m_fontDescriptor;
-        if (m_fontType == TypeType0)
-            descriptor = dictionaryEntry(descendant(), "FontDescriptor");
-        const std::optional<double> ascent = numberEntry(descriptor, "Ascent");
-        const std::optional<double> descent = numberEntry(descriptor, "Descent");
-        std::shared_ptr<KVSystemFont> measuring = (ascent && descent) ? nullptr : fontForWidths();
-        if (ascent)
-            m_ascent = float(*ascent / 1000.0);
+        std::shared_ptr<KVSystemFont> measuring =
+            (m_descriptorAscent && m_descriptorDescent) ? nullptr : fontForWidths();
+        if (m_descriptorAscent)
+            m_ascent = float(*m_descriptorAscent / 1000.0);
         else if (measuring)
             m_ascent = float(measuring->ascent() / 10.0);
         else
             m_ascent = 1.0f;
-        if (descent)
-            m_descent = float(*descent / 1000.0);
+        if (m_descriptorDescent)
+            m_descent = float(*m_descriptorDescent / 1000.0);
         else if (measuring)
             m_descent = float(-std::fabs(measuring->descent()) / 10.0);
         else
             m_descent = 0.0f;
-        if (m_ascent == 0 || m_descent == 0) {
-            const std::vector<KVPDFObjectPtr> box = elements(kv_cast<KVPDFObjectArray>(entry(m_fontDescriptor, "FontBBox")));
-            if (box.size() == 4) {
-                if (m_ascent == 0)
-                    m_ascent = float(numberValue(box[3]) / 1000.0);
-                if (m_descent == 0)
-                    m_descent = float(numberValue(box[1]) / 1000.0);
-            }
-        }
+        if (m_ascent == 0)
+            m_ascent = float(m_boxAscent / 1000.0);
+        if (m_descent == 0)
+            m_descent = float(m_boxDescent / 1000.0);
     });
 }
 
@@ -528,10 +537,7 @@ float KVPDFFont::descent() const
     return m_descent;
 }
 
-int64_t KVPDFFont::descriptorFlags() const
-{
-    return int64_t(numberEntry(m_fontDescriptor, "Flags").value_or(0));
-}
+int64_t KVPDFFont::descriptorFlags() const { return m_descriptorFlags; }
 
 // ---- Text --------------------------------------------------------------------------------
 
@@ -613,7 +619,6 @@ QByteArray KVPDFFont::dataForGlyph(uint32_t code) const
 
 // ---- Identity and names ------------------------------------------------------------------
 
-QString KVPDFFont::baseFontName() const { return nameString(nameEntry(m_fontDictionary, "BaseFont")); }
 
 bool KVPDFFont::isEqualToDictionary(const KVPDFObjectDictionary &dictionary) const
 {
@@ -627,7 +632,7 @@ bool KVPDFFont::isEqual(const KVPDFFont &other) const
 
 QString KVPDFFont::description() const
 {
-    return QStringLiteral("%1 %2").arg(m_fontName, nameString(nameEntry(m_fontDictionary, "Subtype")));
+    return QStringLiteral("%1 %2").arg(m_fontName, m_subtype);
 }
 
 QString KVPDFFont::regularName(const QString &name)

@@ -32,15 +32,18 @@
 //
 // Ownership: held by std::shared_ptr, shared by the pages of a document through its font list
 // (KVPDFDocument::lookupFont / addFont). The font keeps its dictionary alive.
-// Threads: fonts are built under KVPDFPageLock (KVPDFPage::setupFontInfo); once built every
-// const member may be called from any thread (ascent, descent and the measuring font are made
-// once, under std::call_once). setNSFont is for one thread at a time.
+// Threads: fonts are built under KVPDFPageLock (KVPDFPage::setupFontInfo), which reads all
+// the font needs from the object graph; once built, every const member may be called from any
+// thread without touching the graph (ascent, descent and the measuring font are made once,
+// under std::call_once). fontDictionary(), fontDescriptor() and w() hand out graph objects,
+// which are for the graph's one thread. setNSFont is for one thread at a time.
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -93,7 +96,8 @@ public:
     // The descriptor's FontName, else BaseFont (for simple fonts; empty for composite ones).
     const QString &fontName() const { return m_fontName; }
     // The dictionary's BaseFont, for every type.
-    QString baseFontName() const;
+    const QString &baseFontName() const { return m_baseFontName; }
+    const QString &subtype() const { return m_subtype; }
     uint32_t firstChar() const { return m_firstChar; }
     uint32_t lastChar() const { return m_lastChar; }
     // The simple font's width table (index i is code firstChar + i), in em (glyph units for
@@ -143,6 +147,8 @@ private:
     void readW(const std::shared_ptr<KVPDFObjectArray> &w);
     float measuredWidth(const QString &text) const;
     float cidWidth(uint32_t cid) const;
+    // What ascent and descent need from the dictionaries, read while building.
+    void readMetrics();
     void computeMetrics() const;
     void appendCodeText(uint32_t code, QString &out) const;
     std::shared_ptr<KVPDFObjectDictionary> descendant() const;
@@ -183,6 +189,13 @@ private:
 
     mutable std::once_flag m_measuringOnce;
     mutable std::shared_ptr<KVSystemFont> m_fontForWidths;
+    QString m_subtype;
+    QString m_baseFontName;
+    int64_t m_descriptorFlags = 0;
+    std::optional<double> m_descriptorAscent;
+    std::optional<double> m_descriptorDescent;
+    double m_boxAscent = 0;
+    double m_boxDescent = 0;
     mutable std::once_flag m_metricsOnce;
     mutable float m_ascent = 0;
     mutable float m_descent = 0;
