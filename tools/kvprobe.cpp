@@ -19,6 +19,9 @@
 //                                      adds an imprint to page N and saves (KVProbeImprints.cpp)
 //   kvprobe imprints FILE [--password P]
 //                                      per page, each stored imprint's location, size, properties
+//   kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]
+//                                      the page's fonts, or what font F makes of the bytes
+//                                      (KVProbeFonts.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -38,6 +41,7 @@
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
+#include "KVProbeFonts.h"
 #include "KVProbeJson.h"
 
 #include <QCoreApplication>
@@ -65,6 +69,7 @@ int usage()
                          "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
                          " [--property K=V]... [--flatten] [--password P]\n"
                          "       kvprobe imprints FILE [--password P]\n"
+                         "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -441,6 +446,8 @@ int main(int argc, char **argv)
         return kvprobeAddImprint(args.mid(2));
     if (command == QLatin1String("imprints"))
         return kvprobeImprints(args[2], args.mid(3));
+    if (command == QLatin1String("fonts"))
+        return kvprobeFonts(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

@@ -1,5 +1,6 @@
 #include "KVPDFDocument.h"
 
+#include "KVPDFFont.h"
 #include "KVPDFGuards.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectNull.h"
@@ -23,6 +24,21 @@ void KVPDFDocument::releaseObjects()
         if (object)
             object->releaseGraph();
     m_retired.clear();
+    m_fonts.clear();
+}
+
+std::shared_ptr<KVPDFFont> KVPDFDocument::lookupFont(const KVPDFObjectDictionary &fontDictionary) const
+{
+    for (const auto &font : m_fonts)
+        if (font->isEqualToDictionary(fontDictionary))
+            return font;
+    return nullptr;
+}
+
+void KVPDFDocument::addFont(const std::shared_ptr<KVPDFFont> &font)
+{
+    if (font)
+        m_fonts.push_back(font);
 }
 
 void KVPDFDocument::setObject(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation)

@@ -54,6 +54,7 @@
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFAnnotation;
+class KVPDFFont;
 class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter; // Writing
@@ -152,6 +153,13 @@ public:
     // The text of ID element 0, or a null string without an ID.
     QString permanentID() const;
     static QByteArray uuidData();
+
+    // Fonts met so far by the pages' text code, shared between pages. Callers hold
+    // KVPDFPageLock (KVPDFPage.h) around a lookup and the add that follows it.
+    // The first font whose dictionary is `fontDictionary` (the same object, or the same
+    // indirect object of this document), or nullptr.
+    std::shared_ptr<KVPDFFont> lookupFont(const KVPDFObjectDictionary &fontDictionary) const;
+    void addFont(const std::shared_ptr<KVPDFFont> &font);
 
     // Identity for 0 or less; otherwise a translation then a rotation by `degrees`.
     static QTransform pageTransformForRotation(float degrees, QSizeF size);
@@ -444,6 +452,8 @@ protected:
     FileStructure m_structure;
     Security m_security;
     Contents m_contents;
+    // The font list: emptied with the objects (the fonts hold their dictionaries).
+    std::vector<std::shared_ptr<KVPDFFont>> m_fonts;
     // Objects the table let go of (replaced entries, and the whole table at a refresh): callers
     // may still hold them, so they stay alive until the document goes or re-opens, and are taken
     // apart then (their reference cycles broken).

@@ -276,6 +276,7 @@ void KVPDFPage::resetContent()
     m_cachedMediaBox.reset();
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
+    m_pageFonts.clear();
 }
 
 void KVPDFPage::removeExtraObject(const KVPDFObjectPtr &object)

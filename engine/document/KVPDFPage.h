@@ -21,17 +21,25 @@
 #include <QRectF>
 #include <QSizeF>
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 class KVPDFAnnotation; // Imprints and annotations
 class KVPDFDocument;
+class KVPDFFont; // Text
 class KVPDFImprint; // Imprints and annotations
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
 class KVPDFRebuiltImprintDocuments; // Imprints and annotations
+
+// The one lock of the engine's text code, shared by every page of every document: it guards
+// the documents' font lists (KVPDFDocument::lookupFont / addFont) and the building of fonts.
+// Taken with a scope guard (std::lock_guard), blocking; never held across other work.
+extern std::mutex KVPDFPageLock;
 
 class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
@@ -96,7 +104,7 @@ public:
     void useNewStream();
     bool usingNewContentStream() const { return m_usingNewContentStream; }
     // Forgets what was worked out from the page dictionary (boxes, rotation, the joined content
-    // stream), after the dictionary was read again from new bytes.
+    // stream, the page's fonts), after the dictionary was read again from new bytes.
     void resetContent();
 
     void addExtraObject(const KVPDFObjectPtr &object) { m_extraObjects.push_back(object); }
@@ -156,6 +164,34 @@ public:
     void removeImprint(const std::shared_ptr<KVPDFImprint> &imprint);
     // ---- end Imprints and annotations --------------------------------------------------------
 
+    // ---- Text (KVPDFPage_text.cpp) -----------------------------------------------------------
+    // The fonts met so far, by resource name; filled by setupFontInfo.
+    const std::map<QByteArray, std::shared_ptr<KVPDFFont>> &pageFonts() const { return m_pageFonts; }
+    void setPageFonts(std::map<QByteArray, std::shared_ptr<KVPDFFont>> fonts) { m_pageFonts = std::move(fonts); }
+    // Enters every font of the resources' Font dictionary in pageFonts under its resource name,
+    // sharing one font per font dictionary through the document's font list (under
+    // KVPDFPageLock). A font that cannot be built is logged and left out; never throws.
+    void setupFontInfo(const std::shared_ptr<KVPDFObjectDictionary> &resources);
+    // The page's Resources (through the Parent chain), or nullptr.
+    std::shared_ptr<KVPDFObjectDictionary> resources();
+
+    // One font entry met by fontsInResources.
+    struct FontUse {
+        // The resource name, prefixed by the XObject and Pattern names that lead to it
+        // ("Fm0/F1"); just the name for the page's own fonts.
+        QByteArray path;
+        // The font object as the resources hold it (a reference for an indirect font).
+        KVPDFObjectPtr object;
+        // nullptr when the font could not be built.
+        std::shared_ptr<KVPDFFont> font;
+    };
+    // The fonts of the page's resources and, depth first, of the resources of its form
+    // XObjects and patterns (to kMaxResourceDepth levels; a resource dictionary met twice is
+    // walked once), each shared through the document's font list. Leaves pageFonts alone.
+    std::vector<FontUse> fontsInResources();
+    static constexpr int kMaxResourceDepth = 32;
+    // ---- end Text ----------------------------------------------------------------------------
+
 private:
     static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
     // Installs a copy of the page dictionary with `key` set to `value`.
@@ -180,4 +216,10 @@ private:
     // Imprints and annotations
     std::vector<std::shared_ptr<KVPDFImprint>> m_imprints;
     bool m_processedAnnotations = false;
+
+    // Text
+    // The shared font of a font object, built and added to the document's list when it has
+    // none yet; nullptr (logged) when it cannot be built.
+    std::shared_ptr<KVPDFFont> sharedFont(const KVPDFObjectPtr &fontObject, const QByteArray &name);
+    std::map<QByteArray, std::shared_ptr<KVPDFFont>> m_pageFonts;
 };
