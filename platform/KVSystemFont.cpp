@@ -332,7 +332,7 @@ double KVSystemFont::advance(const QString &text) const
     return units * m_size / face->units_per_EM;
 }
 
-double KVSystemFont::ascent() const
+double KVSystemFont::verticalMetric(bool ascent) const
 {
     if (!hasFace())
         return 0;
@@ -340,18 +340,12 @@ double KVSystemFont::ascent() const
     FT_Face face = m_face->ft;
     if (face->units_per_EM == 0)
         return 0;
-    double units = face->ascender != 0 ? face->ascender : face->bbox.yMax;
+    // Faces that leave the metric at 0 still have a bounding box.
+    const double units = ascent ? (face->ascender != 0 ? face->ascender : face->bbox.yMax)
+                                : (face->descender != 0 ? face->descender : face->bbox.yMin);
     return units * m_size / face->units_per_EM;
 }
 
-double KVSystemFont::descent() const
-{
-    if (!hasFace())
-        return 0;
-    std::lock_guard<std::mutex> lock(registry().mutex);
-    FT_Face face = m_face->ft;
-    if (face->units_per_EM == 0)
-        return 0;
-    double units = face->descender != 0 ? face->descender : face->bbox.yMin;
-    return units * m_size / face->units_per_EM;
-}
+double KVSystemFont::ascent() const { return verticalMetric(true); }
+
+double KVSystemFont::descent() const { return verticalMetric(false); }

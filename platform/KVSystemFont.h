@@ -55,6 +55,7 @@ public:
 
 private:
     struct Face;
+    double verticalMetric(bool ascent) const;
     KVSystemFont() = default;
     std::shared_ptr<Face> m_face;
     double m_size = 0;

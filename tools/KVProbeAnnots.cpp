@@ -8,6 +8,7 @@
 // when the file cannot be read, 2 on bad usage.
 #include "KVProbeAnnots.h"
 
+#include "KVProbeJson.h"
 #include "KVPDFAnnotation.h"
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
@@ -74,8 +75,6 @@ int kvprobeAnnots(const QString &path, const QStringList &options)
     const QJsonObject out = kvprobeAnnotsJson(path, options, &exitCode);
     if (exitCode != 0)
         return exitCode;
-    const QByteArray text = QJsonDocument(out).toJson(QJsonDocument::Compact);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fputc('\n', stdout);
+    kvProbePrint(out);
     return 0;
 }

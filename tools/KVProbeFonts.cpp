@@ -16,6 +16,7 @@
 //   {"font": "F1", "text": "...", "codes": [{"code": 65, "length": 1, "cid": 65, "width": 0.722}]}
 #include "KVProbeFonts.h"
 
+#include "KVProbeJson.h"
 #include "KVPDFDocument.h"
 #include "KVPDFFont.h"
 #include "KVPDFObjectArray.h"
@@ -211,8 +212,6 @@ int kvprobeFonts(const QString &path, const QStringList &options)
     const QJsonObject out = kvprobeFontsJson(path, options, &exitCode);
     if (exitCode != 0)
         return exitCode;
-    const QByteArray text = QJsonDocument(out).toJson(QJsonDocument::Compact);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fputc('\n', stdout);
+    kvProbePrint(out);
     return 0;
 }

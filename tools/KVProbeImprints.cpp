@@ -12,6 +12,7 @@
 //   {"result": R, "pages": [[{"location": [x, y], "size": [w, h], "properties": {...}}, ...]]}
 //   "properties" is null for an imprint without a readable property dictionary. Exits 0
 //   when a result could be reported, 1 when the file cannot be read, 2 on bad usage.
+#include "KVProbeJson.h"
 #include "KVPDFDocument.h"
 #include "KVPDFImprint.h"
 #include "KVPDFPage.h"
@@ -27,13 +28,6 @@
 #include <optional>
 
 namespace {
-void printJson(const QJsonObject &object)
-{
-    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fputc('\n', stdout);
-}
-
 std::optional<QPointF> pair(const QString &text)
 {
     const QStringList parts = text.split(QLatin1Char(','));
@@ -170,7 +164,7 @@ int kvprobeAddImprint(const QStringList &arguments)
     }
     QJsonObject written;
     written[QStringLiteral("written")] = out;
-    printJson(written);
+    kvProbePrint(written);
     return 0;
 }
 
@@ -204,6 +198,6 @@ int kvprobeImprints(const QString &path, const QStringList &options)
     QJsonObject out;
     out[QStringLiteral("result")] = result;
     out[QStringLiteral("pages")] = pages;
-    printJson(out);
+    kvProbePrint(out);
     return 0;
 }

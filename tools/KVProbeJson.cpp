@@ -9,10 +9,13 @@
 #include "KVPDFObjectString.h"
 #include "KVPDFTextString.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringDecoder>
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <map>
 
 namespace {
@@ -294,4 +297,11 @@ KVProbeStreamData kvProbeStreamData(KVPDFObjectStream &stream, KVProbeDecodeLeve
         result.data = stream.rawData();
     }
     return result;
+}
+
+void kvProbePrint(const QJsonObject &object)
+{
+    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fputc('\n', stdout);
 }

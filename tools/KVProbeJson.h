@@ -22,6 +22,7 @@
 #include <QList>
 
 class KVPDFObjectStream;
+class QJsonObject;
 
 // How far stream data is decoded: like the peer tool's decode levels, a stream whose filter
 // chain holds any filter above the level is left as stored, never decoded in part.
@@ -42,6 +43,8 @@ QByteArray kvProbeNameJson(const QByteArray &bytes);
 QByteArray kvProbeStringJson(const QByteArray &bytes);
 // A JSON string (quoted) of UTF-8 text.
 QByteArray kvProbeQuoted(const QByteArray &utf8);
+// Writes the object as compact JSON and a line end to standard output.
+void kvProbePrint(const QJsonObject &object);
 
 // The names of a stream's filter chain, in order. False when the Filter entry is neither a
 // name nor an array of names.

@@ -74,12 +74,7 @@ int usage()
     return 2;
 }
 
-void print(const QJsonObject &object)
-{
-    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-    std::fputc('\n', stdout);
-}
+void print(const QJsonObject &object) { kvProbePrint(object); }
 
 QJsonArray boxJson(const QRectF &rect) { return {rect.left(), rect.top(), rect.right(), rect.bottom()}; }
 
