@@ -337,7 +337,7 @@ void KVPDFFont::setupSimpleWidths()
     if (m_hasPrivateTable && m_encodingTable) {
         m_widths.resize(256);
         for (int code = 0; code < 256; ++code) {
-            QString text(QChar(m_encodingTable[code]));
+            QString text{QChar(m_encodingTable[code])};
             if (!m_privateLowSurrogates.empty() && m_privateLowSurrogates[size_t(code)])
                 text.append(QChar(m_privateLowSurrogates[size_t(code)]));
             m_widths[size_t(code)] = measuredWidth(text);
