@@ -190,15 +190,15 @@ namespace kvpdf {
 // The type code of a class that every object of that code is an instance of (each sets its
 // code in its constructor, and no other class uses it); none for the classes that share a code
 // with a subclass (strings and dates, the two integers) and for the base class.
-template <typename T> constexpr int kTypeCode = -1;
-template <> constexpr int kTypeCode<KVPDFObjectArray> = KVPDFObject::TypeArray;
-template <> constexpr int kTypeCode<KVPDFObjectBoolean> = KVPDFObject::TypeBoolean;
-template <> constexpr int kTypeCode<KVPDFObjectDictionary> = KVPDFObject::TypeDictionary;
-template <> constexpr int kTypeCode<KVPDFObjectName> = KVPDFObject::TypeName;
-template <> constexpr int kTypeCode<KVPDFObjectNull> = KVPDFObject::TypeNull;
-template <> constexpr int kTypeCode<KVPDFObjectReal> = KVPDFObject::TypeReal;
-template <> constexpr int kTypeCode<KVPDFObjectReference> = KVPDFObject::TypeReference;
-template <> constexpr int kTypeCode<KVPDFObjectStream> = KVPDFObject::TypeStream;
+template <typename T> inline constexpr int kTypeCode = -1;
+template <> inline constexpr int kTypeCode<KVPDFObjectArray> = KVPDFObject::TypeArray;
+template <> inline constexpr int kTypeCode<KVPDFObjectBoolean> = KVPDFObject::TypeBoolean;
+template <> inline constexpr int kTypeCode<KVPDFObjectDictionary> = KVPDFObject::TypeDictionary;
+template <> inline constexpr int kTypeCode<KVPDFObjectName> = KVPDFObject::TypeName;
+template <> inline constexpr int kTypeCode<KVPDFObjectNull> = KVPDFObject::TypeNull;
+template <> inline constexpr int kTypeCode<KVPDFObjectReal> = KVPDFObject::TypeReal;
+template <> inline constexpr int kTypeCode<KVPDFObjectReference> = KVPDFObject::TypeReference;
+template <> inline constexpr int kTypeCode<KVPDFObjectStream> = KVPDFObject::TypeStream;
 } // namespace kvpdf
 
 // Convenience cast: nullptr when `object` is null or of another class. Classes with a type code
