@@ -73,8 +73,5 @@ int kvprobeAnnots(const QString &path, const QStringList &options)
 {
     int exitCode = 0;
     const QJsonObject out = kvprobeAnnotsJson(path, options, &exitCode);
-    if (exitCode != 0)
-        return exitCode;
-    kvProbePrint(out);
-    return 0;
+    return kvProbePrintUnlessFailed(out, exitCode);
 }

@@ -210,8 +210,5 @@ int kvprobeFonts(const QString &path, const QStringList &options)
 {
     int exitCode = 0;
     const QJsonObject out = kvprobeFontsJson(path, options, &exitCode);
-    if (exitCode != 0)
-        return exitCode;
-    kvProbePrint(out);
-    return 0;
+    return kvProbePrintUnlessFailed(out, exitCode);
 }

@@ -305,3 +305,10 @@ void kvProbePrint(const QJsonObject &object)
     std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     std::fputc('\n', stdout);
 }
+
+int kvProbePrintUnlessFailed(const QJsonObject &object, int exitCode)
+{
+    if (exitCode == 0)
+        kvProbePrint(object);
+    return exitCode;
+}

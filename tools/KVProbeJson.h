@@ -45,6 +45,8 @@ QByteArray kvProbeStringJson(const QByteArray &bytes);
 QByteArray kvProbeQuoted(const QByteArray &utf8);
 // Writes the object as compact JSON and a line end to standard output.
 void kvProbePrint(const QJsonObject &object);
+// For a subcommand's exit: prints the object when `exitCode` is 0; answers `exitCode`.
+int kvProbePrintUnlessFailed(const QJsonObject &object, int exitCode);
 
 // The names of a stream's filter chain, in order. False when the Filter entry is neither a
 // name nor an array of names.
