@@ -23,7 +23,6 @@
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFPage.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -140,24 +139,9 @@ QJsonObject kvprobeFontsJson(const QString &path, const QStringList &options, in
         *exitCode = usage();
         return {};
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "kvprobe: cannot read %s\n", qPrintable(path));
-        *exitCode = 1;
+    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, password, exitCode);
+    if (!document)
         return {};
-    }
-    KVPDFOpenResult result = KVPDFOpenOK;
-    // As stored, so that object numbers are the file's own.
-    std::shared_ptr<KVPDFDocument> document =
-        KVPDFDocument::documentWithData(file.readAll(), &result, {}, KVPDFOpenMode::AsStored);
-    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty()
-        && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
-        result = KVPDFOpenOK;
-    if (!document || result != KVPDFOpenOK) {
-        std::fprintf(stderr, "kvprobe: %s opens with result %d\n", qPrintable(path), result);
-        *exitCode = 4;
-        return {};
-    }
     if (qulonglong(pageNumber) > document->pageCount()) {
         std::fprintf(stderr, "kvprobe: %s has %zu pages\n", qPrintable(path), document->pageCount());
         *exitCode = 2;

@@ -1,5 +1,6 @@
 #include "KVProbeJson.h"
 
+#include "KVPDFDocument.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectBoolean.h"
 #include "KVPDFObjectDictionary.h"
@@ -9,6 +10,7 @@
 #include "KVPDFObjectString.h"
 #include "KVPDFTextString.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringDecoder>
@@ -311,4 +313,30 @@ int kvProbePrintUnlessFailed(const QJsonObject &object, int exitCode)
     if (exitCode == 0)
         kvProbePrint(object);
     return exitCode;
+}
+
+std::shared_ptr<KVPDFDocument> kvProbeOpen(const QString &path, const QString &password, int *status, bool asStored)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "kvprobe: cannot read %s\n", qPrintable(path));
+        *status = 1;
+        return nullptr;
+    }
+    file.close();
+    KVPDFOpenResult result = KVPDFOpenOK;
+    // The object subcommands show the file's own objects, numbered as the file numbers them;
+    // save opens the way the program does.
+    std::shared_ptr<KVPDFDocument> document =
+        KVPDFDocument::documentWithContentsOfFile(path, &result, {}, asStored ? KVPDFOpenMode::AsStored : KVPDFOpenMode::Editing);
+    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty()
+        && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
+        result = KVPDFOpenOK;
+    if (!document || result != KVPDFOpenOK) {
+        std::fprintf(stderr, "kvprobe: %s opens with result %d\n", qPrintable(path), result);
+        *status = 4;
+        return nullptr;
+    }
+    *status = 0;
+    return document;
 }

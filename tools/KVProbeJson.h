@@ -21,6 +21,7 @@
 #include <QByteArray>
 #include <QList>
 
+class KVPDFDocument;
 class KVPDFObjectStream;
 class QJsonObject;
 
@@ -45,6 +46,11 @@ QByteArray kvProbeStringJson(const QByteArray &bytes);
 QByteArray kvProbeQuoted(const QByteArray &utf8);
 // Writes the object as compact JSON and a line end to standard output.
 void kvProbePrint(const QJsonObject &object);
+// The document of `path` for a subcommand, opened as stored (object numbers are the file's own)
+// or, with asStored false, the way the program opens it; `password` when it needs one. nullptr
+// with a message on standard error and `status` set (1 unreadable, 4 not opened with result 0).
+std::shared_ptr<KVPDFDocument> kvProbeOpen(const QString &path, const QString &password, int *status,
+                                           bool asStored = true);
 // For a subcommand's exit: prints the object when `exitCode` is 0; answers `exitCode`.
 int kvProbePrintUnlessFailed(const QJsonObject &object, int exitCode);
 

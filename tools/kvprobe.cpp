@@ -187,34 +187,6 @@ std::optional<Options> parseOptions(QStringList arguments, bool withNumber, bool
     return options;
 }
 
-// The document for the object subcommands, or nullptr with the exit code in `status`. A file
-// that needs a password opens when `password` is accepted.
-std::shared_ptr<KVPDFDocument> openForObjects(const QString &path, const QString &password, int *status, bool asStored = true)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "kvprobe: cannot read %s\n", qPrintable(path));
-        *status = 1;
-        return nullptr;
-    }
-    file.close();
-    KVPDFOpenResult result = KVPDFOpenOK;
-    // The object subcommands show the file's own objects, numbered as the file numbers them;
-    // save opens the way the program does.
-    std::shared_ptr<KVPDFDocument> document =
-        KVPDFDocument::documentWithContentsOfFile(path, &result, {}, asStored ? KVPDFOpenMode::AsStored : KVPDFOpenMode::Editing);
-    if (document && result == KVPDFOpenNeedsPassword && !password.isEmpty()
-        && document->validatePassword(password) == KVPDFPasswordResult::Accepted)
-        result = KVPDFOpenOK;
-    if (!document || result != KVPDFOpenOK) {
-        std::fprintf(stderr, "kvprobe: %s opens with result %d\n", qPrintable(path), result);
-        *status = 4;
-        return nullptr;
-    }
-    *status = 0;
-    return document;
-}
-
 struct Resolved {
     KVPDFObjectPtr object;
     QByteArray error;
@@ -271,7 +243,7 @@ int object(const QString &path, const QStringList &arguments)
     if (!options)
         return usage();
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, options->password, &status);
     if (!document)
         return status;
     write(entryJson(resolve(*document, *options->number)) + '\n');
@@ -284,7 +256,7 @@ int objects(const QString &path, const QStringList &arguments)
     if (!options)
         return usage();
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, options->password, &status);
     if (!document)
         return status;
     QByteArray out = "{";
@@ -317,7 +289,7 @@ int stream(const QString &path, const QStringList &arguments)
     if (!options)
         return usage();
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, options->password, &status);
     if (!document)
         return status;
     const uint64_t number = *options->number;
@@ -341,7 +313,7 @@ int streams(const QString &path, const QStringList &arguments)
     if (!options)
         return usage();
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(path, options->password, &status);
+    std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, options->password, &status);
     if (!document)
         return status;
     QByteArray out = "{";
@@ -383,7 +355,7 @@ int streams(const QString &path, const QStringList &arguments)
 int key(const QString &path, const QStringList &arguments)
 {
     int status = 0;
-    std::shared_ptr<KVPDFDocument> document = openForObjects(path, optionValue(arguments, QStringLiteral("--password")), &status);
+    std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, optionValue(arguments, QStringLiteral("--password")), &status);
     if (!document)
         return status;
     QJsonObject out;
@@ -403,7 +375,7 @@ int save(const QStringList &arguments)
     const QStringList options = arguments.mid(2);
     int status = 0;
     std::shared_ptr<KVPDFDocument> document =
-        openForObjects(in, optionValue(options, QStringLiteral("--password")), &status, false);
+        kvProbeOpen(in, optionValue(options, QStringLiteral("--password")), &status, false);
     if (!document)
         return status;
     const QString user = optionValue(options, QStringLiteral("--user"));
