@@ -235,12 +235,19 @@ KVPDFAnnotation::annotationForDictionary(const std::shared_ptr<KVPDFObjectDictio
         return nullptr;
     const QByteArray subtype = dictionary->nameForKey("Subtype");
     const std::shared_ptr<const KVPDFServices> services = KVPDFServices::installed();
-    KVPDFAnnotationFactory factory = services->annotationFactories.value(subtype);
+    const KVPDFAnnotationClasses &engine = KVPDFAnnotationClasses::engine();
+    const auto pick = [](const QHash<QByteArray, KVPDFAnnotationFactory> &installed,
+                         const QHash<QByteArray, KVPDFAnnotationFactory> &own, const QByteArray &key) {
+        KVPDFAnnotationFactory factory = installed.value(key);
+        return factory ? factory : own.value(key);
+    };
+    KVPDFAnnotationFactory factory = pick(services->annotationFactories, engine.annotationFactories, subtype);
     if (subtype == "Widget") {
         // The field type may sit on a parent field, not on the widget itself.
         auto fieldType = kv_cast<KVPDFObjectName>(dictionary->objectFromAncestorsForKey("FT"));
-        if (fieldType && services->widgetFactories.contains(fieldType->bytes()))
-            factory = services->widgetFactories.value(fieldType->bytes());
+        if (fieldType)
+            if (KVPDFAnnotationFactory byType = pick(services->widgetFactories, engine.widgetFactories, fieldType->bytes()))
+                factory = byType;
     }
     if (factory)
         if (std::shared_ptr<KVPDFAnnotation> annotation = factory(dictionary, subtype, page))

@@ -39,6 +39,16 @@ QString KVPDFSessionFileNames::pathFor(const KVPDFObjectDictionary &dictionary) 
     return it->second.path;
 }
 
+const KVPDFAnnotationClasses &KVPDFAnnotationClasses::engine()
+{
+    static const KVPDFAnnotationClasses classes = [] {
+        KVPDFAnnotationClasses made;
+        kvpdfRegisterEngineAnnotationClasses(made);
+        return made;
+    }();
+    return classes;
+}
+
 std::shared_ptr<const KVPDFServices> KVPDFServices::installed()
 {
     Slot &s = slot();

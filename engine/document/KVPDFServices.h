@@ -70,15 +70,29 @@ private:
     std::unordered_map<const KVPDFObjectDictionary *, Entry> m_entries;
 };
 
+// The engine's own annotation classes, by Subtype and by field type. Made once, on first use,
+// by kvpdfRegisterEngineAnnotationClasses (defined beside those classes, in annotation/, and
+// called here rather than by self-registering statics, which a static library may drop).
+// Factories of the installed services take precedence over these.
+struct KVPDFAnnotationClasses {
+    QHash<QByteArray, KVPDFAnnotationFactory> annotationFactories;
+    QHash<QByteArray, KVPDFAnnotationFactory> widgetFactories;
+
+    // Made on the first call, from any thread; unchanged afterwards.
+    static const KVPDFAnnotationClasses &engine();
+};
+void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes);
+
 struct KVPDFServices {
     // Offered for a file whose parse fails, when the opener's consent agrees. Empty: none.
     KVPDFRedrawFunction redraw;
     // Draws pages for the engine; see KVPDFImager.h. Null: no drawings.
     std::shared_ptr<KVPDFImager::Pool> imagerPool;
     KVPDFPaper defaultPaper;
-    // The class for an annotation Subtype ("Link", "Ink" ...). For "Widget" the field type (FT,
-    // also inherited from the field's parents) picks a factory of widgetFactories first; without
-    // one the "Widget" entry serves.
+    // The class for an annotation Subtype ("Link", "Ink" ...), beyond or in place of the
+    // engine's own (KVPDFAnnotationClasses). For "Widget" the field type (FT, also inherited
+    // from the field's parents) picks a factory of widgetFactories first; without one the
+    // "Widget" entry serves.
     QHash<QByteArray, KVPDFAnnotationFactory> annotationFactories;
     QHash<QByteArray, KVPDFAnnotationFactory> widgetFactories;
     // Never null in an installed value.
