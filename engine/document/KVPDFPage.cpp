@@ -277,6 +277,7 @@ void KVPDFPage::resetContent()
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
     m_pageFonts.clear();
+    m_content.reset();
 }
 
 void KVPDFPage::removeExtraObject(const KVPDFObjectPtr &object)

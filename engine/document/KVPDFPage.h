@@ -35,6 +35,10 @@ class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
 class KVPDFRebuiltImprintDocuments; // Imprints and annotations
+class KVPDFGraphicsState; // Content
+class KVPDFImage;         // Content
+class KVPDFPageContent;   // Content
+class KVPDFTextBlob;      // Content
 
 // The one lock of the engine's text code, shared by every page of every document: it guards
 // the documents' font lists (KVPDFDocument::lookupFont / addFont) and the building of fonts.
@@ -104,7 +108,8 @@ public:
     void useNewStream();
     bool usingNewContentStream() const { return m_usingNewContentStream; }
     // Forgets what was worked out from the page dictionary (boxes, rotation, the joined content
-    // stream, the page's fonts), after the dictionary was read again from new bytes.
+    // stream, the page's fonts, what parseContent() found), after the dictionary was read again
+    // from new bytes.
     void resetContent();
 
     void addExtraObject(const KVPDFObjectPtr &object) { m_extraObjects.push_back(object); }
@@ -192,6 +197,21 @@ public:
     static constexpr int kMaxResourceDepth = 32;
     // ---- end Text ----------------------------------------------------------------------------
 
+    // ---- Content (content/KVPDFPage_content.cpp, a layer above this one) ---------------------
+    // What interpreting the page's content leaves: the state at its end, the saved states
+    // still open, the text runs and the images drawn. parseContent() interprets the join
+    // contentStreams() makes (forms drawn by the content included) from a state whose CTM moves
+    // the crop box's corner (else the media box's) to the origin, once per page; the results
+    // stay until resetContent(). Never throws: a page whose content cannot be read has none.
+    void parseContent();
+    bool parsedContent() const { return m_content != nullptr; }
+    // Before parseContent(), a default state and empty lists.
+    const KVPDFGraphicsState &gstate() const;
+    const std::vector<KVPDFGraphicsState> &gstateStack() const;
+    const std::vector<std::shared_ptr<KVPDFTextBlob>> &textBlobs() const;
+    const std::vector<std::shared_ptr<KVPDFImage>> &images() const;
+    // ---- end Content -------------------------------------------------------------------------
+
 private:
     static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
     // Installs a copy of the page dictionary with `key` set to `value`.
@@ -222,4 +242,8 @@ private:
     // none yet; nullptr (logged) when it cannot be built.
     std::shared_ptr<KVPDFFont> sharedFont(const KVPDFObjectPtr &fontObject, const QByteArray &name);
     std::map<QByteArray, std::shared_ptr<KVPDFFont>> m_pageFonts;
+
+    // Content: made by parseContent(), dropped by resetContent(). Held through shared_ptr so
+    // that this layer needs no definition of it.
+    std::shared_ptr<KVPDFPageContent> m_content;
 };

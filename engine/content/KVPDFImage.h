@@ -1,0 +1,91 @@
+#pragma once
+// An image XObject drawn on a page: which stream, its pixel size and depth, and where and how
+// large it is drawn. Made by the image collector at each Do of an image; editing picks out,
+// copies or blanks out images through these records, and a compressing save recompresses them.
+//
+// A value: it holds the stream (shared with the document's object graph) and a copy of the
+// graphics state in force at the Do, so later operators never move a recorded image. Nothing
+// here throws: entries that are missing or not numbers read as 0, a ColorSpace of another
+// shape as not grey.
+// Threads: one at a time per record.
+#include "KVPDFGraphicsState.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class KVPDFObjectStream;
+class KVPDFObjectString;
+
+class KVPDFImage {
+public:
+    // Reads Width and Height (into both the drawn and the pixel fields), BitsPerComponent,
+    // Length, "FolivoURL" and whether the colour space is grey (DeviceGray, CalGray, or an
+    // ICCBased profile whose Alternate is DeviceGray). Null only for a null stream.
+    static std::shared_ptr<KVPDFImage> imageWithXObject(const std::shared_ptr<KVPDFObjectStream> &xObject);
+    explicit KVPDFImage(const std::shared_ptr<KVPDFObjectStream> &xObject);
+
+    const std::shared_ptr<KVPDFObjectStream> &xObject() const { return m_xObject; }
+    float x() const { return m_x; }
+    void setX(float x) { m_x = x; }
+    float y() const { return m_y; }
+    void setY(float y) { m_y = y; }
+    float width() const { return m_width; }
+    void setWidth(float width) { m_width = width; }
+    float height() const { return m_height; }
+    void setHeight(float height) { m_height = height; }
+    // The pixel field when above 0, else the drawn size.
+    float pixelWidth() const { return m_pixelWidth > 0 ? m_pixelWidth : m_width; }
+    float pixelHeight() const { return m_pixelHeight > 0 ? m_pixelHeight : m_height; }
+    bool hasPixels() const { return m_pixelWidth > 0 && m_pixelHeight > 0; }
+    int32_t bitspercomponent() const { return m_bitsPerComponent; }
+    bool isGrayScale() const { return m_grayscale; }
+    int32_t length() const { return m_length; }
+    const std::shared_ptr<KVPDFObjectString> &urlString() const { return m_urlString; }
+    const KVPDFGraphicsState &gstate() const { return m_gstate; }
+    void setGstate(const KVPDFGraphicsState &state) { m_gstate = state; }
+    // The XObject's resource name, without "/".
+    const QByteArray &name() const { return m_name; }
+    void setName(const QByteArray &name) { m_name = name; }
+    bool blankedOut() const { return m_blankedOut; }
+
+    // "KVPDFImage <name>: x y width height".
+    QString description() const;
+
+private:
+    std::shared_ptr<KVPDFObjectStream> m_xObject;
+    float m_height = 0;
+    float m_width = 0;
+    float m_x = 0;
+    float m_y = 0;
+    float m_pixelHeight = 0;
+    float m_pixelWidth = 0;
+    int32_t m_bitsPerComponent = 0;
+    bool m_grayscale = false;
+    int32_t m_length = 0;
+    std::shared_ptr<KVPDFObjectString> m_urlString;
+    KVPDFGraphicsState m_gstate;
+    bool m_blankedOut = false;
+    QByteArray m_name;
+};
+
+// The sink that records images: at a Do of an image XObject (directly or inside a form), a
+// record placed by the bounding box of the unit square under the keeper's CTM, holding a copy
+// of the keeper's state. Put it after the keeper in a KVPDFContentSinkList, so a cm before the
+// Do has been applied. Inline images, forms and other XObjects make no record.
+class KVPDFImageCollector : public KVPDFContentSink {
+public:
+    explicit KVPDFImageCollector(const KVPDFGraphicsStateKeeper &keeper) : m_keeper(keeper) { }
+
+    void xobject(const KVPDFContentEvent &event, const QByteArray &name,
+                 const std::shared_ptr<KVPDFObjectStream> &object) override;
+
+    const std::vector<std::shared_ptr<KVPDFImage>> &images() const { return m_images; }
+    std::vector<std::shared_ptr<KVPDFImage>> takeImages() { return std::move(m_images); }
+
+private:
+    const KVPDFGraphicsStateKeeper &m_keeper;
+    std::vector<std::shared_ptr<KVPDFImage>> m_images;
+};
