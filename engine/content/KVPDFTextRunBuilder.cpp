@@ -179,6 +179,169 @@ std::shared_ptr<KVPDFFont> KVPDFTextRunBuilder::fontFor(const KVPDFGraphicsState
     return font;
 }
 
+struct KVPDFTextRunBuilder::Walk {
+    QByteArray buffer;             // the codes' bytes, in order
+    std::vector<qsizetype> breaks; // buffer positions of wide gaps between codes
+    double advance = 0;            // along the writing direction, in unscaled text space
+    double lead = 0;               // the part of it before the first code
+    double numbers = 0;            // the TJ numbers' sum
+};
+
+namespace {
+
+// Calls visit(code, length) for each code of `bytes`: the font's codes, else one per byte.
+template <typename Visit>
+void forEachCode(const KVPDFFont *font, const QByteArray &bytes, Visit &&visit)
+{
+    qsizetype position = 0;
+    while (position < bytes.size()) {
+        const qsizetype before = position;
+        uint32_t code = 0;
+        int length = 1;
+        if (font) {
+            if (!font->nextCode(bytes, position, code, length) || position <= before)
+                break;
+        } else {
+            code = uint8_t(bytes[position++]);
+        }
+        visit(code, length);
+    }
+}
+
+} // namespace
+
+KVPDFTextRunBuilder::Walk KVPDFTextRunBuilder::walk(const std::vector<Element> &elements, const KVPDFFont *font,
+                                                    const KVPDFGraphicsState &state, bool vertical, double threshold)
+{
+    Walk out;
+    const double size = state.TfontSize;
+    const double scale = vertical ? 1.0 : double(state.ThorizontalScaling);
+    for (const Element &element : elements) {
+        if (element.isNumber) {
+            out.numbers += element.number;
+            // A gap only counts between codes: one before the first or after the last
+            // separates nothing in this run (the last is dropped below).
+            if (-double(element.number) > threshold && !out.buffer.isEmpty()
+                && (out.breaks.empty() || out.breaks.back() != out.buffer.size()))
+                out.breaks.push_back(out.buffer.size());
+            out.advance += -double(element.number) / 1000.0 * size * scale;
+            continue;
+        }
+        if (out.buffer.isEmpty())
+            out.lead = out.advance;
+        forEachCode(font, element.bytes, [&](uint32_t code, int length) {
+            const double width = vertical ? -1.0 : font ? double(font->glyphWidth(code)) : 0.0;
+            const double spacing = double(state.TcharSpacing) + (length == 1 && code == 32 ? double(state.TwordSpacing) : 0.0);
+            out.advance += vertical ? width * size + spacing : (width * size + spacing) * scale;
+        });
+        out.buffer += element.bytes;
+    }
+    if (!out.breaks.empty() && out.breaks.back() == out.buffer.size())
+        out.breaks.pop_back();
+    out.advance = finiteOrZero(out.advance);
+    out.lead = finiteOrZero(out.lead);
+    return out;
+}
+
+QString KVPDFTextRunBuilder::textOf(const KVPDFFont &font, const Walk &walked, bool *spaced)
+{
+    QString text = font.stringForData(walked.buffer);
+    *spaced = !walked.breaks.empty() && !text.contains(QLatin1Char(' '));
+    if (*spaced) {
+        // The space goes into the text itself rather than through the font, whose code 32 may
+        // draw something else.
+        text.clear();
+        qsizetype from = 0;
+        for (qsizetype at : walked.breaks) {
+            text += font.stringForData(QByteArrayView(walked.buffer.constData() + from, at - from));
+            text += QLatin1Char(' ');
+            from = at;
+        }
+        text += font.stringForData(QByteArrayView(walked.buffer.constData() + from, walked.buffer.size() - from));
+    }
+    return text.isNull() ? QString(QLatin1String("")) : text;
+}
+
+QByteArray KVPDFTextRunBuilder::rewriteOf(const std::vector<Element> &elements, const KVPDFFont *font, const Walk &walked,
+                                          bool spaced, KVPDFContentOp op)
+{
+    QByteArray rewrite;
+    if (op == KVPDFContentOp::Quote || op == KVPDFContentOp::DoubleQuote)
+        rewrite = "T* ";
+    double pending = 0;
+    auto write = [&](const QByteArray &code) {
+        if (!rewrite.isEmpty())
+            rewrite += ' ';
+        if (pending != 0)
+            rewrite += '[' + QByteArray::number(pending, 'g', 6) + ' ' + code + "] TJ";
+        else
+            rewrite += code + " Tj";
+        pending = 0;
+    };
+    const QByteArray spaceCode = font && font->isTwoByte() ? QByteArray("<0020>") : QByteArray("( )");
+    qsizetype position = 0;
+    qsizetype spacedAt = -1;
+    for (const Element &element : elements) {
+        if (element.isNumber) {
+            pending += element.number;
+            if (spaced && spacedAt != position && std::binary_search(walked.breaks.begin(), walked.breaks.end(), position)) {
+                write(spaceCode);
+                spacedAt = position;
+            }
+            continue;
+        }
+        forEachCode(font, element.bytes, [&](uint32_t code, int length) { write(codeOperand(code, length)); });
+        position += element.bytes.size();
+    }
+    // A gap after the last code still moves what follows.
+    if (pending != 0)
+        rewrite += (rewrite.isEmpty() ? "[" : " [") + QByteArray::number(pending, 'g', 6) + "] TJ";
+    return rewrite;
+}
+
+std::shared_ptr<KVPDFTextBlob> KVPDFTextRunBuilder::makeRun(const KVPDFContentEvent &event, const KVPDFGraphicsState &state,
+                                                            const std::shared_ptr<KVPDFFont> &font, const Walk &walked,
+                                                            bool vertical, QString text) const
+{
+    const bool spacer = walked.buffer.isEmpty();
+    const double size = state.TfontSize;
+    QTransform tm = state.textMatrix;
+    if (!spacer && walked.lead != 0)
+        tm = (vertical ? QTransform::fromTranslate(0, walked.lead) : QTransform::fromTranslate(walked.lead, 0)) * tm;
+    const QTransform tmLinear(tm.m11(), tm.m12(), tm.m21(), tm.m22(), 0, 0);
+    const QTransform &ctm = state.CTM;
+    const QTransform ctmLinear(ctm.m11(), ctm.m12(), ctm.m21(), ctm.m22(), 0, 0);
+    const QTransform trm = QTransform(size * state.ThorizontalScaling, 0, 0, size, 0, state.Trise) * tm * ctm;
+
+    // One em up the page; a run without the font's metrics takes one em each way.
+    const float em = float((QTransform(size * state.ThorizontalScaling, 0, 0, size, 0, 0) * tmLinear * ctmLinear).m22());
+    float ascent = font ? font->ascent() * em : 0.0f;
+    float descent = font ? font->descent() * em : 0.0f;
+    if (ascent == 0)
+        ascent = em;
+    ascent = std::fabs(ascent);
+    if (descent == 0)
+        descent = em;
+    if (descent > 0)
+        descent = -descent;
+
+    double y = trm.dy();
+    const double previousY = m_runs.empty() ? 0.0 : m_runs.back()->location.y();
+    if (std::fabs(y - previousY) <= kBaselineSnap)
+        y = previousY;
+
+    const std::shared_ptr<KVPDFObjectStream> &stream = event.stream && *event.stream ? *event.stream : m_contentStream;
+    const KVPDFRange range = event.operands[event.op == KVPDFContentOp::DoubleQuote ? 2 : 0].range;
+    auto run = std::make_shared<KVPDFTextBlob>(QPointF(trm.dx(), y), ascent, descent, state, stream, range, std::move(text));
+    run->font = font;
+    run->textMatrix = tm;
+    if (spacer) {
+        const QTransform gap = tmLinear * ctmLinear;
+        run->width = float(finiteOrZero(vertical ? gap.m21() * walked.advance : gap.m11() * walked.advance));
+    }
+    return run;
+}
+
 void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsState &state)
 {
     const size_t index = event.op == KVPDFContentOp::DoubleQuote ? 2 : 0;
@@ -199,163 +362,27 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
 
     std::shared_ptr<KVPDFTextBlob> run;
     QByteArray rewrite;
-    double advance = 0; // along the writing direction, in unscaled text space
+    Walk walked;
     bool vertical = false;
     try {
         const std::vector<Element> elements =
             elementsOf(QByteArrayView(data.constData() + range.location, qsizetype(range.length)));
         const std::shared_ptr<KVPDFFont> font = fontFor(state);
         vertical = font && font->isVerticalMode();
-        const double size = state.TfontSize;
-        const double scale = vertical ? 1.0 : double(state.ThorizontalScaling);
         // In thousandths of an em, like the TJ numbers.
         const double threshold = 50.0 * (font ? double(font->glyphWidth(32)) : 0.0) + 50.0;
-
-        // One pass in content order: the advance, the string bytes, and where gaps break them.
-        struct Code {
-            uint32_t code;
-            int length;
-        };
-        QByteArray buffer;
-        std::vector<qsizetype> breaks;
-        double numbers = 0;
-        bool anyNumber = false;
-        double lead = 0; // the numbers before the first code: the run starts where they end
-        auto forEachCode = [&](const QByteArray &bytes, auto &&visit) {
-            qsizetype position = 0;
-            while (position < bytes.size()) {
-                const qsizetype before = position;
-                uint32_t code = 0;
-                int length = 1;
-                if (font) {
-                    if (!font->nextCode(bytes, position, code, length) || position <= before)
-                        break;
-                } else {
-                    code = uint8_t(bytes[position++]);
-                }
-                visit(Code{code, length});
-            }
-        };
-        for (const Element &element : elements) {
-            if (element.isNumber) {
-                anyNumber = true;
-                numbers += element.number;
-                // A gap only counts between codes: one before the first or after the last
-                // separates nothing in this run.
-                if (-double(element.number) > threshold && !buffer.isEmpty() && (breaks.empty() || breaks.back() != buffer.size()))
-                    breaks.push_back(buffer.size());
-                advance += -double(element.number) / 1000.0 * size * scale;
-                continue;
-            }
-            if (buffer.isEmpty())
-                lead = advance;
-            forEachCode(element.bytes, [&](Code c) {
-                const double width = vertical ? -1.0 : font ? double(font->glyphWidth(c.code)) : 0.0;
-                const double spacing = double(state.TcharSpacing) + (c.length == 1 && c.code == 32 ? double(state.TwordSpacing) : 0.0);
-                advance += vertical ? width * size + spacing : (width * size + spacing) * scale;
-            });
-            buffer += element.bytes;
+        walked = walk(elements, font.get(), state, vertical, threshold);
+        // A show of nothing but numbers gives a run that only holds the gap, if there is one.
+        const bool spacer = walked.buffer.isEmpty();
+        if (spacer && walked.numbers == 0) {
+            finishShow(state, walked.advance, vertical);
+            return;
         }
-        advance = finiteOrZero(advance);
-        lead = finiteOrZero(lead);
-        if (!breaks.empty() && breaks.back() == buffer.size())
-            breaks.pop_back();
-
-        // A show of nothing but numbers: a run that only holds the gap.
-        const bool spacer = buffer.isEmpty();
-        if (spacer && (!anyNumber || numbers == 0))
-            return finishShow(state, advance, vertical);
-
-        QString text;
-        bool insertSpaces = false;
-        if (font && !spacer) {
-            text = font->stringForData(buffer);
-            if (!breaks.empty() && !text.contains(QLatin1Char(' '))) {
-                insertSpaces = true;
-                // The space goes into the text itself rather than through the font, whose code
-                // 32 may draw something else.
-                text.clear();
-                qsizetype from = 0;
-                for (qsizetype at : breaks) {
-                    text += font->stringForData(QByteArrayView(buffer.constData() + from, at - from));
-                    text += QLatin1Char(' ');
-                    from = at;
-                }
-                text += font->stringForData(QByteArrayView(buffer.constData() + from, buffer.size() - from));
-            }
-            if (text.isNull())
-                text = QLatin1String("");
-        } else if (spacer) {
-            text = QLatin1String("");
-        }
-
-        // The text rendering matrix and its linear part.
-        QTransform tm = state.textMatrix;
-        if (!spacer && lead != 0)
-            tm = (vertical ? QTransform::fromTranslate(0, lead) : QTransform::fromTranslate(lead, 0)) * tm;
-        const QTransform &ctm = state.CTM;
-        const QTransform trm = QTransform(size * state.ThorizontalScaling, 0, 0, size, 0, state.Trise) * tm * ctm;
-        const QTransform linear = QTransform(size * state.ThorizontalScaling, 0, 0, size, 0, 0)
-                                  * QTransform(tm.m11(), tm.m12(), tm.m21(), tm.m22(), 0, 0)
-                                  * QTransform(ctm.m11(), ctm.m12(), ctm.m21(), ctm.m22(), 0, 0);
-        const float em = float(linear.m22());
-        float ascent = font ? float(font->ascent()) * em : 0.0f;
-        float descent = font ? float(font->descent()) * em : 0.0f;
-        if (ascent == 0)
-            ascent = em;
-        ascent = std::fabs(ascent);
-        if (descent == 0)
-            descent = em;
-        if (descent > 0)
-            descent = -descent;
-
-        double y = trm.dy();
-        const double previousY = m_runs.empty() ? 0.0 : m_runs.back()->location.y();
-        if (std::fabs(y - previousY) <= kBaselineSnap)
-            y = previousY;
-
-        const std::shared_ptr<KVPDFObjectStream> &stream = event.stream && *event.stream ? *event.stream : m_contentStream;
-        run = std::make_shared<KVPDFTextBlob>(QPointF(trm.dx(), y), ascent, descent, state, stream, range, text);
-        run->font = font;
-        run->textMatrix = tm;
-        if (spacer) {
-            const QTransform gap = QTransform(tm.m11(), tm.m12(), tm.m21(), tm.m22(), 0, 0)
-                                   * QTransform(ctm.m11(), ctm.m12(), ctm.m21(), ctm.m22(), 0, 0);
-            run->width = float(finiteOrZero(vertical ? gap.m21() * advance : gap.m11() * advance));
-        }
-
-        if (m_rewrites && !spacer) {
-            if (event.op == KVPDFContentOp::Quote || event.op == KVPDFContentOp::DoubleQuote)
-                rewrite = "T* ";
-            double pending = 0;
-            auto write = [&](const QByteArray &code) {
-                if (!rewrite.isEmpty())
-                    rewrite += ' ';
-                if (pending != 0)
-                    rewrite += '[' + QByteArray::number(pending, 'g', 6) + ' ' + code + "] TJ";
-                else
-                    rewrite += code + " Tj";
-                pending = 0;
-            };
-            const QByteArray spaceCode = font && font->isTwoByte() ? QByteArray("<0020>") : QByteArray("( )");
-            qsizetype position = 0;
-            qsizetype spaced = -1;
-            for (const Element &element : elements) {
-                if (element.isNumber) {
-                    pending += element.number;
-                    if (insertSpaces && spaced != position && std::binary_search(breaks.begin(), breaks.end(), position)) {
-                        write(spaceCode);
-                        spaced = position;
-                    }
-                    continue;
-                }
-                forEachCode(element.bytes, [&](Code c) { write(codeOperand(c.code, c.length)); });
-                position += element.bytes.size();
-            }
-            // A gap after the last code still moves what follows.
-            if (pending != 0)
-                rewrite += (rewrite.isEmpty() ? "[" : " [") + QByteArray::number(pending, 'g', 6) + "] TJ";
-        }
+        bool spaced = false;
+        QString text = spacer ? QString(QLatin1String("")) : font ? textOf(*font, walked, &spaced) : QString();
+        run = makeRun(event, state, font, walked, vertical, std::move(text));
+        if (m_rewrites && !spacer)
+            rewrite = rewriteOf(elements, font.get(), walked, spaced, event.op);
     } catch (const std::exception &) {
         kvLog(kOutOfRange);
         return;
@@ -367,7 +394,7 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
         if (m_rewrites && !rewrite.isEmpty())
             (*m_rewrites)[run.get()] = rewrite;
     }
-    finishShow(state, advance, vertical);
+    finishShow(state, walked.advance, vertical);
 }
 
 void KVPDFTextRunBuilder::finishShow(KVPDFGraphicsState &state, double advance, bool vertical)

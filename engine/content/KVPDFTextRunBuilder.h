@@ -76,7 +76,18 @@ public:
     static std::vector<Element> elementsOf(QByteArrayView operand);
 
 private:
+    struct Walk;
     std::shared_ptr<KVPDFFont> fontFor(const KVPDFGraphicsState &state);
+    // The operand's codes and numbers in order: how far they move, their bytes, their gaps.
+    static Walk walk(const std::vector<Element> &elements, const KVPDFFont *font, const KVPDFGraphicsState &state,
+                     bool vertical, double threshold);
+    // The run's text; *spaced tells whether gap spaces went into it.
+    static QString textOf(const KVPDFFont &font, const Walk &walked, bool *spaced);
+    static QByteArray rewriteOf(const std::vector<Element> &elements, const KVPDFFont *font, const Walk &walked, bool spaced,
+                                KVPDFContentOp op);
+    std::shared_ptr<KVPDFTextBlob> makeRun(const KVPDFContentEvent &event, const KVPDFGraphicsState &state,
+                                           const std::shared_ptr<KVPDFFont> &font, const Walk &walked, bool vertical,
+                                           QString text) const;
     static void finishShow(KVPDFGraphicsState &state, double advance, bool vertical);
 
     KVPDFPage &m_page;
