@@ -41,8 +41,9 @@ class KVPDFPageContent;   // Content
 class KVPDFTextBlob;      // Content
 
 // The one lock of the engine's text code, shared by every page of every document: it guards
-// the documents' font lists (KVPDFDocument::lookupFont / addFont) and the building of fonts.
-// Taken with a scope guard (std::lock_guard), blocking; never held across other work.
+// the documents' font lists (KVPDFDocument::lookupFont / addFont), the building of fonts, and
+// the appending of text runs and their rewrites (KVPDFTextRunBuilder). Taken with a scope
+// guard (std::lock_guard), blocking; never held across other work.
 extern std::mutex KVPDFPageLock;
 
 // Text correction's rewrites of show operations: per run (by the run's address, which stays
