@@ -22,6 +22,9 @@
 //   kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]
 //                                      the page's fonts, or what font F makes of the bytes
 //                                      (KVProbeFonts.cpp)
+//   kvprobe images FILE [--page N] [--password P]
+//                                      per Do of an image: page, name, object, pixel size,
+//                                      depth, grey, drawn box (KVProbeImages.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -42,6 +45,7 @@
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
 #include "KVProbeFonts.h"
+#include "KVProbeImages.h"
 #include "KVProbeJson.h"
 
 #include <QCoreApplication>
@@ -415,6 +419,8 @@ int main(int argc, char **argv)
         return kvprobeImprints(args[2], args.mid(3));
     if (command == QLatin1String("fonts"))
         return kvprobeFonts(args[2], args.mid(3));
+    if (command == QLatin1String("images"))
+        return kvprobeImages(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))
