@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <ostream>
 #include <memory>
 #include <vector>
 
@@ -160,6 +161,8 @@ const FieldCase kFieldCases[] = {
      "https://example.org/b.png"},
 };
 
+void PrintTo(const FieldCase &c, std::ostream *out) { *out << c.name; }
+
 class ImageFields : public ::testing::TestWithParam<FieldCase> { };
 
 TEST_P(ImageFields, ReadFromTheXObject)
@@ -254,6 +257,8 @@ const CollectorCase kCollectorCases[] = {
      "q 10 0 0 10 0 0 cm BI /W 1 /H 1 /BPC 8 /CS /G ID \xFF EI Q /Nope Do /Fm2 Do",
      {}},
 };
+
+void PrintTo(const CollectorCase &c, std::ostream *out) { *out << c.name; }
 
 class ImageCollector : public ::testing::TestWithParam<CollectorCase> { };
 
