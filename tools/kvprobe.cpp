@@ -25,6 +25,9 @@
 //   kvprobe runs FILE --page N [--password P]
 //                                      the page's text runs: text, location, font, size, Tr,
 //                                      ca, stream and byte range (KVProbeRuns.cpp)
+//   kvprobe images FILE [--page N] [--password P]
+//                                      per Do of an image: page, name, object, pixel size,
+//                                      depth, grey, drawn box (KVProbeImages.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -45,6 +48,7 @@
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
 #include "KVProbeFonts.h"
+#include "KVProbeImages.h"
 #include "KVProbeJson.h"
 #include "KVProbeRuns.h"
 
@@ -422,6 +426,8 @@ int main(int argc, char **argv)
         return kvprobeFonts(args[2], args.mid(3));
     if (command == QLatin1String("runs"))
         return kvprobeRuns(args[2], args.mid(3));
+    if (command == QLatin1String("images"))
+        return kvprobeImages(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

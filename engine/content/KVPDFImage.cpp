@@ -1,14 +1,125 @@
 #include "KVPDFImage.h"
 
+#include "KVPDFExceptions.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectBoolean.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectName.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
+
+#include <QRectF>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A resolved entry, null when missing or when the object it refers to cannot be read.
+KVPDFObjectPtr entry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
+{
+    try {
+        KVPDFObjectPtr value = dictionary.resolvedObjectForKey(key);
+        return value ? value->resolvedObject() : nullptr;
+    } catch (const FolivoException &) {
+        return nullptr;
+    }
+}
+
+KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index)
+{
+    try {
+        KVPDFObjectPtr value = index < array.count() ? array.objectAtIndex(index) : nullptr;
+        return value ? value->resolvedObject() : nullptr;
+    } catch (const FolivoException &) {
+        return nullptr;
+    }
+}
+
+bool isNumber(const KVPDFObjectPtr &object)
+{
+    return object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal);
+}
+
+float realEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
+{
+    const KVPDFObjectPtr value = entry(dictionary, key);
+    return isNumber(value) ? value->realValue() : 0;
+}
+
+// Saturated, so a value out of range does not wrap into a small one.
+int32_t integerEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key, int32_t fallback = 0)
+{
+    const KVPDFObjectPtr value = entry(dictionary, key);
+    if (!isNumber(value))
+        return fallback;
+    if (value->objectType() == KVPDFObject::TypeReal) {
+        const float real = value->realValue();
+        if (!std::isfinite(real))
+            return fallback;
+        return int32_t(std::clamp<double>(std::trunc(real), std::numeric_limits<int32_t>::min(),
+                                          std::numeric_limits<int32_t>::max()));
+    }
+    return int32_t(std::clamp<int64_t>(value->longLongValue(), std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<int32_t>::max()));
+}
+
+// Whether a colour space has one grey component. An ICC profile says so by its Alternate or,
+// without one, by N 1; `depth` bounds an Alternate that names another ICCBased space.
+bool isGrey(const KVPDFObjectPtr &space, int depth = 0)
+{
+    if (!space || depth > 2)
+        return false;
+    if (auto name = kv_cast<KVPDFObjectName>(space))
+        return name->bytes() == "DeviceGray" || name->bytes() == "CalGray";
+    auto array = kv_cast<KVPDFObjectArray>(space);
+    if (!array)
+        return false;
+    auto family = kv_cast<KVPDFObjectName>(element(*array, 0));
+    if (!family)
+        return false;
+    if (family->bytes() == "DeviceGray" || family->bytes() == "CalGray")
+        return true;
+    if (family->bytes() != "ICCBased")
+        return false;
+    auto profile = kv_cast<KVPDFObjectStream>(element(*array, 1));
+    if (!profile || !profile->dictionary())
+        return false;
+    if (KVPDFObjectPtr alternate = entry(*profile->dictionary(), "Alternate"))
+        return isGrey(alternate, depth + 1);
+    return integerEntry(*profile->dictionary(), "N") == 1;
+}
+
+bool isImage(KVPDFObjectStream &stream)
+{
+    if (!stream.dictionary())
+        return false;
+    auto subtype = kv_cast<KVPDFObjectName>(entry(*stream.dictionary(), "Subtype"));
+    return subtype && subtype->bytes() == "Image";
+}
+
+} // namespace
 
 std::shared_ptr<KVPDFImage> KVPDFImage::imageWithXObject(const std::shared_ptr<KVPDFObjectStream> &xObject)
 {
     return xObject ? std::make_shared<KVPDFImage>(xObject) : nullptr;
 }
 
-KVPDFImage::KVPDFImage(const std::shared_ptr<KVPDFObjectStream> &xObject) : m_xObject(xObject) { }
+KVPDFImage::KVPDFImage(const std::shared_ptr<KVPDFObjectStream> &xObject) : m_xObject(xObject)
+{
+    if (!m_xObject || !m_xObject->dictionary())
+        return;
+    KVPDFObjectDictionary &dictionary = *m_xObject->dictionary();
+    m_urlString = kv_cast<KVPDFObjectString>(entry(dictionary, "FolivoURL"));
+    m_pixelWidth = m_width = realEntry(dictionary, "Width");
+    m_pixelHeight = m_height = realEntry(dictionary, "Height");
+    // A stencil mask has one bit per pixel whether or not it says so.
+    auto mask = kv_cast<KVPDFObjectBoolean>(entry(dictionary, "ImageMask"));
+    m_bitsPerComponent = integerEntry(dictionary, "BitsPerComponent", mask && mask->boolValue() ? 1 : 0);
+    m_grayscale = isGrey(entry(dictionary, "ColorSpace"));
+    m_length = integerEntry(dictionary, "Length");
+}
 
 QString KVPDFImage::description() const
 {
@@ -20,6 +131,19 @@ QString KVPDFImage::description() const
         .arg(double(m_height));
 }
 
-void KVPDFImageCollector::xobject(const KVPDFContentEvent &, const QByteArray &, const std::shared_ptr<KVPDFObjectStream> &)
+void KVPDFImageCollector::xobject(const KVPDFContentEvent &, const QByteArray &name,
+                                  const std::shared_ptr<KVPDFObjectStream> &object)
 {
+    if (!object || !isImage(*object))
+        return;
+    std::shared_ptr<KVPDFImage> image = KVPDFImage::imageWithXObject(object);
+    const KVPDFGraphicsState &state = m_keeper.state();
+    image->setGstate(state);
+    const QRectF box = state.CTM.mapRect(QRectF(0, 0, 1, 1));
+    image->setX(float(box.x()));
+    image->setY(float(box.y()));
+    image->setWidth(float(box.width()));
+    image->setHeight(float(box.height()));
+    image->setName(name);
+    m_images.push_back(std::move(image));
 }

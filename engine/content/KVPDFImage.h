@@ -5,8 +5,9 @@
 //
 // A value: it holds the stream (shared with the document's object graph) and a copy of the
 // graphics state in force at the Do, so later operators never move a recorded image. Nothing
-// here throws: entries that are missing or not numbers read as 0, a ColorSpace of another
-// shape as not grey.
+// here throws: entries that are missing, not numbers or unreadable (a reference to a damaged
+// object) read as 0, a ColorSpace of another shape as not grey; integers out of range
+// saturate.
 // Threads: one at a time per record.
 #include "KVPDFGraphicsState.h"
 
@@ -21,9 +22,11 @@ class KVPDFObjectString;
 
 class KVPDFImage {
 public:
-    // Reads Width and Height (into both the drawn and the pixel fields), BitsPerComponent,
-    // Length, "FolivoURL" and whether the colour space is grey (DeviceGray, CalGray, or an
-    // ICCBased profile whose Alternate is DeviceGray). Null only for a null stream.
+    // Reads Width and Height (into both the drawn and the pixel fields), BitsPerComponent
+    // (1 for an image mask that leaves it out), Length, "FolivoURL" (a string, else none) and
+    // whether the colour space is grey: DeviceGray or CalGray (as a name or an array), or an
+    // ICCBased profile whose Alternate is grey or, without an Alternate, whose N is 1. Null
+    // only for a null stream.
     static std::shared_ptr<KVPDFImage> imageWithXObject(const std::shared_ptr<KVPDFObjectStream> &xObject);
     explicit KVPDFImage(const std::shared_ptr<KVPDFObjectStream> &xObject);
 

@@ -1,0 +1,114 @@
+// kvprobe images FILE [--page N] [--password P]
+//
+// One entry per Do of an image XObject in the content of page N (1-based), or of every page,
+// in content order, forms' content included, as the engine's content interpretation records
+// them:
+//   {"images": [{"page": 1, "name": "Im0", "object": "12 0 R" | null, "pixels": [W, H] | null,
+//     "bpc": 8, "grey": false, "box": [x, y, width, height]}, ...]}
+// "object" is the image's indirect object (null for a stream that has none); "pixels" are its
+// Width and Height, null unless both are above 0; "box" is the bounding box of the unit square
+// under the CTM at the Do, in page space with the crop box's lower-left corner as the origin,
+// to four decimals. Inline images have no entry.
+#include "KVProbeImages.h"
+
+#include "KVProbeJson.h"
+#include "KVPDFDocument.h"
+#include "KVPDFImage.h"
+#include "KVPDFObjectStream.h"
+#include "KVPDFPage.h"
+
+#include <QJsonArray>
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: kvprobe images FILE [--page N] [--password P]\n");
+    return 2;
+}
+
+double rounded(double value) { return std::round(value * 1e4) / 1e4; }
+
+QJsonObject imageJson(const KVPDFImage &image, size_t pageIndex)
+{
+    QJsonObject entry;
+    entry[QStringLiteral("page")] = qint64(pageIndex + 1);
+    entry[QStringLiteral("name")] = QString::fromLatin1(image.name());
+    const auto &stream = image.xObject();
+    if (stream && stream->objectNumber() != 0)
+        entry[QStringLiteral("object")] = QStringLiteral("%1 %2 R").arg(stream->objectNumber()).arg(stream->generation());
+    else
+        entry[QStringLiteral("object")] = QJsonValue();
+    if (image.hasPixels())
+        entry[QStringLiteral("pixels")] = QJsonArray{rounded(image.pixelWidth()), rounded(image.pixelHeight())};
+    else
+        entry[QStringLiteral("pixels")] = QJsonValue();
+    entry[QStringLiteral("bpc")] = image.bitspercomponent();
+    entry[QStringLiteral("grey")] = image.isGrayScale();
+    entry[QStringLiteral("box")] =
+        QJsonArray{rounded(image.x()), rounded(image.y()), rounded(image.width()), rounded(image.height())};
+    return entry;
+}
+
+} // namespace
+
+QJsonObject kvprobeImagesJson(const QString &path, const QStringList &options, int *exitCode)
+{
+    *exitCode = 0;
+    QString password;
+    qlonglong pageNumber = 0;
+    for (qsizetype i = 0; i < options.size(); ++i) {
+        if (i + 1 >= options.size()) {
+            *exitCode = usage();
+            return {};
+        }
+        const QString &option = options[i];
+        const QString value = options[++i];
+        if (option == QLatin1String("--password")) {
+            password = value;
+        } else if (option == QLatin1String("--page")) {
+            bool ok = false;
+            pageNumber = value.toLongLong(&ok);
+            if (!ok || pageNumber < 1) {
+                *exitCode = usage();
+                return {};
+            }
+        } else {
+            *exitCode = usage();
+            return {};
+        }
+    }
+    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, password, exitCode);
+    if (!document)
+        return {};
+    if (qulonglong(pageNumber) > document->pageCount()) {
+        std::fprintf(stderr, "kvprobe: %s has %zu pages\n", qPrintable(path), document->pageCount());
+        *exitCode = 2;
+        return {};
+    }
+    const size_t first = pageNumber > 0 ? size_t(pageNumber - 1) : 0;
+    const size_t end = pageNumber > 0 ? first + 1 : document->pageCount();
+    QJsonArray images;
+    for (size_t index = first; index < end; ++index) {
+        const std::shared_ptr<KVPDFPage> page = document->pageAtIndex(index);
+        if (!page)
+            continue;
+        page->parseContent();
+        for (const auto &image : page->images())
+            if (image)
+                images.append(imageJson(*image, index));
+    }
+    QJsonObject out;
+    out[QStringLiteral("images")] = images;
+    return out;
+}
+
+int kvprobeImages(const QString &path, const QStringList &options)
+{
+    int exitCode = 0;
+    const QJsonObject out = kvprobeImagesJson(path, options, &exitCode);
+    return kvProbePrintUnlessFailed(out, exitCode);
+}
