@@ -2,8 +2,8 @@
 //
 // The input is opened for editing (the program's way: decryption into a plain copy, stored
 // imprints read back) and, when small, as stored. Pages are walked (boxes, content, imprints
-// and annotations), each page's joined content is interpreted with the graphics state kept,
-// then the document is saved both ways. A save that succeeds must give a file
+// and annotations), each page's joined content is interpreted with the graphics state kept and
+// text runs built, then the document is saved both ways. A save that succeeds must give a file
 // that opens with result 0 and the same number of pages: a save the engine cannot read back
 // again is data loss, so the harness aborts on it.
 //
@@ -19,6 +19,8 @@
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
+#include "KVPDFTextBlob.h"
+#include "KVPDFTextRunBuilder.h"
 
 #include <QByteArray>
 
@@ -37,12 +39,18 @@ constexpr uint64_t kMaxFormBytes = 4 << 20;
 
 void interpretContent(KVPDFDocument &document, KVPDFPage &page)
 {
-    const QByteArray content = KVPDFPage::joinedContent(page.contentStreams(), QStringLiteral("fuzz"));
+    const std::vector<std::shared_ptr<KVPDFObjectStream>> streams = page.contentStreams();
+    const QByteArray content = KVPDFPage::joinedContent(streams, QStringLiteral("fuzz"));
     std::shared_ptr<KVPDFObjectDictionary> resources;
     if (const auto &dictionary = page.pageDictionary())
         if (KVPDFObjectPtr value = dictionary->objectFromAncestorsForKey("Resources"))
             resources = kv_cast<KVPDFObjectDictionary>(value->resolvedObject());
     KVPDFGraphicsStateKeeper keeper;
+    // Runs with rewrites, so fonts, decoding and the rewrite writer all see the input.
+    std::vector<std::shared_ptr<KVPDFTextBlob>> runs;
+    KVPDFTextRewrites rewrites;
+    KVPDFTextRunBuilder builder(page, streams.empty() ? nullptr : streams.front(), runs, &rewrites);
+    builder.attach(keeper);
     KVPDFContentInterpreter::Limits limits;
     limits.maxFormBytes = kMaxFormBytes;
     KVPDFContentInterpreter(keeper, &document, limits).interpret(content, resources);

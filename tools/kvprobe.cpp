@@ -22,6 +22,9 @@
 //   kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]
 //                                      the page's fonts, or what font F makes of the bytes
 //                                      (KVProbeFonts.cpp)
+//   kvprobe runs FILE --page N [--password P]
+//                                      the page's text runs: text, location, font, size, Tr,
+//                                      ca, stream and byte range (KVProbeRuns.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -43,6 +46,7 @@
 #include "KVProbeAnnots.h"
 #include "KVProbeFonts.h"
 #include "KVProbeJson.h"
+#include "KVProbeRuns.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -70,6 +74,7 @@ int usage()
                          " [--property K=V]... [--flatten] [--password P]\n"
                          "       kvprobe imprints FILE [--password P]\n"
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
+                         "       kvprobe runs FILE --page N [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -415,6 +420,8 @@ int main(int argc, char **argv)
         return kvprobeImprints(args[2], args.mid(3));
     if (command == QLatin1String("fonts"))
         return kvprobeFonts(args[2], args.mid(3));
+    if (command == QLatin1String("runs"))
+        return kvprobeRuns(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

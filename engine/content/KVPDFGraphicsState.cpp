@@ -288,6 +288,7 @@ void KVPDFGraphicsStateKeeper::textState(const KVPDFContentEvent &event)
         if (event.isName(0)) {
             s.Tfont = event.name(0);
             s.TfontSize = event.number(1);
+            s.TfontResources = event.resources ? *event.resources : nullptr;
         }
         break;
     case KVPDFContentOp::Tr: s.Tmode = toInt(event.number(0)); break;

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -49,6 +50,9 @@ public:
     float ThorizontalScaling = 1; // a fraction: Tz 50 gives 0.5
     float Tleading = 0;
     QByteArray Tfont; // the font resource's name, without "/"
+    // The resources the Tf was read in (a form's own, else its caller's): the name means the
+    // font of that Font dictionary wherever the text is shown, a form's /F1 not the page's.
+    std::shared_ptr<KVPDFObjectDictionary> TfontResources;
     float TfontSize = 0;
     int32_t Tmode = 0; // 3 is invisible text
     float Trise = 0;

@@ -5,6 +5,7 @@
 #include "KVPDFLog.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPageContent.h"
+#include "KVPDFTextRunBuilder.h"
 
 #include <exception>
 
@@ -50,9 +51,12 @@ void KVPDFPage::parseContent()
 
         // Several streams come back as one, their join, so runs point into it.
         const std::vector<std::shared_ptr<KVPDFObjectStream>> streams = contentStreams();
-        const QByteArray data = !streams.empty() && streams.front() ? streams.front()->decodedData() : QByteArray();
+        const std::shared_ptr<KVPDFObjectStream> stream = streams.empty() ? nullptr : streams.front();
+        const QByteArray data = stream ? stream->decodedData() : QByteArray();
 
         KVPDFGraphicsStateKeeper keeper(initial);
+        KVPDFTextRunBuilder runs(*this, stream, content->textBlobs, m_rewrites.get());
+        runs.attach(keeper);
         KVPDFImageCollector images(keeper);
         KVPDFContentSinkList sinks({&keeper, &images});
         KVPDFContentInterpreter interpreter(sinks, m_document);

@@ -2,7 +2,7 @@
 // One run of shown text: the graphics state at the show, where the run lies, which bytes of
 // which stream showed it, its text, and (once text extraction has measured it) its advance
 // widths and its place in the page string. Search, selection, text correction and redaction
-// work on these runs. A run is made by the run builder at a show; this record needs no font.
+// work on these runs. A run is made by the run builder (KVPDFTextRunBuilder) at a show.
 //
 // A value like the state it extends: copies are independent, the stream is shared. `string`
 // is null (not empty) when the run's font was not found. Nothing here throws: ranges outside
@@ -18,6 +18,7 @@
 #include <optional>
 #include <vector>
 
+class KVPDFFont;
 class KVPDFObjectStream;
 
 class KVPDFTextBlob : public KVPDFGraphicsState {
@@ -30,6 +31,9 @@ public:
     std::shared_ptr<KVPDFObjectStream> contentObject; // page content or a form
     KVPDFRange dataRange;                             // the show's operand in the stream's decoded data
     QString string;
+    // The font the run was decoded with (null when none was found): measuring goes by it, not
+    // by the font name, which a form may use for a font of its own.
+    std::shared_ptr<KVPDFFont> font;
     float ascent = 0;          // up from the location, positive
     float descent = 0;         // down from the location, negative
     float width = 0;           // 0 until measured

@@ -277,6 +277,10 @@ void KVPDFPage::resetContent()
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
     m_pageFonts.clear();
+    if (m_rewrites) {
+        std::lock_guard<std::mutex> guard(KVPDFPageLock);
+        m_rewrites->clear();
+    }
     m_content.reset();
 }
 

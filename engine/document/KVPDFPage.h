@@ -45,6 +45,11 @@ class KVPDFTextBlob;      // Content
 // Taken with a scope guard (std::lock_guard), blocking; never held across other work.
 extern std::mutex KVPDFPageLock;
 
+// Text correction's rewrites of show operations: per run (by the run's address, which stays
+// while the run is in its page's textBlobs()), the show operators that draw its codes one by
+// one, e.g. "(H) Tj (i) Tj" for "(Hi) Tj".
+using KVPDFTextRewrites = std::map<const KVPDFTextBlob *, QByteArray>;
+
 class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
     KVPDFPage();
@@ -108,8 +113,8 @@ public:
     void useNewStream();
     bool usingNewContentStream() const { return m_usingNewContentStream; }
     // Forgets what was worked out from the page dictionary (boxes, rotation, the joined content
-    // stream, the page's fonts, what parseContent() found), after the dictionary was read again
-    // from new bytes.
+    // stream, the page's fonts, what parseContent() found, the rewrites' entries), after the
+    // dictionary was read again from new bytes.
     void resetContent();
 
     void addExtraObject(const KVPDFObjectPtr &object) { m_extraObjects.push_back(object); }
@@ -179,6 +184,16 @@ public:
     void setupFontInfo(const std::shared_ptr<KVPDFObjectDictionary> &resources);
     // The page's Resources (through the Parent chain), or nullptr.
     std::shared_ptr<KVPDFObjectDictionary> resources();
+    // The shared font of a font object, built and added to the document's font list when it
+    // has none yet (under KVPDFPageLock, which must not be held by the caller); nullptr
+    // (logged, `name` naming it) when it cannot be built.
+    std::shared_ptr<KVPDFFont> sharedFont(const KVPDFObjectPtr &fontObject, const QByteArray &name);
+    // The shared font that the resources' Font dictionary holds under `name`; nullptr (logged)
+    // when there is none or it cannot be built. Never throws.
+    std::shared_ptr<KVPDFFont> fontNamed(const std::shared_ptr<KVPDFObjectDictionary> &resources, const QByteArray &name);
+    // Enters a font in pageFonts. The page's own fonts (`own`) take their names; a form's
+    // font only a name the page does not use yet, so a form's /F1 never hides the page's.
+    void addPageFont(const QByteArray &name, const std::shared_ptr<KVPDFFont> &font, bool own);
 
     // One font entry met by fontsInResources.
     struct FontUse {
@@ -202,7 +217,11 @@ public:
     // still open, the text runs and the images drawn. parseContent() interprets the join
     // contentStreams() makes (forms drawn by the content included) from a state whose CTM moves
     // the crop box's corner (else the media box's) to the origin, once per page; the results
-    // stay until resetContent(). Never throws: a page whose content cannot be read has none.
+    // stay until resetContent(). Runs come in content order from the text-run builder
+    // (KVPDFTextRunBuilder.h): a run of the page's content points into its one stream, or into
+    // potentialNewStream() for a page of several; a form's into the form's data. The fonts
+    // the runs use are entered in pageFonts (the page's own under their names, a form's only
+    // under free ones). Never throws: a page whose content cannot be read has none.
     void parseContent();
     bool parsedContent() const { return m_content != nullptr; }
     // Before parseContent(), a default state and empty lists.
@@ -210,6 +229,11 @@ public:
     const std::vector<KVPDFGraphicsState> &gstateStack() const;
     const std::vector<std::shared_ptr<KVPDFTextBlob>> &textBlobs() const;
     const std::vector<std::shared_ptr<KVPDFImage>> &images() const;
+    // Null (the default): parseContent() records no rewrites. A table set before it gets one
+    // entry per run with text, entered under KVPDFPageLock (take it to read the table while
+    // another thread may be parsing). resetContent() empties the table and keeps it set.
+    void setRewritesDictionary(std::shared_ptr<KVPDFTextRewrites> rewrites) { m_rewrites = std::move(rewrites); }
+    const std::shared_ptr<KVPDFTextRewrites> &rewritesDictionary() const { return m_rewrites; }
     // ---- end Content -------------------------------------------------------------------------
 
 private:
@@ -238,12 +262,10 @@ private:
     bool m_processedAnnotations = false;
 
     // Text
-    // The shared font of a font object, built and added to the document's list when it has
-    // none yet; nullptr (logged) when it cannot be built.
-    std::shared_ptr<KVPDFFont> sharedFont(const KVPDFObjectPtr &fontObject, const QByteArray &name);
     std::map<QByteArray, std::shared_ptr<KVPDFFont>> m_pageFonts;
 
     // Content: made by parseContent(), dropped by resetContent(). Held through shared_ptr so
     // that this layer needs no definition of it.
     std::shared_ptr<KVPDFPageContent> m_content;
+    std::shared_ptr<KVPDFTextRewrites> m_rewrites;
 };

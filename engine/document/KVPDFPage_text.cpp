@@ -92,6 +92,32 @@ std::shared_ptr<KVPDFFont> KVPDFPage::sharedFont(const KVPDFObjectPtr &fontObjec
     return font;
 }
 
+std::shared_ptr<KVPDFFont> KVPDFPage::fontNamed(const std::shared_ptr<KVPDFObjectDictionary> &resources, const QByteArray &name)
+{
+    std::shared_ptr<KVPDFObjectDictionary> fonts = dictionaryForKey(resources, "Font");
+    KVPDFObjectPtr object;
+    try {
+        object = fonts ? fonts->objectForKey(name) : nullptr;
+    } catch (const std::exception &failure) {
+        kvLog(QStringLiteral("Page resource unreadable: %1").arg(QString::fromUtf8(failure.what())));
+    }
+    if (!object) {
+        kvLog(QStringLiteral("Font %1 is not in the resources").arg(QString::fromLatin1(name)));
+        return nullptr;
+    }
+    return sharedFont(object, name);
+}
+
+void KVPDFPage::addPageFont(const QByteArray &name, const std::shared_ptr<KVPDFFont> &font, bool own)
+{
+    if (!font)
+        return;
+    if (own)
+        m_pageFonts[name] = font;
+    else
+        m_pageFonts.try_emplace(name, font);
+}
+
 void KVPDFPage::setupFontInfo(const std::shared_ptr<KVPDFObjectDictionary> &resources)
 {
     for (const auto &[name, object] : entriesOf(dictionaryForKey(resources, "Font")))
