@@ -10,6 +10,7 @@
 #include <QPointF>
 #include <QTransform>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <mutex>
@@ -219,6 +220,7 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
         std::vector<qsizetype> breaks;
         double numbers = 0;
         bool anyNumber = false;
+        double lead = 0; // the numbers before the first code: the run starts where they end
         auto forEachCode = [&](const QByteArray &bytes, auto &&visit) {
             qsizetype position = 0;
             while (position < bytes.size()) {
@@ -238,11 +240,15 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
             if (element.isNumber) {
                 anyNumber = true;
                 numbers += element.number;
-                if (-double(element.number) > threshold && (breaks.empty() || breaks.back() != buffer.size()))
+                // A gap only counts between codes: one before the first or after the last
+                // separates nothing in this run.
+                if (-double(element.number) > threshold && !buffer.isEmpty() && (breaks.empty() || breaks.back() != buffer.size()))
                     breaks.push_back(buffer.size());
                 advance += -double(element.number) / 1000.0 * size * scale;
                 continue;
             }
+            if (buffer.isEmpty())
+                lead = advance;
             forEachCode(element.bytes, [&](Code c) {
                 const double width = vertical ? -1.0 : font ? double(font->glyphWidth(c.code)) : 0.0;
                 const double spacing = double(state.TcharSpacing) + (c.length == 1 && c.code == 32 ? double(state.TwordSpacing) : 0.0);
@@ -251,6 +257,9 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
             buffer += element.bytes;
         }
         advance = finiteOrZero(advance);
+        lead = finiteOrZero(lead);
+        if (!breaks.empty() && breaks.back() == buffer.size())
+            breaks.pop_back();
 
         // A show of nothing but numbers: a run that only holds the gap.
         const bool spacer = buffer.isEmpty();
@@ -281,7 +290,9 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
         }
 
         // The text rendering matrix and its linear part.
-        const QTransform &tm = state.textMatrix;
+        QTransform tm = state.textMatrix;
+        if (!spacer && lead != 0)
+            tm = (vertical ? QTransform::fromTranslate(0, lead) : QTransform::fromTranslate(lead, 0)) * tm;
         const QTransform &ctm = state.CTM;
         const QTransform trm = QTransform(size * state.ThorizontalScaling, 0, 0, size, 0, state.Trise) * tm * ctm;
         const QTransform linear = QTransform(size * state.ThorizontalScaling, 0, 0, size, 0, 0)
@@ -306,6 +317,7 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
         const std::shared_ptr<KVPDFObjectStream> &stream = event.stream && *event.stream ? *event.stream : m_contentStream;
         run = std::make_shared<KVPDFTextBlob>(QPointF(trm.dx(), y), ascent, descent, state, stream, range, text);
         run->font = font;
+        run->textMatrix = tm;
         if (spacer) {
             const QTransform gap = QTransform(tm.m11(), tm.m12(), tm.m21(), tm.m22(), 0, 0)
                                    * QTransform(ctm.m11(), ctm.m12(), ctm.m21(), ctm.m22(), 0, 0);
@@ -331,7 +343,7 @@ void KVPDFTextRunBuilder::show(const KVPDFContentEvent &event, KVPDFGraphicsStat
             for (const Element &element : elements) {
                 if (element.isNumber) {
                     pending += element.number;
-                    if (insertSpaces && -double(element.number) > threshold && spaced != position) {
+                    if (insertSpaces && spaced != position && std::binary_search(breaks.begin(), breaks.end(), position)) {
                         write(spaceCode);
                         spaced = position;
                     }

@@ -3,11 +3,12 @@
 // KVPDFTextBlob, then the text matrix moves by what was shown, as the PDF standard has it.
 //
 // A run: its location is the translation of the text rendering matrix
-// [Tfs*Th 0 0 Tfs 0 Trise] x Tm x CTM at the show; its range is the show's string operand (the
+// [Tfs*Th 0 0 Tfs 0 Trise] x Tm x CTM at its first code (TJ numbers before that code move it
+// there, and the run's text matrix with it); its range is the show's string operand (the
 // whole array for TJ) in the data of the stream holding the operator (the page's content
 // stream, which for a page of several streams is their join, or the form being drawn); its
 // text is the operand's codes decoded by the font. A run within 0.05 of the previous run's y
-// takes that y exactly, so one line keeps one baseline. A TJ gap wider than
+// takes that y exactly, so one line keeps one baseline. A TJ gap between two codes wider than
 // 50 * (width of code 32) + 50 thousandths of an em puts a space into the text (one code 32 or
 // <0020> in the rewrite), unless the text holds a space already. A TJ of numbers only gives a
 // run with empty text whose width is the gap it moves, in page units.
