@@ -72,7 +72,8 @@ QString writeFormFixture(const QString &folder)
     return writeFixture(folder, QStringLiteral("form.pdf"), pdf);
 }
 
-// A crop box at (36, 36), with each show operator and the state they move by.
+// A crop box at (36, 36), with each show operator and the state they move by, and a TJ whose
+// first element is a number (the run starts where its first glyph is drawn).
 QString writeCropFixture(const QString &folder)
 {
     PdfBuilder pdf = PdfBuilder::withPages(1, "/MediaBox [0 0 612 792] /CropBox [36 36 576 756] /Contents 4 0 R"
@@ -80,7 +81,7 @@ QString writeCropFixture(const QString &folder)
     pdf.add(4, stream("", "BT /F1 12 Tf 14 TL 100 700 Td (Cropped) Tj ( page) Tj T*\n"
                           "2 Tc (spaced) Tj 0 Tc 6 Tw (word space) '\n"
                           "80 Tz 1 0.5 (scaled and quoted) \" 100 Tz 0 Tw\n"
-                          "[(Kern) 120 (ed) -1500 (gap)] TJ ET"));
+                          "[(Kern) 120 (ed) -1500 (gap)] TJ T* [-800 (opens with a number)] TJ ET"));
     pdf.add(5, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>");
     return writeFixture(folder, QStringLiteral("crop.pdf"), pdf);
 }
