@@ -37,6 +37,7 @@
 #include <cstring>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <set>
 
 namespace {
@@ -230,7 +231,7 @@ QString operandFault(const QByteArray &data, qint64 location, qint64 length)
     if (!((open == '(' && close == ')') || (open == '<' && close == '>') || (open == '[' && close == ']')))
         return QStringLiteral("\"%1\" is no string or array").arg(QString::fromLatin1(operand.left(60)));
     qint64 i = location + length;
-    while (i < data.size() && std::strchr(" \t\r\n\f", data[i]) && data[i])
+    while (i < data.size() && (data[i] == 0 || std::strchr(" \t\r\n\f", data[i])))
         ++i;
     const QByteArray after = data.mid(i, 3);
     const bool shows = after.startsWith('\'') || after.startsWith('"')
@@ -296,6 +297,7 @@ TEST_P(KVPDFTextRunPeerTest, RunsMatchMutoolQpdfAndPdftotext)
             const KVPDFTextBlob &run = *runs[i];
             SCOPED_TRACE(run.string.toStdString());
             EXPECT_EQ(entry.value(QStringLiteral("text")).toString(), run.string);
+            EXPECT_EQ(entry.value(QStringLiteral("text")).isNull(), run.string.isNull());
             EXPECT_NEAR(entry.value(QStringLiteral("x")).toDouble(), run.location.x(), 1e-4);
             EXPECT_NEAR(entry.value(QStringLiteral("y")).toDouble(), run.location.y(), 1e-4);
             const QJsonArray range = entry.value(QStringLiteral("range")).toArray();
