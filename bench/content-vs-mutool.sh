@@ -48,6 +48,6 @@ ratio=$(awk -v a="$engine" -v b="$mutool_time" 'BEGIN { print a / b }')
 pages=$(echo "$split" | awk '{print $2}')
 
 echo "file:        $FILE ($pages pages)"
-echo "engine:      ${engine} s  (content-bench: $split)"
+echo "engine:      ${engine} s  (content-bench, its last run: $split)"
 echo "mutool:      ${mutool_time} s  (mutool trace FILE >/dev/null)"
 printf 'ratio:       %.2f (engine / mutool)\n' "$ratio"
