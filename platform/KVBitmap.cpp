@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <new>
 
 namespace {
 int colorSamples(KVBitmap::ColorModel model)
@@ -49,10 +50,12 @@ KVBitmap::KVBitmap(int width, int height, ColorModel model, bool hasAlpha, int b
     const qsizetype rowBytes = rowBytesFor(width, samples * bitsPerSample);
     if (rowBytes > std::numeric_limits<qsizetype>::max() / height)
         return;
-    QByteArray bits(rowBytes * height, Qt::Uninitialized);
-    if (bits.size() != rowBytes * height)
+    QByteArray bits;
+    try {
+        bits = QByteArray(rowBytes * height, char(0));
+    } catch (const std::bad_alloc &) {
         return;
-    bits.fill(0);
+    }
     *this = fromData(std::move(bits), width, height, rowBytes, model, hasAlpha, bitsPerSample);
 }
 
