@@ -3,17 +3,19 @@
 // bitmap at half scale with its text runs painted as solid black boxes and thresholded (byte 0
 // black, anything else white), and these functions cut that bitmap at white gaps.
 //
-// A rectangle is cut across at its first gap of at least 4 white rows (so white rows at its top
-// trim it), else down at the longest run of "white" pixels in one column, a pixel counting as
-// white when neither it nor its left and right neighbours are black, when that run is longer
-// than 18 rows and no earlier cut within 23 pixels already spans it. Pieces are analysed again,
+// A rectangle at least 37 pixels wide is cut across at its first gap of at least 4 white rows
+// with black below (so white rows at its top trim it); else it is cut down at the longest run
+// of "white" pixels in one column (of equal runs the last), a pixel counting as white when
+// neither it nor its left and right neighbours are black, when that run is longer than 18 rows
+// and no earlier cut at most 22 columns away already spans its rows. Pieces are analysed again,
 // in the order above, left, right, below. A rectangle narrower than 27 or lower than 18 pixels
 // is never cut.
 //
 // Coordinates: pixels. Rectangles given and the rectangles of columnsInRect are in data rows
 // (row 0 the top); sections and separators are bottom-up (y = bitmap height - top - height),
-// with the separator strip of a cut at top-down rows y0 + start .. and length `run` stored as
-// x = column, y = height + 1 - y0 - run - start, width 1, height run - 1.
+// the strip of a cut whose white run of length `run` starts `start` rows below the top y0 of
+// its rectangle being x = column, y = bitmap height + 1 - y0 - run - start, width 1, height
+// run - 1.
 //
 // Bad input: a bitmap that is not 8-bit gray gives no sections. Rectangles are clamped to the
 // bitmap, and pixels beside the bitmap's edges count as white, so nothing reads outside it. The

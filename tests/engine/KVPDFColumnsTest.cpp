@@ -91,8 +91,8 @@ TEST(KVPDFColumnsTest, AnEarlierCutNearbyRefusesTheGutter)
         size_t sections;
     };
     const Case cases[] = {
-        {"23 pixels left of the gutter's cut", QRect(86, 1, 1, 109), 1},
-        {"24 pixels left: too far to refuse", QRect(85, 1, 1, 109), 2},
+        {"22 columns left of the gutter's cut", QRect(86, 1, 1, 109), 1},
+        {"23 columns left: too far to refuse", QRect(85, 1, 1, 109), 2},
         {"near, but not spanning the gutter's rows", QRect(100, 2, 1, 109), 2},
     };
     for (const Case &c : cases) {
