@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Fails when an engine file includes a header of a layer above its own. The layers, lowest
-# first, are the folders of engine/: syntax, file, font, document, content, annotation; redraw sits above them
-# all.
+# first, are the folders of engine/: syntax, file, font, document, content, annotation, text; redraw sits
+# above them all.
 set -euo pipefail
 cd "$(dirname "$0")/../engine"
-layers=(syntax file font document content annotation redraw)
+layers=(syntax file font document content annotation text redraw)
 declare -A rank home
 for i in "${!layers[@]}"; do rank[${layers[$i]}]=$i; done
 for layer in "${layers[@]}"; do
