@@ -89,8 +89,10 @@ void KVPDFObjectReference::stamp(const KVPDFObjectPtr &target) const
 {
     // Written only where they differ: a target from the table is shared with every thread
     // reading the document, and carries the table's number, document and indirect mark already.
-    // (A reference whose generation disagrees with the table's entry restamps it, as the
-    // reference is what the file says; such a file is not read from several threads safely.)
+    // Two cases still write: a reference whose generation disagrees with the table's entry
+    // restamps it (the reference is what the file says), and an object an edit entered still
+    // marked direct is marked indirect; the first resolution of such a number is not safe from
+    // several threads at once.
     if (target->objectNumber() != m_objectNumber)
         target->setObjectNumber(m_objectNumber);
     if (target->generation() != m_generation)

@@ -92,16 +92,16 @@ QByteArray pageDigest(KVPDFDocument &document, KVPDFPage &page)
     for (const KVPDFPage::FontUse &use : page.fontsInResources()) {
         out += "font " + use.path;
         if (use.font)
-            out += ' ' + use.font->description().toUtf8() + ' ' + use.font->stringForData(sample).toUtf8().toHex().left(64)
-                   + ' ' + numberText(use.font->glyphWidth('a')) + ' ' + numberText(use.font->ascent());
+            out += ' ' + use.font->description().toUtf8() + ' ' + use.font->stringForData(sample).toUtf8().toHex().left(64) + ' '
+                   + numberText(use.font->glyphWidth('a')) + ' ' + numberText(use.font->ascent());
         out += '\n';
     }
     if (auto resources = page.resources())
         if (auto xObjects = kv_cast<KVPDFObjectDictionary>(resources->resolvedObjectForKey("XObject")))
             for (const auto &[name, value] : xObjects->value())
                 if (auto stream = kv_cast<KVPDFObjectStream>(value ? value->resolvedObject() : nullptr))
-                    out += "xobject " + name + ' ' + hashOf(stream->decodedData()) + (stream->decodeComplete() ? "" : " cut")
-                           + '\n';
+                    out +=
+                        "xobject " + name + ' ' + hashOf(stream->decodedData()) + (stream->decodeComplete() ? "" : " cut") + '\n';
 
     for (const auto &annotation : page.annotationImprints()) {
         const QRectF rect = annotation->dictionaryRect();
@@ -307,8 +307,8 @@ TEST(KVPDFThreadsTest, AStreamDecodedOnManyThreadsAtOnceIsOneResultAndOneWarning
     const QByteArray deflated = qCompress(text).mid(4); // zlib stream without Qt's length prefix
     const QByteArray damaged = deflated.left(deflated.size() / 2) + QByteArray(40, '\x7F');
     const Case cases[] = {
-        {"Flate stream decodes", "<< /Length " + QByteArray::number(deflated.size()) + " /Filter /FlateDecode >>\nstream\n"
-                                     + deflated + "\nendstream",
+        {"Flate stream decodes",
+         "<< /Length " + QByteArray::number(deflated.size()) + " /Filter /FlateDecode >>\nstream\n" + deflated + "\nendstream",
          text, true},
         {"damaged Flate stream keeps what it decoded and warns once",
          "<< /Length " + QByteArray::number(damaged.size()) + " /Filter /FlateDecode >>\nstream\n" + damaged + "\nendstream",
