@@ -127,8 +127,14 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
         kvLog(QStringLiteral("Object %1 %2 refers to itself while being read").arg(number).arg(generation));
         return nullptr;
     }
-    if (isMemberEntry(entry))
-        return m_table.objectStreams.member(*this, entry->dataRange().location, entry->rawLength(), number);
+    if (isMemberEntry(entry)) {
+        // Indirect like any table object, before any other thread can see it: marked later by
+        // the first reference to resolve it, it would be written while others read it.
+        KVPDFObjectPtr member = m_table.objectStreams.member(*this, entry->dataRange().location, entry->rawLength(), number);
+        if (member)
+            member->setDirect(false);
+        return member;
+    }
     const uint64_t position = entry->dataRange().location;
     const QByteArray data = m_bytes.data;
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
