@@ -2,9 +2,10 @@
 JOBS ?= $(shell nproc)
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 FILE ?=
 
-.PHONY: deps configure build test asan-configure asan-build test-asan run clean fuzz
+.PHONY: deps configure build test asan-configure asan-build test-asan tsan-configure tsan-build test-tsan run clean fuzz
 
 deps:
 	@bash scripts/install-deps
@@ -28,6 +29,18 @@ test-asan: asan-build
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# The tests that read one document on many threads (label "threads"), under ThreadSanitizer;
+# any report fails them. Not part of .ci/run.
+tsan-configure: deps
+	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIVO_TSAN=ON >/dev/null
+
+tsan-build: tsan-configure
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target engine_tests
+
+test-tsan: tsan-build
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+		ctest --output-on-failure -L threads
+
 # Until the application window lands, running shows what the engine reads from the file.
 run: build
 	@if [ -z "$(FILE)" ]; then echo "usage: make run FILE=document.pdf"; exit 2; fi
@@ -39,4 +52,4 @@ fuzz: deps
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_object_parser fuzz_document_open fuzz_cmap
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -41,7 +41,7 @@
 //
 // Bad input never throws out of interpret(): resources that cannot be read count as missing.
 // Threads: one run at a time per dispatcher; the objects it reads belong to the caller's
-// document graph (one thread at a time).
+// document graph, which other dispatchers may read at the same time (KVPDFObject.h).
 #include "KVPDFObject.h"
 
 #include <QByteArray>

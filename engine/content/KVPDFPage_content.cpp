@@ -38,6 +38,8 @@ const std::vector<std::shared_ptr<KVPDFImage>> &KVPDFPage::images() const
 
 void KVPDFPage::parseContent()
 {
+    // A second thread waits here for the first and then finds the content made.
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
     if (m_content)
         return;
     auto content = std::make_shared<KVPDFPageContent>();

@@ -3,6 +3,7 @@
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFImport.h"
+#include "KVPDFLazyState.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFOperandText.h"
@@ -408,8 +409,14 @@ void KVPDFAnnotation::resetAppearance(Entries &entries)
 
 QByteArray KVPDFAnnotation::pdfDataForAppearance(const QByteArray &key)
 {
-    if (!m_appearancePDFData.isEmpty())
-        return m_appearancePDFData;
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (!m_appearancePDFData.isEmpty())
+            return m_appearancePDFData;
+    }
+    // Rendered unlocked; a page-image thread and another reader may both render it, and the
+    // first result is kept.
+    QByteArray data;
     try {
         std::shared_ptr<KVPDFObjectStream> stream = appearanceStream(key);
         if (!stream)
@@ -419,12 +426,15 @@ QByteArray KVPDFAnnotation::pdfDataForAppearance(const QByteArray &key)
         // alone must show what the page shows, so the Matrix is applied here too.
         KVPDFObjectPtr matrixArray = stream->resolvedObjectForKey("Matrix");
         const QTransform matrix = kv_cast<KVPDFObjectArray>(matrixArray) ? transformForArray(matrixArray) : QTransform();
-        m_appearancePDFData = KVPDFImprint::onePageDataForForm(stream, arrayForRect(matrix.mapRect(box)), matrix, box);
+        data = KVPDFImprint::onePageDataForForm(stream, arrayForRect(matrix.mapRect(box)), matrix, box);
     } catch (const FolivoException &failure) {
         kvLog(QStringLiteral("Appearance %1 could not be rendered: %2")
                   .arg(QString::fromLatin1(key), QString::fromStdString(failure.reason())));
-        m_appearancePDFData.clear();
+        return QByteArray();
     }
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (m_appearancePDFData.isEmpty())
+        m_appearancePDFData = data;
     return m_appearancePDFData;
 }
 

@@ -20,7 +20,10 @@
 // documents together once copies go both ways. An annotation taken off its page holds its
 // dictionary's document from then on. An annotation is on one page at a time: one still
 // listed by a page of another document is copied before it is put on a page.
-// Threads: one at a time, like the page.
+// Threads: like the page's annotations (KVPDFPage.h): the getters and pdfDataForAppearance()
+// may be called from any number of threads at once (the appearance data is rendered unlocked
+// and the first result kept); the setters, copies, imports and page changes are writes (one
+// thread, no reader).
 //
 // Bad input: a missing or non-numeric Rect gives an empty rectangle; a Rect whose corners are
 // given in another order is put in order (lower-left, positive size), so a crafted Rect cannot
@@ -208,6 +211,6 @@ private:
     std::shared_ptr<KVPDFObjectDictionary> m_annotDict;
     std::shared_ptr<KVPDFObjectDictionary> m_oldDict;
     std::shared_ptr<KVPDFObjectDictionary> m_appearance;
-    QByteArray m_appearancePDFData;
+    QByteArray m_appearancePDFData; // published under kvpdf::lazyStateLock(this)
     uint64_t m_originalObjectNumber = 0;
 };

@@ -16,14 +16,19 @@ void KVPDFDocument::releaseObjects()
 {
     // Objects point at each other through references (page <-> parent, annotation <-> page);
     // break those cycles so the graph is freed with the document.
-    for (auto &entry : m_table.objects)
+    std::unordered_map<uint64_t, KVPDFObjectPtr> objects;
+    std::vector<KVPDFObjectPtr> retired;
+    {
+        std::lock_guard<std::mutex> guard(m_tableMutex);
+        objects.swap(m_table.objects);
+        retired.swap(m_retired);
+    }
+    for (auto &entry : objects)
         if (entry.second)
             entry.second->releaseGraph();
-    m_table.objects.clear();
-    for (auto &object : m_retired)
+    for (auto &object : retired)
         if (object)
             object->releaseGraph();
-    m_retired.clear();
     m_fonts.clear();
 }
 
@@ -49,10 +54,19 @@ void KVPDFDocument::setObject(const KVPDFObjectPtr &object, uint64_t number, uin
         kvLog(QStringLiteral("Object number %1 is beyond what the engine keeps").arg(number));
         return;
     }
+    std::lock_guard<std::mutex> guard(m_tableMutex);
+    setObjectLocked(object, number, generation);
+}
+
+void KVPDFDocument::setObjectLocked(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation)
+{
     if (generation + 1 > m_table.generationCount)
         m_table.generationCount = generation + 1;
-    object->setObjectNumber(number);
-    object->setGeneration(generation);
+    // Stamped only where it differs: an object entered again is read by other threads.
+    if (object->objectNumber() != number)
+        object->setObjectNumber(number);
+    if (object->generation() != generation)
+        object->setGeneration(generation);
     KVPDFObjectPtr &slot = m_table.objects[number];
     if (slot && slot != object)
         m_retired.push_back(slot);
@@ -61,8 +75,33 @@ void KVPDFDocument::setObject(const KVPDFObjectPtr &object, uint64_t number, uin
         m_table.objectCount = number + 1;
 }
 
+void KVPDFDocument::removeObject(uint64_t number)
+{
+    KVPDFObjectPtr removed;
+    std::lock_guard<std::mutex> guard(m_tableMutex);
+    auto it = m_table.objects.find(number);
+    if (it == m_table.objects.end())
+        return;
+    // Freed once the lock is let go.
+    removed = std::move(it->second);
+    m_table.objects.erase(it);
+}
+
+uint64_t KVPDFDocument::generationCount() const
+{
+    std::lock_guard<std::mutex> guard(m_tableMutex);
+    return m_table.generationCount;
+}
+
+uint64_t KVPDFDocument::objectCount() const
+{
+    std::lock_guard<std::mutex> guard(m_tableMutex);
+    return m_table.objectCount;
+}
+
 KVPDFObjectPtr KVPDFDocument::objectWithNumber(uint64_t number, uint64_t) const
 {
+    std::lock_guard<std::mutex> guard(m_tableMutex);
     auto it = m_table.objects.find(number);
     return it == m_table.objects.end() ? nullptr : it->second;
 }
@@ -88,8 +127,14 @@ KVPDFObjectPtr KVPDFDocument::parseEntry(const KVPDFObjectPtr &entry, uint64_t n
         kvLog(QStringLiteral("Object %1 %2 refers to itself while being read").arg(number).arg(generation));
         return nullptr;
     }
-    if (isMemberEntry(entry))
-        return m_table.objectStreams.member(*this, entry->dataRange().location, entry->rawLength(), number);
+    if (isMemberEntry(entry)) {
+        // Indirect like any table object, before any other thread can see it: marked later by
+        // the first reference to resolve it, it would be written while others read it.
+        KVPDFObjectPtr member = m_table.objectStreams.member(*this, entry->dataRange().location, entry->rawLength(), number);
+        if (member)
+            member->setDirect(false);
+        return member;
+    }
     const uint64_t position = entry->dataRange().location;
     const QByteArray data = m_bytes.data;
     KVPDFObjectPtr object = objectAtOffset(position, data, false, contained, false, false);
@@ -113,18 +158,47 @@ KVPDFObjectPtr KVPDFDocument::resolveObject(uint64_t number, uint64_t generation
     if (!entry || !isUnreadEntry(entry))
         return entry;
     const uint64_t entryGeneration = entry->generation();
+    // Parsed outside the table's lock: parsing resolves other numbers, and another thread may
+    // be reading this one meanwhile.
     KVPDFObjectPtr object = parseEntry(entry, number, generation, contained);
+    KVPDFObjectPtr dropped; // freed once the lock is let go
+    std::lock_guard<std::mutex> guard(m_tableMutex);
+    auto slot = m_table.objects.find(number);
     if (!object) {
         // A member that does not parse is no object: the table answers as for a number its
         // stream never held.
-        if (isMemberEntry(entry) && objectWithNumber(number) == entry)
-            removeObject(number);
+        if (isMemberEntry(entry) && slot != m_table.objects.end() && slot->second == entry) {
+            dropped = std::move(slot->second);
+            m_table.objects.erase(slot);
+        }
         return nullptr;
     }
-    // The entry may have been replaced while parsing (a nested resolution of the same number
-    // cannot happen: the guard stops it), so store unconditionally.
-    setObject(object, number, entryGeneration);
+    // Another thread entered its object for the number first: everyone shares that one. (A
+    // nested resolution of the same number on this thread cannot happen: the guard stops it.)
+    if (slot != m_table.objects.end() && slot->second != entry && !isUnreadEntry(slot->second))
+        return slot->second;
+    // Not seen by any other thread yet: stamped before it goes in, so readers never see it
+    // change.
+    if (object->context() != this)
+        object->setContext(this);
+    setObjectLocked(object, number, entryGeneration);
     return object;
+}
+
+KVPDFObjectPtr KVPDFDocument::resolvePlaceholder(const KVPDFObjectPtr &placeholder, bool contained)
+{
+    const uint64_t number = placeholder->objectNumber();
+    const uint64_t generation = placeholder->generation();
+    if (number == 0 || number > kMaxObjectNumber)
+        return nullptr;
+    {
+        // What the table holds under the number now is what the number stands for: the object
+        // another reader parsed from this very entry, or whatever replaced it since.
+        std::lock_guard<std::mutex> guard(m_tableMutex);
+        if (m_table.objects.find(number) == m_table.objects.end())
+            setObjectLocked(placeholder, number, generation);
+    }
+    return resolveObject(number, generation, contained);
 }
 
 bool KVPDFDocument::isUnread(uint64_t number) const
@@ -138,6 +212,7 @@ KVPDFObjectPtr KVPDFDocument::readObjectOnce(uint64_t number, uint64_t generatio
     KVPDFObjectPtr entry = objectWithNumber(number, generation);
     if (!entry || !isUnreadEntry(entry))
         return entry;
+    // A fresh object, this caller's alone: stamping it disturbs no other reader.
     KVPDFObjectPtr object = parseEntry(entry, number, generation, false);
     if (object) {
         object->setObjectNumber(number);

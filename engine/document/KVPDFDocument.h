@@ -32,7 +32,18 @@
 //   its source: copies going both ways between two documents would otherwise hold each other.
 // - A write owns the copies it makes and takes them apart when it ends (KVPDFWriteState).
 // So once the document and every copy made from it are dropped, nothing of it stays alive.
-// Threads: one thread at a time.
+//
+// Threads. Reading may run on any number of threads at once: search and page-image threads
+// prepare pages of one document together (KVPDFPage.h). Safe together are the object table's
+// lookups and resolution (objectWithNumber, resolveObject, resolvePlaceholder, readObjectOnce,
+// isUnread, objectCount, generationCount), everything the object classes do lazily on first
+// read (see KVPDFLazyState.h), the decryption of strings and streams, the members of object
+// streams, endstreamFinder(), the warnings (warn, warningRecords, warnings) and the font list
+// under KVPDFPageLock. The table is guarded by a lock of its own, held only for a lookup or a
+// replacement: an entry is parsed outside it, and the first object entered under a number is
+// the one every thread gets. Everything else stays one thread at a time with no reader running:
+// opening, edits of objects and pages, setObject/removeObject by callers, the page-list
+// setters, passwords, writes and saves, refreshes, and objects() (iterate it only then).
 #include "KVPDFObject.h"
 #include "KVPDFObjectContext.h"
 #include "KVPDFObjectStreamCache.h"
@@ -48,6 +59,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -155,7 +167,8 @@ public:
     static QByteArray uuidData();
 
     // Fonts met so far by the pages' text code, shared between pages. Callers hold
-    // KVPDFPageLock (KVPDFPage.h) around a lookup and the add that follows it.
+    // KVPDFPageLock (KVPDFPage.h) around a lookup and the add that follows it, and build a
+    // missing font outside it (see KVPDFPage::sharedFont).
     // The first font whose dictionary is `fontDictionary` (the same object, or the same
     // indirect object of this document), or nullptr.
     std::shared_ptr<KVPDFFont> lookupFont(const KVPDFObjectDictionary &fontDictionary) const;
@@ -169,7 +182,7 @@ public:
 
     // Recoverable defects met while opening, and those of its objects met after (a stream that
     // does not decode on first use), in order: the records, and their messages alone.
-    const std::vector<KVPDFWarning> &warningRecords() const { return m_warningSink.records(); }
+    std::vector<KVPDFWarning> warningRecords() const { return m_warningSink.records(); }
     QStringList warnings() const { return m_warningSink.messages(); }
     void warn(const KVPDFWarning &warning) override;
 
@@ -195,7 +208,14 @@ public:
     // itself in the table, so every reference to the number shares one instance. nullptr when
     // the number is absent, unparsable in a recoverable way, or part of a resolution cycle. An
     // object-stream member that does not parse leaves the table, as if its stream never held it.
+    // Threads resolving one number at once may each parse it; the first to enter its object
+    // wins, and the others answer that object and drop theirs.
     KVPDFObjectPtr resolveObject(uint64_t number, uint64_t generation, bool contained = false);
+    // For a placeholder of `number` (one the table holds, or held before): resolveObject of the
+    // number, the placeholder entering the table first when the table holds nothing under it.
+    // A placeholder read after another thread (or an earlier call) read its number so answers
+    // that reader's object and never makes a second one.
+    KVPDFObjectPtr resolvePlaceholder(const KVPDFObjectPtr &placeholder, bool contained) override;
     // For a writer that copies what it reads and lets it go: an object the table has not read
     // yet is parsed without entering the table (stamped with its number and generation), so a
     // save does not leave the whole file parsed in memory. Otherwise as resolveObject.
@@ -203,10 +223,11 @@ public:
     // True when the table holds `number` but has not parsed it yet (object-stream members
     // included, whether or not their stream is kept decoded).
     bool isUnread(uint64_t number) const;
-    void removeObject(uint64_t number) { m_table.objects.erase(number); }
+    void removeObject(uint64_t number);
+    // The table itself: for the one thread of an edit or a write, with no reader running.
     const std::unordered_map<uint64_t, KVPDFObjectPtr> &objects() const { return m_table.objects; }
-    uint64_t generationCount() const { return m_table.generationCount; }
-    uint64_t objectCount() const { return m_table.objectCount; }
+    uint64_t generationCount() const;
+    uint64_t objectCount() const;
 
     // The object parser over `data` (the file bytes, an object stream or any other buffer).
     // directOnly: `data` is not the file (content streams): numbers are never references and an
@@ -460,6 +481,11 @@ protected:
     std::vector<KVPDFObjectPtr> m_retired;
     // Breaks the reference cycles of the table's objects and the retired ones, and empties both.
     void releaseObjects();
+    // Guards m_table.objects, its counts and m_retired while readers run on several threads; a
+    // leaf lock (nothing else is locked or parsed while it is held).
+    mutable std::mutex m_tableMutex;
+    // setObject with m_tableMutex held.
+    void setObjectLocked(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation);
 
     QString m_path;
     bool m_secondTry = false;

@@ -75,6 +75,7 @@ std::shared_ptr<KVPDFDocument> KVPDFPage::releaseHeldDocument(const KVPDFDocumen
 void KVPDFPage::setPageDictionary(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
 {
     m_pageDictionary = dictionary;
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
     m_cachedMediaBox.reset();
     m_cachedCropBox.reset();
     m_cachedRotation.reset();
@@ -114,44 +115,66 @@ std::shared_ptr<KVPDFObjectArray> KVPDFPage::makePDFRect(const QRectF &rect)
 
 QRectF KVPDFPage::mediaBox()
 {
-    if (m_cachedMediaBox)
-        return *m_cachedMediaBox;
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (m_cachedMediaBox)
+            return *m_cachedMediaBox;
+    }
     QRectF box;
     if (m_pageDictionary)
         box = getPDFRectFromArray(inheritedValue(m_pageDictionary, "MediaBox"));
     if (box.width() == 0 && box.height() == 0) {
+        // Writes into the page: one thread at a time, and only once.
+        std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
+        {
+            std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+            if (m_cachedMediaBox)
+                return *m_cachedMediaBox;
+        }
         box = QRectF(QPointF(0, 0), KVPDFServices::installed()->defaultPaper.orientedSize());
         replacePageDictionaryWith("MediaBox", makePDFRect(box));
     }
-    m_cachedMediaBox = box;
-    return box;
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (!m_cachedMediaBox)
+        m_cachedMediaBox = box;
+    return *m_cachedMediaBox;
 }
 
 std::optional<QRectF> KVPDFPage::cropBox()
 {
-    if (!m_cachedCropBox) {
-        KVPDFObjectPtr object = inheritedValue(m_pageDictionary, "CropBox");
-        if (kv_cast<KVPDFObjectArray>(object))
-            m_cachedCropBox = std::optional<QRectF>(getPDFRectFromArray(object));
-        else
-            m_cachedCropBox = std::optional<QRectF>();
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (m_cachedCropBox)
+            return *m_cachedCropBox;
     }
+    std::optional<QRectF> box;
+    KVPDFObjectPtr object = inheritedValue(m_pageDictionary, "CropBox");
+    if (kv_cast<KVPDFObjectArray>(object))
+        box = getPDFRectFromArray(object);
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (!m_cachedCropBox)
+        m_cachedCropBox = box;
     return *m_cachedCropBox;
 }
 
 std::optional<int> KVPDFPage::rotate()
 {
-    if (!m_cachedRotation) {
-        KVPDFObjectPtr object = inheritedValue(m_pageDictionary, "Rotate");
-        if (object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal)) {
-            int64_t angle = object->longLongValue() % 360;
-            if (angle < 0)
-                angle += 360;
-            m_cachedRotation = std::optional<int>(int(angle));
-        } else {
-            m_cachedRotation = std::optional<int>();
-        }
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (m_cachedRotation)
+            return *m_cachedRotation;
     }
+    std::optional<int> rotation;
+    KVPDFObjectPtr object = inheritedValue(m_pageDictionary, "Rotate");
+    if (object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal)) {
+        int64_t angle = object->longLongValue() % 360;
+        if (angle < 0)
+            angle += 360;
+        rotation = int(angle);
+    }
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (!m_cachedRotation)
+        m_cachedRotation = rotation;
     return *m_cachedRotation;
 }
 
@@ -226,6 +249,8 @@ QByteArray KVPDFPage::joinedContent(const std::vector<std::shared_ptr<KVPDFObjec
 
 std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
 {
+    // The joined stream is kept on the page.
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
     std::vector<std::shared_ptr<KVPDFObjectStream>> streams;
     if (!m_pageDictionary)
         return streams;
@@ -271,11 +296,15 @@ void KVPDFPage::useNewStream()
 
 void KVPDFPage::resetContent()
 {
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
     m_potentialNewStream.reset();
     m_usingNewContentStream = false;
-    m_cachedMediaBox.reset();
-    m_cachedCropBox.reset();
-    m_cachedRotation.reset();
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        m_cachedMediaBox.reset();
+        m_cachedCropBox.reset();
+        m_cachedRotation.reset();
+    }
     m_pageFonts.clear();
     if (m_rewrites) {
         std::lock_guard<std::mutex> guard(KVPDFPageLock);
@@ -323,7 +352,8 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
         // never its last owner.
         (void)page->adopt(page->m_imprints.back());
     }
-    page->m_processedAnnotations = m_processedAnnotations;
+    page->m_processedAnnotations.store(m_processedAnnotations.load(std::memory_order_acquire), std::memory_order_relaxed);
+    page->m_annotationsRead.store(m_annotationsRead.load(std::memory_order_acquire), std::memory_order_relaxed);
     return page;
 }
 

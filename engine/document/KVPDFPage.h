@@ -15,12 +15,32 @@
 // once more, unless the list still holds it elsewhere. The imprint setters treat the
 // annotations put on and taken off the page the same way (see KVPDFAnnotation::attachToPage
 // and detachFromPage).
-// Threads: one thread at a time.
+//
+// Threads. Search and page-image threads prepare pages of one document at once, and may prepare
+// one page together. Safe from any number of threads at once: parseContent() and what it leaves
+// (gstate, gstateStack, textBlobs, images, parsedContent), contentStreams(), the boxes and the
+// rotation, resources(), setupFontInfo() and fontsInResources(), and reading the annotations
+// (processAnnotations and the imprint-list getters, with what they hand out read only). Each
+// page prepares under its own mutex (m_prepareMutex): the first thread does the work, the others
+// wait for it and find it done. Everything else is a write and stays one thread at a time with
+// no reader running: the setters, the imprint-list setters, setRotate, useNewStream,
+// resetContent, moveToDocument, copy(). One exception: a page with no MediaBox at all gets one
+// written in by its first mediaBox() (done under the page's mutex, so two preparing threads
+// never both write it); a thread reading pageDictionary() meanwhile is not covered.
+//
+// Lock order, outermost first: the page's mutex; then the document's locks (its object table,
+// object-stream cache and warnings, and the lazy-state locks of objects and pages,
+// kvpdf::lazyStateLock); then KVPDFPageLock. Only the page's mutex is ever held while another
+// lock is taken: the others are held for a lookup or a publication and nothing else, so a page
+// never waits for another page, and work (parsing, decoding, building a font) never runs under
+// a document lock or KVPDFPageLock.
+#include "KVPDFLazyState.h"
 #include "KVPDFObject.h"
 
 #include <QRectF>
 #include <QSizeF>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,9 +61,11 @@ class KVPDFPageContent;   // Content
 class KVPDFTextBlob;      // Content
 
 // The one lock of the engine's text code, shared by every page of every document: it guards
-// the documents' font lists (KVPDFDocument::lookupFont / addFont), the building of fonts, and
-// the appending of text runs and their rewrites (KVPDFTextRunBuilder). Taken with a scope
-// guard (std::lock_guard), blocking; never held across other work.
+// the documents' font lists (KVPDFDocument::lookupFont / addFont) and the appending of text
+// runs and their rewrites (KVPDFTextRunBuilder). Last in the lock order (see the top of this
+// file). Taken with a scope guard (std::lock_guard), blocking; never held across other work: a
+// font missing from the list is built outside it, and the first one added is the one every
+// page shares.
 extern std::mutex KVPDFPageLock;
 
 // Text correction's rewrites of show operations: per run (by the run's address, which stays
@@ -157,10 +179,11 @@ public:
     // for its Subtype, else KVPDFAnnotation) appended to the imprint list; runs once. Entries
     // that are not dictionaries, or do not parse, are skipped. Never throws.
     void processAnnotations();
-    bool processedAnnotations() const { return m_processedAnnotations; }
+    bool processedAnnotations() const { return m_processedAnnotations.load(std::memory_order_acquire); }
     // Runs processAnnotations() first.
     const std::vector<std::shared_ptr<KVPDFImprint>> &imprints();
     // Before annotations are read, the list itself; afterwards its entries of imprint type 1.
+    // (Waits for a reading of the annotations under way on another thread.)
     std::vector<std::shared_ptr<KVPDFImprint>> contentImprints() const;
     // The following run processAnnotations() first.
     std::vector<std::shared_ptr<KVPDFAnnotation>> annotationImprints();
@@ -254,19 +277,31 @@ private:
     std::shared_ptr<KVPDFObjectStream> m_potentialNewStream;
     bool m_usingNewContentStream = false;
 
+    // Held while the page prepares what it keeps (parseContent, text preparation, the
+    // annotations, the joined content stream, pageFonts); first in the lock order. Recursive:
+    // preparing text parses the content under it, and an annotation being made may ask the page
+    // for its imprints.
+    mutable std::recursive_mutex m_prepareMutex;
+
+    // The box and rotation caches: worked out unlocked, published under
+    // kvpdf::lazyStateLock(this).
     std::optional<QRectF> m_cachedMediaBox;
     std::optional<std::optional<QRectF>> m_cachedCropBox;
     std::optional<std::optional<int>> m_cachedRotation;
 
     // Imprints and annotations
     std::vector<std::shared_ptr<KVPDFImprint>> m_imprints;
-    bool m_processedAnnotations = false;
+    // Set under m_prepareMutex when the reading of Annots starts; m_annotationsRead once it is
+    // done, so other threads read m_imprints without the mutex from then on.
+    std::atomic<bool> m_processedAnnotations{false};
+    std::atomic<bool> m_annotationsRead{false};
 
     // Text
     std::map<QByteArray, std::shared_ptr<KVPDFFont>> m_pageFonts;
 
-    // Content: made by parseContent(), dropped by resetContent(). Held through shared_ptr so
-    // that this layer needs no definition of it.
-    std::shared_ptr<KVPDFPageContent> m_content;
+    // Content: made by parseContent() (under m_prepareMutex), dropped by resetContent(). Held
+    // through a pointer so that this layer needs no definition of it; published whole, so
+    // readers that do not take the mutex see either nothing or all of it.
+    KVPDFPublishedPtr<KVPDFPageContent> m_content;
     std::shared_ptr<KVPDFTextRewrites> m_rewrites;
 };

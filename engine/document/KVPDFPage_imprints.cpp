@@ -99,11 +99,20 @@ bool KVPDFPage::setupImprints(KVPDFRebuiltImprintDocuments &rebuilt)
 
 void KVPDFPage::processAnnotations()
 {
-    if (m_processedAnnotations)
+    if (m_annotationsRead.load(std::memory_order_acquire))
+        return;
+    // Another thread reading them meanwhile is waited for; this thread, asked again by an
+    // annotation being made, finds the pass started below and goes on.
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
+    if (m_processedAnnotations.load(std::memory_order_relaxed))
         return;
     // Set first: an annotation class that asks the page for its imprints while being made must
     // not start a second pass, and a failure below is not retried on every request.
-    m_processedAnnotations = true;
+    m_processedAnnotations.store(true, std::memory_order_release);
+    struct Done {
+        std::atomic<bool> &read;
+        ~Done() { read.store(true, std::memory_order_release); }
+    } done{m_annotationsRead};
     if (!m_pageDictionary)
         return;
     std::shared_ptr<KVPDFObjectArray> annots;
@@ -146,7 +155,8 @@ const std::vector<std::shared_ptr<KVPDFImprint>> &KVPDFPage::imprints()
 
 std::vector<std::shared_ptr<KVPDFImprint>> KVPDFPage::contentImprints() const
 {
-    if (!m_processedAnnotations)
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
+    if (!m_processedAnnotations.load(std::memory_order_relaxed))
         return m_imprints;
     std::vector<std::shared_ptr<KVPDFImprint>> content;
     for (const auto &imprint : m_imprints)

@@ -78,17 +78,25 @@ std::shared_ptr<KVPDFFont> KVPDFPage::sharedFont(const KVPDFObjectPtr &fontObjec
         kvLog(QStringLiteral("Font %1 is no dictionary; left out").arg(QString::fromLatin1(name)));
         return nullptr;
     }
-    std::lock_guard<std::mutex> guard(KVPDFPageLock);
-    if (m_document)
+    if (m_document) {
+        std::lock_guard<std::mutex> guard(KVPDFPageLock);
         if (std::shared_ptr<KVPDFFont> known = m_document->lookupFont(*dictionary))
             return known;
+    }
+    // Built outside the lock: building reads the font's objects, whose locks come before
+    // KVPDFPageLock in the lock order, and other pages' fonts need not wait for it.
     std::shared_ptr<KVPDFFont> font = KVPDFFont::fontWithFontDictionary(dictionary);
     if (!font) {
         kvLog(QStringLiteral("Font %1 could not be read; left out").arg(QString::fromLatin1(name)));
         return nullptr;
     }
-    if (m_document)
+    if (m_document) {
+        std::lock_guard<std::mutex> guard(KVPDFPageLock);
+        // Another thread may have built the same font meanwhile: the one listed first is shared.
+        if (std::shared_ptr<KVPDFFont> known = m_document->lookupFont(*dictionary))
+            return known;
         m_document->addFont(font);
+    }
     return font;
 }
 
@@ -120,6 +128,7 @@ void KVPDFPage::addPageFont(const QByteArray &name, const std::shared_ptr<KVPDFF
 
 void KVPDFPage::setupFontInfo(const std::shared_ptr<KVPDFObjectDictionary> &resources)
 {
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
     for (const auto &[name, object] : entriesOf(dictionaryForKey(resources, "Font")))
         if (std::shared_ptr<KVPDFFont> font = sharedFont(object, name))
             m_pageFonts[name] = font;

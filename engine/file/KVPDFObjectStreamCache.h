@@ -15,7 +15,11 @@
 // bytes starts an empty one). Entries hold decoded bytes only, never objects: members are
 // parsed into fresh objects, which the caller keeps or drops. Streams are looked up by number
 // in the context given to each call; the context must outlive the call only.
-// Threads: one thread at a time, the document's.
+// Threads: member(), memberNumbers() and the queries may be called from any number of threads
+// at once (pages of one document read on several). The cache's lock is held only to look up,
+// enter or drop an entry; a stream is resolved and decoded, and a member parsed, outside it, so
+// two threads that miss the same stream decode it once each and the first entry stays.
+// beginOperation() and moving the cache are for the document's one writing thread.
 //
 // Bad input never throws out of member(): a number that names no stream, a stream that is not
 // an object stream or decodes to nothing (remembered, not decoded again), or a member that does
@@ -27,6 +31,8 @@
 #include <QByteArray>
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <unordered_map>
 #include <unordered_set>
@@ -41,6 +47,9 @@ public:
 
     KVPDFObjectStreamCache() = default;
     explicit KVPDFObjectStreamCache(uint64_t budget) : m_budget(budget) { }
+    // The document resets its table by assigning a fresh one (no reader runs then).
+    KVPDFObjectStreamCache(KVPDFObjectStreamCache &&other) noexcept { *this = std::move(other); }
+    KVPDFObjectStreamCache &operator=(KVPDFObjectStreamCache &&other) noexcept;
 
     // The object numbers object stream `stream` lists, in the order of its header (a number may
     // appear twice). nullopt when `stream` names no stream; no numbers for a stream that is no
@@ -57,25 +66,32 @@ public:
 
     uint64_t budget() const { return m_budget; }
     // Bytes the kept entries cost.
-    uint64_t keptBytes() const { return m_kept; }
-    bool holds(uint64_t stream) const { return m_entries.count(stream) != 0; }
+    uint64_t keptBytes() const;
+    bool holds(uint64_t stream) const;
     // How often `stream` was decoded in the current operation.
     unsigned decodeCount(uint64_t stream) const;
 
 private:
-    struct Entry {
+    // What a stream's entry holds. Shared, so a reader keeps it while the cache lets it go.
+    struct Contents {
         QByteArray data;
         std::vector<KVPDFObjectStream::Member> members;
         std::vector<uint64_t> starts; // the members' offsets, sorted
+    };
+    struct Entry {
+        std::shared_ptr<const Contents> contents;
         uint64_t cost = 0;
         uint64_t lastUse = 0;
         bool pinned = false; // kept past the budget until the operation ends
     };
 
-    // The entry of `stream`, decoded now when it is not kept. nullptr when the stream is no
-    // stream (logged once when `quiet` is false). FolivoParseFailure as memberNumbers().
-    Entry *entry(KVPDFObjectContext &context, uint64_t stream, bool quiet);
+    // The contents of `stream`, decoded now when they are not kept. nullptr when the stream is
+    // no stream (logged once when `quiet` is false). FolivoParseFailure as memberNumbers().
+    std::shared_ptr<const Contents> contents(KVPDFObjectContext &context, uint64_t stream, bool quiet);
+    // With m_mutex held.
     void evictBeyondBudget(uint64_t keep);
+
+    mutable std::mutex m_mutex;
 
     uint64_t m_budget = kDefaultBudget;
     uint64_t m_kept = 0;

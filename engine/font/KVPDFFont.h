@@ -32,11 +32,13 @@
 //
 // Ownership: held by std::shared_ptr, shared by the pages of a document through its font list
 // (KVPDFDocument::lookupFont / addFont). The font keeps its dictionary alive.
-// Threads: fonts are built under KVPDFPageLock (KVPDFPage::setupFontInfo), which reads all
-// the font needs from the object graph; once built, every const member may be called from any
-// thread without touching the graph (ascent, descent and the measuring font are made once,
-// under std::call_once). fontDictionary(), fontDescriptor() and w() hand out graph objects,
-// which are for the graph's one thread. setNSFont is for one thread at a time.
+// Threads: building reads all the font needs from the object graph, which any number of
+// threads may read at once; pages build a font outside KVPDFPageLock and share the first one
+// entered in the document's font list (KVPDFPage::sharedFont). Once built, every const member
+// may be called from any thread without touching the graph (ascent, descent and the measuring
+// font are made once, under std::call_once). fontDictionary(), fontDescriptor() and w() hand
+// out graph objects, which any thread may read (KVPDFObject.h). setNSFont is a write (one
+// thread at a time).
 #include <QByteArray>
 #include <QString>
 

@@ -115,12 +115,8 @@ KVPDFObjectPtr KVPDFObject::resolvedObject()
         return shared_from_this();
     if (!m_context || m_dataLocation == 0)
         return nullptr;
-    KVPDFObjectContext *context = m_context;
-    // Keep ourselves alive while the table entry is replaced.
-    KVPDFObjectPtr self = shared_from_this();
-    if (context->objectWithNumber(m_objectNumber) != self)
-        context->setObject(self, m_objectNumber, m_generation);
-    return context->resolveObject(m_objectNumber, m_generation, !m_container.expired());
+    // Keeps this placeholder alive while the table entry is replaced.
+    return m_context->resolvePlaceholder(shared_from_this(), !m_container.expired());
 }
 
 KVPDFObjectPtr KVPDFObject::resolvedObjectForKey(QByteArrayView) { return nullptr; }

@@ -8,7 +8,12 @@
 // factories). A container owns its elements; `container` is a weak back link and `context`
 // (the document, seen through KVPDFObjectContext) a raw back link: the context must outlive
 // the objects it owns.
-// Threads: one thread at a time per object graph (the shared direct integers are immutable).
+// Threads: reading may run on any number of threads at once (search and page-image threads
+// prepare pages of one document together): resolving, the getters, lookups, copy(),
+// serialising and every lazy step they take (KVPDFLazyState.h tells how). Writes stay one
+// thread at a time with no reader running: the setters, the graph passes of a write
+// (subobjects, markSubobjects, fixReferences) and releaseGraph. The shared direct integers
+// are immutable.
 #include <QByteArray>
 #include <QString>
 

@@ -5,7 +5,10 @@
 // layers below the document never depend on it.
 //
 // Ownership: objects point at their context raw; the context must outlive them.
-// Threads: those of the object graph (one at a time).
+// Threads: what objects call while they are read (docData, EOL, endstreamFinder, the table's
+// lookups and resolution, the crypt state and calls, warn) may be called from any number of
+// threads at once; setObject and removeObject are writes (one thread, no reader). See
+// KVPDFDocument for the whole contract.
 #include "KVPDFObject.h"
 #include "KVPDFWarning.h"
 
@@ -43,6 +46,7 @@ public:
     virtual void setObject(const KVPDFObjectPtr &object, uint64_t number, uint64_t generation) = 0;
     virtual KVPDFObjectPtr objectWithNumber(uint64_t number, uint64_t generation = 0) const = 0;
     virtual KVPDFObjectPtr resolveObject(uint64_t number, uint64_t generation, bool contained = false) = 0;
+    virtual KVPDFObjectPtr resolvePlaceholder(const KVPDFObjectPtr &placeholder, bool contained) = 0;
     virtual KVPDFObjectPtr readObjectOnce(uint64_t number, uint64_t generation) = 0;
     virtual bool isUnread(uint64_t number) const = 0;
     virtual void removeObject(uint64_t number) = 0;

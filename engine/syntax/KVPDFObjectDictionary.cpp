@@ -13,6 +13,8 @@
 
 KVPDFObjectDictionary::KVPDFObjectDictionary() { m_type = TypeDictionary; }
 
+KVPDFObjectDictionary::~KVPDFObjectDictionary() { reindex(); }
+
 std::shared_ptr<KVPDFObjectDictionary> KVPDFObjectDictionary::dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                                                  const QByteArray &data, bool directOnly)
 {
@@ -39,7 +41,7 @@ void KVPDFObjectDictionary::parse(const QByteArray &data, uint64_t offset)
     if (!kvHasKeyword(data, offset, "<<"))
         throw FolivoParseFailure("Dictionary must start with '<<'.");
     m_entries.clear();
-    m_index.clear();
+    reindex();
     uint64_t p = offset + 2;
     bool closed = false;
     while (p < size) {
@@ -97,14 +99,20 @@ void KVPDFObjectDictionary::adopt(const KVPDFObjectPtr &value)
         value->setContainer(weak_from_this());
 }
 
-void KVPDFObjectDictionary::reindex()
+void KVPDFObjectDictionary::reindex() { delete m_index.exchange(nullptr, std::memory_order_acq_rel); }
+
+const KVPDFObjectDictionary::Index &KVPDFObjectDictionary::index()
 {
-    m_index.clear();
-    if (m_entries.size() <= kLinearLookup)
-        return;
-    m_index.reserve(qsizetype(m_entries.size()));
+    if (const Index *built = m_index.load(std::memory_order_acquire))
+        return *built;
+    auto fresh = std::make_unique<Index>();
+    fresh->reserve(qsizetype(m_entries.size()));
     for (qsizetype i = 0; i < qsizetype(m_entries.size()); ++i)
-        m_index.insert(m_entries[size_t(i)].first, i);
+        fresh->insert(m_entries[size_t(i)].first, i);
+    Index *expected = nullptr;
+    if (m_index.compare_exchange_strong(expected, fresh.get(), std::memory_order_acq_rel, std::memory_order_acquire))
+        return *fresh.release();
+    return *expected;
 }
 
 qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
@@ -117,16 +125,15 @@ qsizetype KVPDFObjectDictionary::indexOf(QByteArrayView key)
                 return qsizetype(i);
         return -1;
     }
-    if (m_index.isEmpty())
-        reindex();
-    auto it = m_index.constFind(key.toByteArray());
-    return it == m_index.constEnd() ? -1 : it.value();
+    const Index &keys = index();
+    auto it = keys.constFind(key.toByteArray());
+    return it == keys.constEnd() ? -1 : it.value();
 }
 
 void KVPDFObjectDictionary::setValue(std::vector<Entry> entries)
 {
     m_entries.clear();
-    m_index.clear();
+    reindex();
     m_entries.reserve(entries.size());
     for (auto &entry : entries)
         setEntry(std::move(entry.first), entry.second);
@@ -182,8 +189,8 @@ void KVPDFObjectDictionary::setEntry(QByteArray key, const KVPDFObjectPtr &objec
 void KVPDFObjectDictionary::appendEntry(QByteArray key, const KVPDFObjectPtr &object)
 {
     m_entries.emplace_back(std::move(key), object);
-    if (!m_index.isEmpty())
-        m_index.insert(m_entries.back().first, qsizetype(m_entries.size()) - 1);
+    if (Index *keys = m_index.load(std::memory_order_relaxed))
+        keys->insert(m_entries.back().first, qsizetype(m_entries.size()) - 1);
 }
 
 void KVPDFObjectDictionary::removeObjectForKey(QByteArrayView key)
@@ -255,7 +262,6 @@ KVPDFObjectDictionary::mergeWithDictionary(const std::shared_ptr<KVPDFObjectDict
     result->m_context = m_context;
     // Values are shared with the inputs; the result does not claim them as its own.
     result->m_entries = std::move(merged);
-    result->reindex();
     return result;
 }
 
@@ -265,6 +271,8 @@ KVPDFObjectPtr KVPDFObjectDictionary::resolvedObject()
         if (!entry.second || entry.second->objectType() != TypeReference)
             continue;
         KVPDFObjectPtr resolved = entry.second->resolvedObject();
+        // Only written where the value changes, so that dictionaries read from a file, whose
+        // references never resolve to a shared integer, are never written here.
         if (resolved && (resolved->flags() & FlagDirectInteger))
             entry.second = resolved;
     }
@@ -365,7 +373,7 @@ void KVPDFObjectDictionary::releaseGraph()
 {
     std::vector<Entry> entries;
     entries.swap(m_entries);
-    m_index.clear();
+    reindex();
 }
 
 QString KVPDFObjectDictionary::attributedObject()

@@ -2,15 +2,23 @@
 // A dictionary (type 6): keys are name bytes without "/", kept in the order they were read or
 // added. Read from bytes it parses at once, values included; "Length" keys are resolved to plain
 // integers while parsing. A parse error raises FolivoParseFailure from dictionaryAtOffset.
+// Threads: the getters, lookups, resolvedObject(), copy() and serialising may be called from
+// any number of threads at once: a large dictionary's key index is built on first lookup and
+// published atomically (see KVPDFLazyState.h). The setters are writes (one thread, no reader),
+// and so is resolvedObject() where it has a shared direct integer to put in place of a
+// reference (only built objects refer to one).
 #include "KVPDFObject.h"
 
 #include <QHash>
+
+#include <atomic>
 
 class KVPDFObjectDictionary : public KVPDFObject {
 public:
     using Entry = std::pair<QByteArray, KVPDFObjectPtr>;
 
     KVPDFObjectDictionary();
+    ~KVPDFObjectDictionary() override;
 
     static std::shared_ptr<KVPDFObjectDictionary> dictionaryAtOffset(uint64_t offset, KVPDFObjectContext *context,
                                                                      const QByteArray &data, bool directOnly);
@@ -64,11 +72,16 @@ private:
     bool replaceEntry(QByteArrayView key, const KVPDFObjectPtr &object);
     // Adds an adopted value under a key not yet present.
     void appendEntry(QByteArray key, const KVPDFObjectPtr &object);
+    using Index = QHash<QByteArray, qsizetype>;
+    // Drops the index; the next lookup of a large dictionary builds it again (a write).
     void reindex();
+    // The index of a large dictionary, built on the first lookup (by whichever thread gets
+    // there first; a thread that built one in vain drops it).
+    const Index &index();
     qsizetype indexOf(QByteArrayView key);
 
     std::vector<Entry> m_entries;
     static constexpr size_t kLinearLookup = 16;
-    QHash<QByteArray, qsizetype> m_index; // built on demand for large dictionaries
+    std::atomic<Index *> m_index{nullptr}; // owned; only for large dictionaries
     bool m_directOnly = false;
 };

@@ -3,6 +3,7 @@
 #include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFGuards.h"
+#include "KVPDFLazyState.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectNull.h"
@@ -18,7 +19,7 @@ KVPDFObjectReference::KVPDFObjectReference()
 std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObject(const KVPDFObjectPtr &target)
 {
     auto reference = std::make_shared<KVPDFObjectReference>();
-    reference->m_target = target;
+    reference->setTarget(target);
     if (target) {
         reference->m_context = target->context();
         reference->m_objectNumber = target->objectNumber();
@@ -66,25 +67,66 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(con
     return reference;
 }
 
+KVPDFObjectPtr KVPDFObjectReference::cachedTarget() const
+{
+    return m_resolved.load(std::memory_order_acquire) ? m_target : nullptr;
+}
+
+void KVPDFObjectReference::setTarget(const KVPDFObjectPtr &target)
+{
+    m_target = target;
+    m_resolved.store(target != nullptr, std::memory_order_release);
+}
+
 KVPDFObjectPtr KVPDFObjectReference::targetWithoutCaching()
 {
-    if (m_target || !m_context || m_dataLocation != 0)
+    if (m_resolved.load(std::memory_order_acquire) || !m_context || m_dataLocation != 0)
         return resolvedObject();
     return m_context->readObjectOnce(m_objectNumber, m_generation);
 }
 
+void KVPDFObjectReference::stamp(const KVPDFObjectPtr &target) const
+{
+    // Written only where they differ: a target from the table is shared with every thread
+    // reading the document, and carries the table's number, document and indirect mark already.
+    // Two cases still write: a reference whose generation disagrees with the table's entry
+    // restamps it (the reference is what the file says), and an object an edit entered still
+    // marked direct is marked indirect; the first resolution of such a number is not safe from
+    // several threads at once.
+    if (target->objectNumber() != m_objectNumber)
+        target->setObjectNumber(m_objectNumber);
+    if (target->generation() != m_generation)
+        target->setGeneration(m_generation);
+    if (target->context() != m_context)
+        target->setContext(m_context);
+    if (target->isDirect())
+        target->setDirect(false);
+}
+
+KVPDFObjectPtr KVPDFObjectReference::publish(const KVPDFObjectPtr &target)
+{
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (!m_resolved.load(std::memory_order_relaxed)) {
+        m_target = target;
+        m_resolved.store(true, std::memory_order_release);
+    }
+    return m_target;
+}
+
 KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
 {
-    if (m_target)
+    if (m_resolved.load(std::memory_order_acquire))
         return m_target;
     if (!m_context)
         return nullptr;
     KVPDFObjectPtr target;
-    // A lazy table entry resolves through the table so that the parsed object replaces it.
-    if (m_dataLocation == 0 || m_context->objectWithNumber(m_objectNumber).get() == this)
+    // A lazy table entry resolves through the table so that the parsed object replaces it; so
+    // does one the table has let go of when it holds the number still (another reader parsed
+    // it, or it was replaced): a second object for the number would part their readers.
+    if (m_dataLocation == 0 || m_context->objectWithNumber(m_objectNumber)) {
         target = m_context->resolveObject(m_objectNumber, m_generation, !m_container.expired());
-    else {
-        // A reference that knows where its target's text lies (a lazy table entry itself).
+    } else {
+        // A reference that knows where its target's text lies, which the table no longer holds.
         KVPDFResolveGuard guard(m_context, m_objectNumber);
         if (!guard.ok()) {
             kvLog(QStringLiteral("Reference %1 %2 R loops back on itself").arg(m_objectNumber).arg(m_generation));
@@ -99,12 +141,8 @@ KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
     }
     if (!target)
         return nullptr;
-    target->setObjectNumber(m_objectNumber);
-    target->setGeneration(m_generation);
-    target->setContext(m_context);
-    target->setDirect(false);
-    m_target = target;
-    return target;
+    stamp(target);
+    return publish(target);
 }
 
 KVPDFObjectPtr KVPDFObjectReference::resolvedObjectForKey(QByteArrayView key)
@@ -140,8 +178,9 @@ float KVPDFObjectReference::realValue() const
 
 QByteArray KVPDFObjectReference::syntax(KVPDFEncryption)
 {
-    const uint64_t number = m_target ? m_target->objectNumber() : m_objectNumber;
-    const uint64_t generation = m_target ? m_target->generation() : m_generation;
+    const KVPDFObjectPtr target = cachedTarget();
+    const uint64_t number = target ? target->objectNumber() : m_objectNumber;
+    const uint64_t generation = target ? target->generation() : m_generation;
     char buffer[24];
     QByteArray out(buffer, KVPDFObjectUnsignedToStringInPlace(number, buffer) - buffer);
     out.append(' ');
@@ -157,7 +196,7 @@ KVPDFObjectPtr KVPDFObjectReference::copy()
     reference->m_objectNumber = m_objectNumber;
     reference->m_generation = m_generation;
     reference->m_dataLocation = m_dataLocation;
-    reference->m_target = m_target;
+    reference->setTarget(cachedTarget());
     reference->m_flags = m_flags;
     reference->m_rawLength = m_rawLength;
     return reference;
@@ -172,7 +211,8 @@ void KVPDFObjectReference::markSubobjects(KVPDFMarkArray &marks) { KVPDFObject::
 
 void KVPDFObjectReference::fixReferences(const KVPDFTranslationTable &table)
 {
-    const KVPDFObject *target = m_target ? m_target.get() : this;
+    const KVPDFObjectPtr cached = cachedTarget();
+    const KVPDFObject *target = cached ? cached.get() : this;
     auto byDocument = table.find(target->context());
     if (byDocument == table.end())
         return;
@@ -182,7 +222,7 @@ void KVPDFObjectReference::fixReferences(const KVPDFTranslationTable &table)
     const auto &numbers = byDocument->second[generation];
     auto entry = numbers.find(target->objectNumber());
     if (entry != numbers.end() && entry->second)
-        m_target = entry->second;
+        setTarget(entry->second);
 }
 
 QString KVPDFObjectReference::attributedObject()
@@ -195,16 +235,17 @@ QString KVPDFObjectReference::attributedObject()
 
 QString KVPDFObjectReference::description()
 {
-    if (!m_target)
+    const KVPDFObjectPtr target = cachedTarget();
+    if (!target)
         return QStringLiteral("<KVPDFObjectReference, 0x%1>: %2 %3 P")
             .arg(quintptr(this), 8, 16, QLatin1Char('0'))
             .arg(m_objectNumber)
             .arg(m_generation);
     return QStringLiteral("<KVPDFObjectReference, 0x%1>: D:0x%2 0x%3 %4 %5 R 0x%6")
         .arg(quintptr(this), 8, 16, QLatin1Char('0'))
-        .arg(quintptr(m_target->context()), 8, 16, QLatin1Char('0'))
-        .arg(quintptr(m_target.get()), 8, 16, QLatin1Char('0'))
-        .arg(m_target->objectNumber())
-        .arg(m_target->generation())
+        .arg(quintptr(target->context()), 8, 16, QLatin1Char('0'))
+        .arg(quintptr(target.get()), 8, 16, QLatin1Char('0'))
+        .arg(target->objectNumber())
+        .arg(target->generation())
         .arg(quintptr(this), 8, 16, QLatin1Char('0'));
 }

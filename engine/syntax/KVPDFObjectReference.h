@@ -2,7 +2,13 @@
 // An indirect reference "N G R" (type 10). It resolves its target through the document's object
 // table on first use and caches it; a reference made from an object holds that object.
 // A cycle (an object whose resolution needs itself) resolves to nullptr with a log line.
+//
+// Threads: any number of threads may resolve one reference at once (see KVPDFLazyState.h); the
+// first target published is cached and every later resolution answers it. setTarget,
+// forgetTarget and fixReferences are writes (one thread, no reader).
 #include "KVPDFObject.h"
+
+#include <atomic>
 
 class KVPDFObjectReference : public KVPDFObject {
 public:
@@ -15,10 +21,11 @@ public:
     // Reads "N G R" at `text` (bounded by `end`); FolivoParseFailure when the R is missing.
     static std::shared_ptr<KVPDFObjectReference> referenceWithPtr(const char *text, const char *end, KVPDFObjectContext *context);
 
-    const KVPDFObjectPtr &cachedTarget() const { return m_target; }
-    void setTarget(const KVPDFObjectPtr &target) { m_target = target; }
+    // The target resolved so far, or nullptr.
+    KVPDFObjectPtr cachedTarget() const;
+    void setTarget(const KVPDFObjectPtr &target);
     // Drops the cached target so the next resolution asks the table again.
-    void forgetTarget() { m_target.reset(); }
+    void forgetTarget() { setTarget(nullptr); }
 
     KVPDFObjectPtr resolvedObject() override;
     // The cached target, else the target read for the caller alone and not kept (neither here
@@ -40,5 +47,14 @@ public:
     QString description() override;
 
 private:
+    // Stamps a target with this reference's number, generation and document where they differ
+    // (a target the table shared out already carries them, and is not written to).
+    void stamp(const KVPDFObjectPtr &target) const;
+    // Caches `target` unless another thread cached one first; answers the cached one.
+    KVPDFObjectPtr publish(const KVPDFObjectPtr &target);
+
+    // Written before m_resolved is set (release) and not again until a write: a reader that sees
+    // m_resolved set reads it without a lock.
     KVPDFObjectPtr m_target;
+    std::atomic<bool> m_resolved{false};
 };

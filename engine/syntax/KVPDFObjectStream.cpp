@@ -4,6 +4,7 @@
 #include "KVPDFExceptions.h"
 #include "KVPDFFilters.h"
 #include "KVPDFJPEG.h"
+#include "KVPDFLazyState.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
@@ -131,18 +132,35 @@ void KVPDFObjectStream::setRange(KVPDFRange range)
 
 void KVPDFObjectStream::decryptIfNeeded()
 {
-    if (m_decrypted || !m_context || !m_context->isDecrypting() || objectNumber() == 0)
+    if (m_decrypted.load(std::memory_order_acquire) || !m_context || !m_context->isDecrypting() || objectNumber() == 0)
         return;
     if (m_dictionary && !m_context->streamIsEncrypted(*m_dictionary)) {
-        m_decrypted = true;
+        m_decrypted.store(true, std::memory_order_release);
         return;
     }
-    const QByteArray stored = m_rawData.mid(qsizetype(m_range.location), qsizetype(m_range.length));
-    m_rawData = m_context->decryptData(stored, objectNumber(), generation(), KVPDFObjectContext::CryptStream);
-    m_range = {0, uint64_t(m_rawData.size())};
-    m_hasDecoded = false;
+    // The stored bytes change only when the decrypted ones are published: take them under the
+    // lock (a shallow copy), decrypt outside it.
+    QByteArray buffer;
+    KVPDFRange range;
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (m_decrypted.load(std::memory_order_relaxed))
+            return;
+        buffer = m_rawData;
+        range = m_range;
+    }
+    const QByteArray stored = buffer.mid(qsizetype(range.location), qsizetype(range.length));
+    QByteArray plain = m_context->decryptData(stored, objectNumber(), generation(), KVPDFObjectContext::CryptStream);
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (m_decrypted.load(std::memory_order_relaxed))
+        return;
+    m_range = {0, uint64_t(plain.size())};
+    m_rawData = std::move(plain);
+    // Nothing can have decoded the stored bytes of a numbered stream yet (decoding decrypts
+    // first); dropped all the same, as they would be cipher text.
+    m_hasDecoded.store(false, std::memory_order_relaxed);
     m_decodedData.clear();
-    m_decrypted = true;
+    m_decrypted.store(true, std::memory_order_release);
 }
 
 QByteArray KVPDFObjectStream::rawData()
@@ -250,10 +268,10 @@ QByteArray decodeJPEG(const QByteArray &jpeg, const std::shared_ptr<KVPDFObjectD
 }
 }
 
-QByteArray KVPDFObjectStream::decode(QString &failure)
+QByteArray KVPDFObjectStream::decode(QString &failure, bool &complete)
 {
     QByteArray data = rawData();
-    m_decodeComplete = true;
+    complete = true;
     if (!m_dictionary)
         return data;
     KVPDFObjectPtr filter = m_dictionary->resolvedObjectForKey("Filter");
@@ -296,14 +314,14 @@ QByteArray KVPDFObjectStream::decode(QString &failure)
         if (filterName == "DCTDecode" || filterName == "DCT") {
             data = decodeJPEG(data, m_dictionary, failure);
             if (data.isEmpty())
-                m_decodeComplete = false;
+                complete = false;
             break;
         }
         KVPDFFilterResult result = KVPDFApplyFilter(filterName, data, predictor, earlyChange);
         data = std::move(result.data);
         if (!result.complete) {
             failure = result.error;
-            m_decodeComplete = false;
+            complete = false;
             break;
         }
     }
@@ -313,17 +331,36 @@ QByteArray KVPDFObjectStream::decode(QString &failure)
 QByteArray KVPDFObjectStream::decodedData()
 {
     decryptIfNeeded();
-    if (!m_hasDecoded) {
-        QString failure;
-        m_decodedData = decode(failure);
-        m_hasDecoded = true;
-        // Reported to the document once, however often the data is decoded again.
-        if (!m_decodeComplete && !failure.isEmpty() && m_context && !m_reportedFailure) {
-            m_reportedFailure = true;
-            m_context->warn({failure, objectNumber(), m_fileOffset});
+    if (m_hasDecoded.load(std::memory_order_acquire))
+        return m_decodedData;
+    // Decoded outside any lock: another thread may decode the same data meanwhile, and the
+    // first result published is the one kept.
+    QString failure;
+    bool complete = true;
+    QByteArray data = decode(failure, complete);
+    return publishDecoded(std::move(data), complete, failure);
+}
+
+QByteArray KVPDFObjectStream::publishDecoded(QByteArray data, bool complete, const QString &failure)
+{
+    bool report = false;
+    QByteArray answer;
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (!m_hasDecoded.load(std::memory_order_relaxed)) {
+            m_decodedData = std::move(data);
+            m_decodeComplete.store(complete, std::memory_order_relaxed);
+            // Reported to the document once, however often the data is decoded again.
+            report = !complete && !failure.isEmpty() && m_context && !m_reportedFailure;
+            m_reportedFailure = m_reportedFailure || report;
+            m_hasDecoded.store(true, std::memory_order_release);
         }
+        answer = m_decodedData;
     }
-    return m_decodedData;
+    // Outside the lock: the document's warnings have a lock of their own.
+    if (report)
+        m_context->warn({failure, objectNumber(), m_fileOffset});
+    return answer;
 }
 
 namespace {
@@ -373,10 +410,25 @@ QByteArray KVPDFObjectStream::objectStreamContents(std::vector<Member> &members)
         return QByteArray();
     const int64_t count = m_dictionary->integerForKey("N", 0);
     const int64_t first = m_dictionary->integerForKey("First", 0);
-    const QByteArray data = decodedData();
-    // Whoever reads the members decides how long the decoded data stays.
-    m_decodedData.clear();
-    m_hasDecoded = false;
+    // Whoever reads the members decides how long the decoded data stays: it is not kept here.
+    decryptIfNeeded();
+    QByteArray data;
+    if (m_hasDecoded.load(std::memory_order_acquire)) {
+        data = m_decodedData;
+    } else {
+        QString failure;
+        bool complete = true;
+        data = decode(failure, complete);
+        bool report = false;
+        {
+            std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+            m_decodeComplete.store(complete, std::memory_order_relaxed);
+            report = !complete && !failure.isEmpty() && m_context && !m_reportedFailure;
+            m_reportedFailure = m_reportedFailure || report;
+        }
+        if (report)
+            m_context->warn({failure, objectNumber(), m_fileOffset});
+    }
     if (data.isEmpty())
         throw FolivoParseFailure("Folivo expected stream data with length > 0.");
     members = objectStreamMembers(data, count, first, objectNumber());
@@ -477,8 +529,10 @@ KVPDFObjectStream::SyntaxParts KVPDFObjectStream::syntaxParts(KVPDFEncryption en
     }
     const KVPDFObjectPtr length = KVPDFObjectInteger::integerWithLongLong(parts.data.size());
     if (m_dictionary) {
-        // Strings in the dictionary encrypt with this stream's number.
-        m_dictionary->setContainer(weak_from_this());
+        // Strings in the dictionary encrypt with this stream's number. (Set only where it is
+        // not: serialising is a read, and other threads may be reading the dictionary.)
+        if (m_dictionary->immediateContainer().get() != this)
+            m_dictionary->setContainer(weak_from_this());
         m_dictionary->appendSyntaxReplacing(parts.head, encryption, "Length", length);
     } else {
         KVPDFObjectDictionary().appendSyntaxReplacing(parts.head, encryption, "Length", length);
@@ -500,9 +554,11 @@ KVPDFObjectPtr KVPDFObjectStream::copy()
     stream->m_decrypted = true;
     if (m_dictionary)
         stream->setDictionary(kv_cast<KVPDFObjectDictionary>(m_dictionary->copy()));
-    stream->m_hasDecoded = m_hasDecoded;
-    stream->m_decodedData = m_decodedData;
-    stream->m_decodeComplete = m_decodeComplete;
+    if (m_hasDecoded.load(std::memory_order_acquire)) {
+        stream->m_decodedData = m_decodedData;
+        stream->m_hasDecoded = true;
+    }
+    stream->m_decodeComplete = m_decodeComplete.load(std::memory_order_acquire);
     stream->m_fileOffset = m_fileOffset;
     return stream;
 }

@@ -4,8 +4,15 @@
 // writes itself back with a fresh Length, encrypted when the document is being encrypted.
 // Object streams (Type ObjStm) give their members one at a time (objectStreamContents,
 // parseMember) or expand into the document's object table at once.
+//
+// Threads: rawData(), rawDataView(), decodedData(), decodeComplete(), objectStreamContents(),
+// copy() and serialising may be called from any number of threads at once (see
+// KVPDFLazyState.h): the data is decrypted and decoded outside any lock, and the first result
+// published is what every caller gets from then on. The setters and handleCompressedObjects()
+// are writes (one thread, no reader).
 #include "KVPDFObject.h"
 
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -39,7 +46,7 @@ public:
     // False when the last decode stopped early (a damaged or unsupported filter). The first
     // such fault is also reported to the context as a warning with the object number and
     // the offset of the data in the file.
-    bool decodeComplete() const { return m_decodeComplete; }
+    bool decodeComplete() const { return m_decodeComplete.load(std::memory_order_acquire); }
     KVPDFRange range() const { return m_range; }
     void setRange(KVPDFRange range);
     // New stored bytes (plain, unencrypted); drops the decoded cache.
@@ -53,8 +60,8 @@ public:
         uint64_t number;
         uint64_t offset;
     };
-    // An object stream's decoded data, which the stream does not keep, and the members its
-    // header lists, in header order (pairs that name no possible object or lie past the data are
+    // An object stream's decoded data, which the stream does not keep (unless it had decoded
+    // it already), and the members its header lists, in header order (pairs that name no possible object or lie past the data are
     // left out, with a log line). A stream whose Type is not ObjStm answers no members.
     // FolivoParseFailure when the stream decodes to nothing.
     QByteArray objectStreamContents(std::vector<Member> &members);
@@ -95,16 +102,24 @@ public:
 
 private:
     void decryptIfNeeded();
-    QByteArray decode(QString &failure);
+    // The decoded data worked out afresh (nothing cached or published); `complete` as
+    // decodeComplete(), `failure` the message logged for a filter that stopped.
+    QByteArray decode(QString &failure, bool &complete);
+    // Publishes a decode unless another thread published one first (then that one is kept and
+    // answered); reports the first failure to the context.
+    QByteArray publishDecoded(QByteArray data, bool complete, const QString &failure);
 
     std::shared_ptr<KVPDFObjectDictionary> m_dictionary;
+    // The stored bytes and their range: replaced once by the decrypted bytes, published with
+    // m_decrypted (release); unchanged after that until a write.
     QByteArray m_rawData;
     KVPDFRange m_range;
+    // Published with m_hasDecoded (release); unchanged after that until a write.
     QByteArray m_decodedData;
-    bool m_hasDecoded = false;
-    bool m_decodeComplete = true;
-    bool m_decrypted = true;
-    bool m_reportedFailure = false;
+    std::atomic<bool> m_hasDecoded{false};
+    std::atomic<bool> m_decodeComplete{true};
+    std::atomic<bool> m_decrypted{true};
+    bool m_reportedFailure = false; // under the object's lazy-state lock
     // Where the data starts in the file's bytes; 0 for a stream not read from a file.
     uint64_t m_fileOffset = 0;
 };

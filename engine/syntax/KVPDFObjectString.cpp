@@ -2,6 +2,7 @@
 
 #include "KVPDFObjectContext.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFLazyState.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFParser.h"
@@ -31,7 +32,7 @@ std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringWithData(const QByte
 void KVPDFObjectString::setString(const QString &text)
 {
     m_bytes = kvEncodeTextString(text);
-    m_encoding = encodingFor(m_bytes);
+    m_encoding = uint8_t(encodingFor(m_bytes));
     m_isText = true;
     m_literal = true;
     m_decrypted = true;
@@ -40,7 +41,7 @@ void KVPDFObjectString::setString(const QString &text)
 void KVPDFObjectString::setData(const QByteArray &bytes)
 {
     m_bytes = bytes;
-    m_encoding = encodingFor(bytes);
+    m_encoding = uint8_t(encodingFor(bytes));
     m_isText = false;
     m_literal = false;
     m_decrypted = true;
@@ -150,7 +151,7 @@ std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringAtOffset(uint64_t of
     }
     string->m_literal = literal;
     string->m_bytes = bytes;
-    string->m_encoding = encodingFor(bytes);
+    string->m_encoding = uint8_t(encodingFor(bytes));
     string->m_rawLength = p - offset;
     return string;
 }
@@ -193,26 +194,40 @@ bool KVPDFObjectString::insideObjectStream() const
 
 void KVPDFObjectString::decryptIfNeeded()
 {
-    if (m_decrypted || !m_context || !m_context->isDecrypting())
+    if (m_decrypted.load(std::memory_order_acquire) || !m_context || !m_context->isDecrypting())
         return;
     if (insideObjectStream()) {
         // Object streams are decrypted as a whole; their strings are already plain.
-        m_decrypted = true;
+        m_decrypted.store(true, std::memory_order_release);
         return;
     }
     // A cross-reference stream is never encrypted, and its dictionary is the file's trailer:
     // the ID strings in it are the plain ones the file key was made from.
     if (auto stream = kv_cast<KVPDFObjectStream>(container());
         stream && stream->dictionary() && stream->dictionary()->nameForKey("Type") == "XRef") {
-        m_decrypted = true;
+        m_decrypted.store(true, std::memory_order_release);
         return;
     }
     uint64_t number = 0, generation = 0;
     if (!encryptionNumber(number, generation))
         return;
-    m_bytes = m_context->decryptData(m_bytes, number, generation);
-    m_encoding = encodingFor(m_bytes);
-    m_decrypted = true;
+    // The cipher text changes only when the plain text is published: read it under the lock (a
+    // shallow copy), decrypt outside it.
+    QByteArray cipher;
+    {
+        std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+        if (m_decrypted.load(std::memory_order_relaxed))
+            return;
+        cipher = m_bytes;
+    }
+    QByteArray plain = m_context->decryptData(cipher, number, generation);
+    const uint64_t encoding = encodingFor(plain);
+    std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
+    if (m_decrypted.load(std::memory_order_relaxed))
+        return;
+    m_bytes = std::move(plain);
+    m_encoding.store(uint8_t(encoding), std::memory_order_relaxed);
+    m_decrypted.store(true, std::memory_order_release);
 }
 
 void KVPDFObjectString::decryptStringsBelow(const KVPDFObjectPtr &root)
@@ -295,13 +310,14 @@ void KVPDFObjectString::copyStringInto(KVPDFObjectString &target)
     // Decrypt while this string's object number is known: the copy will have another or none.
     decryptIfNeeded();
     copyBaseInto(target);
+    const bool decrypted = m_decrypted.load(std::memory_order_acquire);
     target.m_bytes = m_bytes;
-    target.m_encoding = m_encoding;
+    target.m_encoding.store(m_encoding.load(std::memory_order_relaxed), std::memory_order_relaxed);
     target.m_literal = m_literal;
     target.m_isText = m_isText;
-    target.m_decrypted = m_decrypted;
+    target.m_decrypted.store(decrypted, std::memory_order_relaxed);
     // The copy leaves its container; remember that its bytes came from an object stream.
-    if (!m_decrypted && insideObjectStream())
+    if (!decrypted && insideObjectStream())
         target.m_flags |= FlagCompressed;
 }
 

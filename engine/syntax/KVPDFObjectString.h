@@ -2,7 +2,12 @@
 // A string (type 3): written literal "(...)" or hex "<...>". The raw bytes are kept as read, so
 // binary strings (IDs, lookup tables) round-trip exactly; stringValue() decodes text. In an
 // encrypted document the bytes decrypt on first use and encrypt when written.
+// Threads: the getters, copy() and serialising may be called from any number of threads at
+// once; the bytes are decrypted outside any lock and the first result published is kept (see
+// KVPDFLazyState.h). The setters are writes (one thread, no reader).
 #include "KVPDFObject.h"
+
+#include <atomic>
 
 class KVPDFObjectString : public KVPDFObject {
 public:
@@ -24,13 +29,14 @@ public:
 
     bool isLiteral() const { return m_literal; }
     void setLiteral(bool literal) { m_literal = literal; }
-    uint64_t encoding() const { return m_encoding; }
+    // Of the stored bytes: before the first decrypting read, of the cipher text.
+    uint64_t encoding() const { return m_encoding.load(std::memory_order_relaxed); }
     // One of the Encoding values.
-    void setEncoding(uint64_t encoding) { m_encoding = uint8_t(encoding); }
+    void setEncoding(uint64_t encoding) { m_encoding.store(uint8_t(encoding), std::memory_order_relaxed); }
     bool isText() const { return m_isText; }
-    bool isDecrypted() const { return m_decrypted; }
+    bool isDecrypted() const { return m_decrypted.load(std::memory_order_acquire); }
     // The bytes are plain as they stand (the Encrypt dictionary's own strings).
-    void markDecrypted() { m_decrypted = true; }
+    void markDecrypted() { m_decrypted.store(true, std::memory_order_release); }
 
     // Decrypted bytes.
     QByteArray stringData();
@@ -57,9 +63,11 @@ protected:
     void copyStringInto(KVPDFObjectString &target);
     static uint64_t encodingFor(const QByteArray &bytes);
 
+    // Replaced once by the decrypted bytes, published with m_decrypted (release); unchanged
+    // after that until a write.
     QByteArray m_bytes;
-    uint8_t m_encoding = EncodingLatin1;
+    std::atomic<uint8_t> m_encoding{EncodingLatin1};
     bool m_literal = true;
     bool m_isText = false;
-    bool m_decrypted = true;
+    std::atomic<bool> m_decrypted{true};
 };

@@ -115,34 +115,62 @@ const char *strstrtoend(const char *text, QByteArrayView needle, const char *end
     return static_cast<const char *>(found);
 }
 
+std::optional<uint64_t> KVPDFKeywordFinder::knownLocked(uint64_t from, uint64_t size, uint64_t &limit) const
+{
+    auto next = m_spans.upper_bound(from);
+    limit = next == m_spans.end() ? size : next->first;
+    if (next != m_spans.begin()) {
+        const auto known = std::prev(next);
+        if (from <= known->second)
+            return known->second;
+    }
+    return std::nullopt;
+}
+
 uint64_t KVPDFKeywordFinder::find(const QByteArray &data, uint64_t from)
 {
     const uint64_t size = uint64_t(data.size());
     if (from >= size)
         return kNotFound;
-    if (data.constData() != m_data.constData() || data.size() != m_data.size()) {
-        m_data = data;
-        m_spans.clear();
-    }
-    auto next = m_spans.upper_bound(from);
-    if (next != m_spans.begin()) {
-        const auto known = std::prev(next);
-        if (from <= known->second)
-            return known->second < size ? known->second : kNotFound;
+    uint64_t limit = size;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (data.constData() != m_data.constData() || data.size() != m_data.size()) {
+            m_data = data;
+            m_spans.clear();
+        }
+        if (const std::optional<uint64_t> known = knownLocked(from, size, limit))
+            return *known < size ? *known : kNotFound;
     }
     // Only the bytes up to the next known span are new; an occurrence may still start in the
     // last keyword-length bytes before it.
-    const uint64_t limit = next == m_spans.end() ? size : next->first;
     const uint64_t stop = std::min(size, limit + uint64_t(m_keyword.size()) - 1);
     const char *bytes = data.constData();
     const char *hit = strstrtoend(bytes + from, m_keyword, bytes + stop);
+
+    std::unique_lock<std::mutex> guard(m_mutex);
+    if (data.constData() != m_data.constData() || data.size() != m_data.size()) {
+        // Another buffer was searched meanwhile: what was known about this one is gone.
+        guard.unlock();
+        if (!hit && limit < size)
+            hit = strstrtoend(bytes + from, m_keyword, bytes + size);
+        return hit ? uint64_t(hit - bytes) : kNotFound;
+    }
+    // Another thread may have searched meanwhile: what it learnt holds as well as this scan.
+    uint64_t nextLimit = size;
+    if (const std::optional<uint64_t> known = knownLocked(from, size, nextLimit))
+        return *known < size ? *known : kNotFound;
     uint64_t found = size;
     if (hit) {
         found = uint64_t(hit - bytes);
-    } else if (next != m_spans.end()) {
-        found = next->second;
-        m_spans.erase(next);
+    } else {
+        // No occurrence starts in [from, limit): any span starting there has our answer. One
+        // started at `limit` when the scan began; a span put in since may have taken its place.
+        auto after = m_spans.lower_bound(from);
+        found = after != m_spans.end() && after->first <= limit ? after->second : size;
     }
+    // Spans starting inside [from, found] have the same answer; ours takes their place.
+    m_spans.erase(m_spans.upper_bound(from), m_spans.upper_bound(found));
     m_spans.emplace(from, found);
     return found < size ? found : kNotFound;
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 
 class KVPDFObjectContext;
@@ -42,23 +43,43 @@ const char *strstrtoend(const char *text, QByteArrayView needle, const char *end
 // however many searches, in whatever order, every byte of the buffer is read about once.
 // Without it, recovering the length of many streams in a file that lacks (or has only one
 // far-away) "endstream" read the rest of the file once per stream.
+// Threads: find() may be called from any number of threads at once (streams of one document
+// are read on several); the scan runs outside the finder's lock, so two threads may scan the
+// same span once each. Moving and forget() are writes (one thread).
 class KVPDFKeywordFinder {
 public:
     static constexpr uint64_t kNotFound = UINT64_MAX;
 
     explicit KVPDFKeywordFinder(QByteArrayView keyword) : m_keyword(keyword.toByteArray()) { }
+    KVPDFKeywordFinder(KVPDFKeywordFinder &&other) noexcept
+        : m_keyword(std::move(other.m_keyword)), m_data(std::move(other.m_data)), m_spans(std::move(other.m_spans))
+    {
+    }
+    KVPDFKeywordFinder &operator=(KVPDFKeywordFinder &&other) noexcept
+    {
+        m_keyword = std::move(other.m_keyword);
+        m_data = std::move(other.m_data);
+        m_spans = std::move(other.m_spans);
+        return *this;
+    }
     // The offset of the first occurrence that starts at or after `from`, or kNotFound. What was
     // learnt about another buffer is dropped; the buffer is held, so its address identifies it.
     uint64_t find(const QByteArray &data, uint64_t from);
     // Lets go of the buffer and what was learnt about it.
     void forget()
     {
+        std::lock_guard<std::mutex> guard(m_mutex);
         m_data.clear();
         m_spans.clear();
     }
 
 private:
+    // With m_mutex held: the answer the spans give for `from`, or nullopt when `from` lies in no
+    // searched span; `limit` receives where the next known span starts (the data size for none).
+    std::optional<uint64_t> knownLocked(uint64_t from, uint64_t size, uint64_t &limit) const;
+
     QByteArray m_keyword;
+    std::mutex m_mutex;
     QByteArray m_data;
     // Disjoint spans: start -> the first occurrence at or after it (the data size for none).
     std::map<uint64_t, uint64_t> m_spans;

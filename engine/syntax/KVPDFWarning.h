@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 struct KVPDFWarning {
@@ -14,19 +15,26 @@ struct KVPDFWarning {
 };
 
 // The warnings of one document, in the order they were met. Holds at most kMaxRecords: a hostile
-// file can produce one defect per byte.
+// file can produce one defect per byte. Threads: any number may add and read at once (streams of
+// one document decoding on several threads report here).
 class KVPDFWarningSink {
 public:
     static constexpr size_t kMaxRecords = 100000;
 
     void add(KVPDFWarning warning)
     {
+        std::lock_guard<std::mutex> guard(m_mutex);
         if (m_records.size() < kMaxRecords)
             m_records.push_back(std::move(warning));
     }
-    const std::vector<KVPDFWarning> &records() const { return m_records; }
+    std::vector<KVPDFWarning> records() const
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_records;
+    }
     QStringList messages() const
     {
+        std::lock_guard<std::mutex> guard(m_mutex);
         QStringList out;
         out.reserve(qsizetype(m_records.size()));
         for (const KVPDFWarning &warning : m_records)
@@ -35,5 +43,6 @@ public:
     }
 
 private:
+    mutable std::mutex m_mutex;
     std::vector<KVPDFWarning> m_records;
 };
