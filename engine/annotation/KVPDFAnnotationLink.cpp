@@ -112,7 +112,7 @@ void KVPDFAnnotationLink::readDestination(const KVPDFObjectPtr &value)
         return;
     auto array = kv_cast<KVPDFObjectArray>(dest);
     if (!array) {
-        kvLog(QStringLiteral("found badly formed link Dest: %1").arg(QString::fromLatin1(dest->syntax(KVPDFEncryption::Plain).left(200))));
+        kvLog(QStringLiteral("found badly formed link Dest: %1").arg(dest->objectTypeName()));
         return;
     }
     m_fit = KVPDFFitOperands::fromArray(*array);

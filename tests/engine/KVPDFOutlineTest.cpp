@@ -270,3 +270,27 @@ TEST(KVPDFOutlineTest, OtherFileTargetsResolveAgainstTheDocumentsFolderWithoutCh
     EXPECT_EQ(items[2]->destination()->url(), QStringLiteral("Disk:folder:gone.pdf"));
     EXPECT_EQ(items[3]->destination()->url(), QStringLiteral("https://example.org/x.pdf"));
 }
+
+TEST(KVPDFOutlineTest, NestingBeyondTheLimitIsCutWithALogLine)
+{
+    PdfBuilder b = PdfBuilder::withPages(1);
+    b.add(1, "<< /Type /Catalog /Pages 2 0 R /Outlines 19 0 R >>");
+    b.add(19, "<< /Type /Outlines /First 100 0 R >>");
+    constexpr int kLevels = 2000;
+    for (int k = 0; k < kLevels; ++k)
+        b.add(100 + k, "<< /Title (x) /Dest [3 0 R /Fit]" + (k + 1 < kLevels ? " /First " + QByteArray::number(101 + k) + " 0 R" : QByteArray())
+                           + " >>");
+    auto document = open(b.build());
+    int depth = 0;
+    for (const KVPDFOutline *item = document->outlines().get(); item->hasChildren(); item = item->children()[0].get())
+        ++depth;
+    EXPECT_GT(depth, 100);
+    EXPECT_LT(depth, kLevels);
+    EXPECT_TRUE(document->warnings().join(QLatin1Char('\n')).contains(QStringLiteral("nests too deeply")));
+    // What was read is written and reads back the same.
+    auto saved = open(document->currentDataWithImprints(true));
+    int savedDepth = 0;
+    for (const KVPDFOutline *item = saved->outlines().get(); item->hasChildren(); item = item->children()[0].get())
+        ++savedDepth;
+    EXPECT_EQ(savedDepth, depth);
+}
