@@ -322,7 +322,12 @@ public:
     // annotation imprints' dictionaries. An imprint whose document has no page is logged and
     // left out. nullptr fails the write.
     std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
-    // The value of the written catalogue's Outlines, or nullptr to keep the catalogue's own.
+    // The value of the written catalogue's Outlines (KVPDFDocument_outline.cpp): the outline
+    // written afresh from outlines(), or nullptr (keeping the catalogue's own) when the
+    // outline is empty and the catalogue had none. An item leading to a page of the document
+    // gets Dest with its fit and operands (nulls kept); any other item keeps its own action
+    // (or the Dest no page answered). An expanded item's Count is its visible descendants, a
+    // closed one's the negated number of its children.
     KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
     // Annots of the written page `dictionary`, from the page's annotation imprints.
     void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
