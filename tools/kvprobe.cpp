@@ -12,6 +12,9 @@
 //
 //   kvprobe key FILE [--password P]    {"key": hex}: the file key the password gives
 //   kvprobe annots FILE [--password P] per page, each annotation's subtype, Rect and flags
+//   kvprobe outline FILE [--password P]
+//                                      the outline tree: titles, flags, targets (KVProbeOutline.cpp)
+//   kvprobe links FILE [--password P]  per page, each link's kind, Rect and target (KVProbeLinks.cpp)
 //   kvprobe save IN OUT [--password P] [--user U --owner O]
 //                                      full rewrite of IN to OUT, with new passwords if given
 //   kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]...
@@ -51,6 +54,8 @@
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
 #include "KVProbeRuns.h"
+#include "KVProbeLinks.h"
+#include "KVProbeOutline.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -73,6 +78,8 @@ int usage()
                          "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
                          "       kvprobe key FILE [--password P]\n"
                          "       kvprobe annots FILE [--password P]\n"
+                         "       kvprobe outline FILE [--password P]\n"
+                         "       kvprobe links FILE [--password P]\n"
                          "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
                          "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
                          " [--property K=V]... [--flatten] [--password P]\n"
@@ -414,6 +421,10 @@ int main(int argc, char **argv)
     const QString command = args[1];
     if (command == QLatin1String("annots"))
         return kvprobeAnnots(args[2], args.mid(3));
+    if (command == QLatin1String("outline"))
+        return kvprobeOutline(args[2], args.mid(3));
+    if (command == QLatin1String("links"))
+        return kvprobeLinks(args[2], args.mid(3));
     if (command == QLatin1String("key"))
         return key(args[2], args.mid(3));
     if (command == QLatin1String("save"))

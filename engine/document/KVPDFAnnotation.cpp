@@ -285,6 +285,14 @@ KVPDFAnnotation::KVPDFAnnotation(const std::shared_ptr<KVPDFObjectDictionary> &d
 
 KVPDFAnnotation::~KVPDFAnnotation() = default;
 
+bool KVPDFAnnotation::leadsToPage() const
+{
+    if (!m_annotDict || m_annotDict->nameForKey("Subtype") != "Link")
+        return false;
+    auto action = kv_cast<KVPDFObjectDictionary>(resolved(m_annotDict->objectForKey("A")));
+    return m_annotDict->objectForKey("Dest") || (action && action->nameForKey("S") == "GoTo");
+}
+
 QByteArray KVPDFAnnotation::subtype() const { return m_annotDict ? m_annotDict->nameForKey("Subtype") : QByteArray(); }
 
 Entries KVPDFAnnotation::entries() const { return m_annotDict ? m_annotDict->value() : Entries(); }

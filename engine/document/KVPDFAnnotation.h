@@ -89,6 +89,10 @@ public:
     ~KVPDFAnnotation() override;
 
     virtual int annotationType() const { return AnnotationBase; }
+    // Whether the annotation leads to a page of its own document (a page copy leaves such
+    // links out, since the copy may land elsewhere). The base answers for a Link dictionary
+    // with Dest or a GoTo action; KVPDFAnnotationLink by its kind.
+    virtual bool leadsToPage() const;
     int imprintType() const override { return ImprintAnnotation; }
     bool flagPrint() const override { return flag(FlagPrint); }
     // Set the imprint field, then write Rect from rect().

@@ -50,6 +50,7 @@
 #include "KVPDFParser.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
@@ -61,12 +62,14 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFAnnotation;
 class KVPDFFont;
+class KVPDFOutline;
 class KVPDFPage;
 class KVPDFTrailer;
 class KVPDFDataWriter; // Writing
@@ -340,7 +343,12 @@ public:
     // annotation imprints' dictionaries. An imprint whose document has no page is logged and
     // left out. nullptr fails the write.
     std::shared_ptr<KVPDFObjectDictionary> page(KVPDFPage &source, bool withImprints, KVPDFWriteState &state);
-    // The value of the written catalogue's Outlines, or nullptr to keep the catalogue's own.
+    // The value of the written catalogue's Outlines (KVPDFDocument_outline.cpp): the outline
+    // written afresh from outlines(), or nullptr (keeping the catalogue's own) when the
+    // outline is empty and the catalogue had none. An item leading to a page of the document
+    // gets Dest with its fit and operands (nulls kept); any other item keeps its own action
+    // (or the Dest no page answered). An expanded item's Count is its visible descendants, a
+    // closed one's the negated number of its children.
     KVPDFObjectPtr outlinesForWriting(KVPDFWriteState &state);
     // Annots of the written page `dictionary`, from the page's annotation imprints.
     void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
@@ -361,6 +369,39 @@ public:
     // on open or has no key.
     std::shared_ptr<KVPDFObjectDictionary> encryptDictionaryForWriting();
     // ---- end Writing ------------------------------------------------------------------------
+
+    // ---- Outline and named destinations (KVPDFDocument_outline.cpp) -------------------------
+    // Both are read by the open road once the pages are built (processDests, then
+    // processOutline) and edited in place afterwards. Reading never throws: an outline or a
+    // name tree that cannot be read is logged and what was read of it stays. Next/First chains
+    // and name-tree Kids that loop stop at the item already visited, with a log line.
+    //
+    // Named destinations: the catalogue's Dests dictionary and the Names/Dests tree, merged;
+    // where both define a name, the tree wins. The values are the objects as stored (a
+    // destination array, a dictionary with D, or a reference to either).
+    void processDests();
+    const QHash<QString, KVPDFObjectPtr> &dests() const { return m_contents.dests; }
+    // A string or name is looked up in dests() and followed through references; a dictionary
+    // answers its D. Anything else answers itself resolved. nullptr when a name is not defined.
+    KVPDFObjectPtr resolveDestination(const KVPDFObjectPtr &destination);
+    // The root outline item (empty title, no destination) whose children are the top-level
+    // items; made empty when the catalogue has no Outlines. Never null.
+    void processOutline();
+    const std::shared_ptr<KVPDFOutline> &outlines();
+    void setOutlines(std::shared_ptr<KVPDFOutline> root);
+    // The item whose children hold `item`, searched depth first below `start` (never `start`
+    // itself: a top-level item has no parent below the root). nullptr when none.
+    KVPDFOutline *outlineParentOf(const KVPDFOutline *item, const KVPDFOutline &start) const;
+    // Every item below `start` in pre-order.
+    std::vector<std::shared_ptr<KVPDFOutline>> flattenedOutlineItemsStartingAt(const KVPDFOutline &start) const;
+    // Parks every item below `node` whose destination is one of `pages` on that page
+    // (KVPDFPage::deletedTOCEntries), taking it out of the tree with its sub-items.
+    void removeTOCEntriesForPages(const std::vector<std::shared_ptr<KVPDFPage>> &pages, KVPDFOutline &node);
+    // Puts the items parked on `pages` back, each page's in their order, before the first
+    // item of the tree (in pre-order) that leads to a later page than theirs, else at the end
+    // of the top level; empties the pages' parked lists.
+    void addTOCEntriesForPages(const std::vector<std::shared_ptr<KVPDFPage>> &pages);
+    // ---- end Outline ---------------------------------------------------------------------------
 
     // ---- Data refresh (KVPDFDocument_refresh.cpp) -------------------------------------------
     // After objects of the table were changed in memory: the bytes are rebuilt from the table
@@ -466,6 +507,8 @@ protected:
         std::shared_ptr<KVPDFObjectArray> docID;
         // The imprint form name counter of the write under way.
         uint64_t nameCount = 0;
+        std::shared_ptr<KVPDFOutline> outlines;
+        QHash<QString, KVPDFObjectPtr> dests;
     };
 
     Bytes m_bytes;
@@ -527,6 +570,12 @@ protected:
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageDictionariesInTree();
     void setPath(const QString &path) { m_path = path; }
     void setPagesObject(const std::shared_ptr<KVPDFObjectDictionary> &pages);
+    // Outline steps: one level along a Next chain into `parent`; a name-tree node into `into`.
+    // `visited` holds the dictionaries met so far.
+    void processOutlineLevel(const std::shared_ptr<KVPDFObjectDictionary> &first, KVPDFOutline &parent,
+                             std::unordered_set<const KVPDFObject *> &visited, int depth);
+    void processNameTree(const std::shared_ptr<KVPDFObjectDictionary> &node, QHash<QString, KVPDFObjectPtr> &into,
+                         std::unordered_set<const KVPDFObject *> &visited, int depth);
     KVPDFOpenMode m_openMode = KVPDFOpenMode::Editing;
 
     // Writing

@@ -11,6 +11,7 @@
 #include "KVPDFObjectName.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectString.h"
+#include "KVPDFOutline.h"
 #include "KVPDFPage.h"
 #include "KVPDFParser.h"
 #include "KVPDFServices.h"
@@ -62,8 +63,13 @@ std::shared_ptr<KVPDFDocument> KVPDFDocument::documentWithContentsOfFile(const Q
     } else {
         bytes = file.readAll();
     }
-    auto document = documentWithData(bytes, result, consent, mode);
+    // The path is known while the open reads the outline: a link to another file is resolved
+    // against this one's folder.
+    auto document = std::make_shared<KVPDFDocument>();
     document->setPath(path);
+    const KVPDFOpenResult code = document->openData(bytes, consent, mode);
+    if (result)
+        *result = code;
     return document;
 }
 
@@ -158,6 +164,8 @@ KVPDFOpenResult KVPDFDocument::finishOpen()
         m_structure.hasFields = true;
     setPagesObject(kv_cast<KVPDFObjectDictionary>(m_structure.rootObject->resolvedObjectForKey("Pages")));
     const bool hasImprints = prepPages();
+    processDests();
+    processOutline();
     if (m_openMode == KVPDFOpenMode::AsStored)
         return KVPDFOpenOK;
     if (isDecrypting())
@@ -435,10 +443,22 @@ void KVPDFDocument::setPagesFromArray(std::vector<std::shared_ptr<KVPDFPage>> pa
     std::vector<std::shared_ptr<KVPDFDocument>> released;
     for (auto &page : pages)
         page = pageToList(page, released);
+    std::vector<std::shared_ptr<KVPDFPage>> gone;
+    std::vector<std::shared_ptr<KVPDFPage>> added;
     for (const auto &old : m_contents.pages)
-        if (old && std::find(pages.begin(), pages.end(), old) == pages.end())
+        if (old && std::find(pages.begin(), pages.end(), old) == pages.end()) {
             old->holdDocument();
+            gone.push_back(old);
+        }
+    for (const auto &page : pages)
+        if (page && std::find(m_contents.pages.begin(), m_contents.pages.end(), page) == m_contents.pages.end())
+            added.push_back(page);
     m_contents.pages = std::move(pages);
+    // Parked items go back by the positions of the new list, where their pages now stand.
+    if (!gone.empty())
+        removeTOCEntriesForPages(gone, *outlines());
+    if (!added.empty())
+        addTOCEntriesForPages(added);
 }
 
 std::shared_ptr<KVPDFPage> KVPDFDocument::pageForReference(const KVPDFObjectPtr &object) const

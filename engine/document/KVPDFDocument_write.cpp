@@ -258,8 +258,6 @@ bool KVPDFDocument::currentDataWithImprints(bool withImprints, int compression, 
     return true;
 }
 
-KVPDFObjectPtr KVPDFDocument::outlinesForWriting(KVPDFWriteState &) { return nullptr; }
-
 std::shared_ptr<KVPDFObjectDictionary> KVPDFDocument::encryptDictionaryForWriting()
 {
     // While the open road rewrites a file to decrypt it, the result is the plain working file.

@@ -339,14 +339,9 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
     for (const auto &imprint : m_imprints) {
         if (!imprint)
             continue;
-        if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint)) {
-            const auto &dictionary = annotation->annotDict();
-            if (dictionary && dictionary->nameForKey("Subtype") == "Link") {
-                auto action = kv_cast<KVPDFObjectDictionary>(dictionary->resolvedObjectForKey("A"));
-                if (dictionary->objectForKey("Dest") || (action && action->nameForKey("S") == "GoTo"))
-                    continue;
-            }
-        }
+        if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint))
+            if (annotation->leadsToPage())
+                continue;
         page->m_imprints.push_back(imprint->copy());
         // The page copy holds the document, so what an annotation copy lets go of here is
         // never its last owner.

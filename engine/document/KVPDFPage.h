@@ -54,6 +54,7 @@ class KVPDFImprint; // Imprints and annotations
 class KVPDFObjectArray;
 class KVPDFObjectDictionary;
 class KVPDFObjectStream;
+class KVPDFOutline;
 class KVPDFRebuiltImprintDocuments; // Imprints and annotations
 class KVPDFGraphicsState; // Content
 class KVPDFImage;         // Content
@@ -160,6 +161,11 @@ public:
     // logged. The page must not be listed by its document any more (the target's setters
     // put in a copy of such a page).
     [[nodiscard]] std::vector<std::shared_ptr<KVPDFDocument>> moveToDocument(KVPDFDocument &target);
+
+    // Outline items taken out of the document's outline with this page, in outline order
+    // (KVPDFDocument::removeTOCEntriesForPages), until the page is put back.
+    std::vector<std::shared_ptr<KVPDFOutline>> &deletedTOCEntries() { return m_deletedTOCEntries; }
+    void setDeletedTOCEntries(std::vector<std::shared_ptr<KVPDFOutline>> entries) { m_deletedTOCEntries = std::move(entries); }
 
     // Index of the first (location, length) range holding `position`, else 0.
     static size_t streamIndex(const std::vector<KVPDFRange> &ranges, uint64_t position);
@@ -274,6 +280,7 @@ private:
     uint64_t m_pageNumber = 0;
     std::shared_ptr<KVPDFObjectDictionary> m_pageDictionary;
     std::vector<KVPDFObjectPtr> m_extraObjects;
+    std::vector<std::shared_ptr<KVPDFOutline>> m_deletedTOCEntries;
     std::shared_ptr<KVPDFObjectStream> m_potentialNewStream;
     bool m_usingNewContentStream = false;
 
