@@ -3,6 +3,7 @@
 // none can be lost from the static library the way a self-registering static can.
 #include "KVPDFServices.h"
 
+#include "KVPDFAnnotationShape.h"
 #include "KVPDFAnnotationWidget.h"
 
 namespace {
@@ -11,10 +12,19 @@ std::shared_ptr<KVPDFAnnotation> make(const std::shared_ptr<KVPDFObjectDictionar
 {
     return std::make_shared<Annotation>(dictionary, page);
 }
+
+std::shared_ptr<KVPDFAnnotation> makeShape(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &subtype,
+                                           KVPDFPage *page)
+{
+    return std::make_shared<KVPDFAnnotationShape>(dictionary, subtype, page);
+}
 }
 
 void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
 {
+    // By Subtype.
+    classes.annotationFactories.insert("Square", makeShape);
+    classes.annotationFactories.insert("Circle", makeShape);
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
     classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidget>);
     classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
