@@ -52,6 +52,24 @@ std::vector<KVPDFObjectDictionary::Entry> unmodelledEntries(const Dictionary &fi
     return entries;
 }
 
+// Which object a dictionary is: its (document, number) when it has one, so that an object read
+// again since (a refresh re-reads the table) is the same one; else its address.
+using Identity = std::pair<const void *, uint64_t>;
+struct IdentityHash {
+    size_t operator()(const Identity &identity) const
+    {
+        return std::hash<const void *>()(identity.first) ^ (std::hash<uint64_t>()(identity.second) << 1);
+    }
+};
+Identity identityOf(const KVPDFObject &object)
+{
+    if (object.objectNumber() != 0 && object.context())
+        return {object.context(), object.objectNumber()};
+    return {&object, 0};
+}
+using IdentityMap = std::unordered_map<Identity, size_t, IdentityHash>;
+using IdentitySet = std::unordered_set<Identity, IdentityHash>;
+
 struct Member {
     std::shared_ptr<KVPDFAnnotation> annotation;
     const KVPDFFormField *field = nullptr;
@@ -61,17 +79,15 @@ struct Member {
 
 // The kids a rebuilt field keeps of the field it was read from: those that are no widget of
 // another name (widgets on pages whose annotations were not read, kids on no page).
-std::vector<KVPDFObjectPtr> keptKids(const Dictionary &source, size_t group,
-                                     const std::unordered_map<const KVPDFObject *, size_t> &groupOf,
-                                     std::unordered_set<const KVPDFObject *> &listed)
+std::vector<KVPDFObjectPtr> keptKids(const Dictionary &source, size_t group, const IdentityMap &groupOf, IdentitySet &listed)
 {
     std::vector<KVPDFObjectPtr> kids;
     auto array = kv_cast<KVPDFObjectArray>(KVPDFReferenceTranslator::readableValue(source->objectForKey("Kids"), true));
     for (size_t i = 0; array && i < array->count(); ++i) {
         KVPDFObjectPtr kid = KVPDFReferenceTranslator::readableValue(array->objectAtIndex(i), true);
-        if (!kid || kid->objectType() != KVPDFObject::TypeDictionary || !listed.insert(kid.get()).second)
+        if (!kid || kid->objectType() != KVPDFObject::TypeDictionary || !listed.insert(identityOf(*kid)).second)
             continue;
-        auto found = groupOf.find(kid.get());
+        auto found = groupOf.find(identityOf(*kid));
         if (found != groupOf.end() && found->second != group)
             continue;
         kids.push_back(referenceTo(kid));
@@ -85,14 +101,14 @@ void KVPDFDocument::writeFields(const std::vector<std::shared_ptr<KVPDFPage>> &p
     // Widgets by name, in page order; a widget without a name is a field of its own.
     std::vector<std::vector<Member>> groups;
     QHash<QString, size_t> byName;
-    std::unordered_map<const KVPDFObject *, size_t> groupOf;
+    IdentityMap groupOf;
     for (size_t i = 0; i < pages.size() && i < state.pageList.size(); ++i) {
         if (!pages[i]->processedAnnotations())
             continue;
         for (const auto &annotation : pages[i]->annotationImprints()) {
             auto *field = dynamic_cast<const KVPDFFormField *>(annotation.get());
             const Dictionary &dictionary = annotation->annotDict();
-            if (!field || !dictionary || groupOf.count(dictionary.get()))
+            if (!field || !dictionary || groupOf.count(identityOf(*dictionary)))
                 continue;
             const QString name = field->fieldName();
             size_t group = groups.size();
@@ -106,7 +122,7 @@ void KVPDFDocument::writeFields(const std::vector<std::shared_ptr<KVPDFPage>> &p
             if (group == groups.size())
                 groups.emplace_back();
             groups[group].push_back({annotation, field, i, nullptr});
-            groupOf.emplace(dictionary.get(), group);
+            groupOf.emplace(identityOf(*dictionary), group);
         }
     }
     if (groups.empty())
@@ -150,7 +166,7 @@ void KVPDFDocument::writeFields(const std::vector<std::shared_ptr<KVPDFPage>> &p
             continue;
         }
 
-        std::unordered_set<const KVPDFObject *> listed;
+        IdentitySet listed;
         std::vector<KVPDFObjectPtr> kids;
         if (parentSource)
             kids = keptKids(source, g, groupOf, listed);
@@ -160,7 +176,7 @@ void KVPDFDocument::writeFields(const std::vector<std::shared_ptr<KVPDFPage>> &p
         for (const auto &[key, value] : entries->value())
             field->setObject(key, value);
         for (const Member &member : members)
-            if (listed.insert(member.annotation->annotDict().get()).second)
+            if (listed.insert(identityOf(*member.annotation->annotDict())).second)
                 kids.push_back(referenceTo(member.copy));
         field->setObject("Kids", KVPDFObjectArray::arrayWithArray(std::move(kids)));
         state.addObject(field);
