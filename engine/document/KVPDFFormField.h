@@ -27,7 +27,8 @@ public:
     // the ancestor the field sits under (Parent) when it has one.
     virtual std::shared_ptr<KVPDFObjectDictionary> makeField() const = 0;
     // The dictionary the field was read from (the widget's Parent field, or the widget's own
-    // dictionary), whose entries the engine does not model are written with the field again;
-    // nullptr for a field made in this session.
+    // dictionary), whose entries the engine does not model are written with the field again
+    // and whose place in the form the field takes; nullptr for a field made in this session,
+    // and for a widget renamed away from the Parent field it was read from.
     virtual std::shared_ptr<KVPDFObjectDictionary> fieldSource() const = 0;
 };
