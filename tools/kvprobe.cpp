@@ -15,6 +15,8 @@
 //   kvprobe outline FILE [--password P]
 //                                      the outline tree: titles, flags, targets (KVProbeOutline.cpp)
 //   kvprobe links FILE [--password P]  per page, each link's kind, Rect and target (KVProbeLinks.cpp)
+//   kvprobe fields FILE [--password P] every widget with its field's name, type, flags, values
+//                                      (KVProbeFields.cpp)
 //   kvprobe save IN OUT [--password P] [--user U --owner O]
 //                                      full rewrite of IN to OUT, with new passwords if given
 //   kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]...
@@ -50,6 +52,7 @@
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
+#include "KVProbeFields.h"
 #include "KVProbeFonts.h"
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
@@ -80,6 +83,7 @@ int usage()
                          "       kvprobe annots FILE [--password P]\n"
                          "       kvprobe outline FILE [--password P]\n"
                          "       kvprobe links FILE [--password P]\n"
+                         "       kvprobe fields FILE [--password P]\n"
                          "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
                          "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
                          " [--property K=V]... [--flatten] [--password P]\n"
@@ -425,6 +429,8 @@ int main(int argc, char **argv)
         return kvprobeOutline(args[2], args.mid(3));
     if (command == QLatin1String("links"))
         return kvprobeLinks(args[2], args.mid(3));
+    if (command == QLatin1String("fields"))
+        return kvprobeFields(args[2], args.mid(3));
     if (command == QLatin1String("key"))
         return key(args[2], args.mid(3));
     if (command == QLatin1String("save"))

@@ -1,15 +1,34 @@
 // The engine's annotation classes, entered once into the table annotations are read through.
 // Every class the engine models is listed here, in one function that KVPDFServices calls, so
 // none can be lost from the static library the way a self-registering static can.
-#include "KVPDFAnnotationLink.h"
 #include "KVPDFServices.h"
+
+#include "KVPDFAnnotationLink.h"
+#include "KVPDFAnnotationShape.h"
+#include "KVPDFAnnotationWidget.h"
+
+namespace {
+template <class Annotation>
+std::shared_ptr<KVPDFAnnotation> make(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &, KVPDFPage *page)
+{
+    return std::make_shared<Annotation>(dictionary, page);
+}
+
+std::shared_ptr<KVPDFAnnotation> makeShape(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &subtype,
+                                           KVPDFPage *page)
+{
+    return std::make_shared<KVPDFAnnotationShape>(dictionary, subtype, page);
+}
+}
 
 void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
 {
-    // By Subtype: classes.annotationFactories.insert("Link", ...).
-    // By field type: classes.widgetFactories.insert("Tx", ...).
-    classes.annotationFactories.insert("Link", [](const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &,
-                                                  KVPDFPage *page) -> std::shared_ptr<KVPDFAnnotation> {
-        return std::make_shared<KVPDFAnnotationLink>(dictionary, page);
-    });
+    // By Subtype.
+    classes.annotationFactories.insert("Link", make<KVPDFAnnotationLink>);
+    classes.annotationFactories.insert("Square", makeShape);
+    classes.annotationFactories.insert("Circle", makeShape);
+    // By field type. Signatures (Sig) and unknown types stay plain annotations.
+    classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Ch", make<KVPDFAnnotationWidget>);
 }

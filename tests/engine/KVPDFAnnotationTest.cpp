@@ -79,7 +79,8 @@ std::vector<double> numbers(const KVPDFObjectPtr &object)
 
 std::shared_ptr<KVPDFAnnotation> annotationWith(const QByteArray &keys)
 {
-    auto document = pageWithAnnots("[10 0 R]", {{10, "<< /Type /Annot /Subtype /Square " + keys + " >>"}});
+    // A subtype no class of the engine reads, so the base class answers.
+    auto document = pageWithAnnots("[10 0 R]", {{10, "<< /Type /Annot /Subtype /Caret " + keys + " >>"}});
     // The annotation is a view on the document's dictionary: the document must outlive it.
     static std::vector<std::shared_ptr<KVPDFDocument>> keep;
     keep.push_back(document);
@@ -370,7 +371,7 @@ TEST(KVPDFAnnotationBaseTest, PageReadsEveryAnnotationOnceAfterItsContentImprint
                                     {13, "42"},
                                     {14, stream("/Subtype /Text /Rect [1 2 3 4]", "")},
                                     {15, "<< /Rect [5 5 6 6] >>"},
-                                    {16, "<< /Subtype /Square /Rect [ ( ] >>"}});
+                                    {16, "<< /Subtype /Caret /Rect [ ( ] >>"}});
     auto page = document->pageAtIndex(0);
     auto imprint = KVPDFImprint::imprintWithData(KVPDFBlankPage(), {0, 0});
     page->addImprint(imprint);
@@ -379,7 +380,7 @@ TEST(KVPDFAnnotationBaseTest, PageReadsEveryAnnotationOnceAfterItsContentImprint
 
     const auto annotations = page->annotationImprints();
     EXPECT_TRUE(page->processedAnnotations());
-    const std::vector<QByteArray> subtypes{"Link", "Sound", "Widget", "Text", "", "Square"};
+    const std::vector<QByteArray> subtypes{"Link", "Sound", "Widget", "Text", "", "Caret"};
     ASSERT_EQ(annotations.size(), subtypes.size());
     for (size_t i = 0; i < subtypes.size(); ++i) {
         SCOPED_TRACE(i);
@@ -435,7 +436,7 @@ TEST(KVPDFAnnotationBaseTest, FactoryTablePicksTheClassBySubtypeAndFieldType)
         document = pageWithAnnots("[10 0 R 11 0 R 12 0 R 13 0 R]", {{10, "<< /Subtype /Square /Rect [0 0 1 1] >>"},
                                                                     {11, "<< /Subtype /Widget /Parent 14 0 R /Rect [0 0 1 1] >>"},
                                                                     {12, "<< /Subtype /Widget /FT /Sig /Rect [0 0 1 1] >>"},
-                                                                    {13, "<< /Subtype /Circle /Rect [0 0 1 1] >>"},
+                                                                    {13, "<< /Subtype /Caret /Rect [0 0 1 1] >>"},
                                                                     {14, "<< /FT /Tx /T (name) /Kids [11 0 R] >>"}});
         annotations = document->pageAtIndex(0)->annotationImprints();
     }
