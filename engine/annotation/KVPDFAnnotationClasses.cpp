@@ -3,9 +3,20 @@
 // none can be lost from the static library the way a self-registering static can.
 #include "KVPDFServices.h"
 
+#include "KVPDFAnnotationWidget.h"
+
+namespace {
+template <class Annotation>
+std::shared_ptr<KVPDFAnnotation> make(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &, KVPDFPage *page)
+{
+    return std::make_shared<Annotation>(dictionary, page);
+}
+}
+
 void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
 {
-    // By Subtype: classes.annotationFactories.insert("Link", ...).
-    // By field type: classes.widgetFactories.insert("Tx", ...).
-    (void)classes;
+    // By field type. Signatures (Sig) and unknown types stay plain annotations.
+    classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Ch", make<KVPDFAnnotationWidget>);
 }

@@ -2,6 +2,7 @@
 
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFFormField.h"
 #include "KVPDFImport.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -243,8 +244,8 @@ KVPDFAnnotation::annotationForDictionary(const std::shared_ptr<KVPDFObjectDictio
     };
     KVPDFAnnotationFactory factory = pick(services->annotationFactories, engine.annotationFactories, subtype);
     if (subtype == "Widget") {
-        // The field type may sit on a parent field, not on the widget itself.
-        auto fieldType = kv_cast<KVPDFObjectName>(dictionary->objectFromAncestorsForKey("FT"));
+        // The field type sits on the field dictionary: a Parent holding FT, else the widget.
+        auto fieldType = kv_cast<KVPDFObjectName>(KVPDFFormField::fieldDictionaryFor(dictionary)->resolvedObjectForKey("FT"));
         if (fieldType)
             if (KVPDFAnnotationFactory byType = pick(services->widgetFactories, engine.widgetFactories, fieldType->bytes()))
                 factory = byType;

@@ -90,9 +90,9 @@ struct KVPDFServices {
     std::shared_ptr<KVPDFImager::Pool> imagerPool;
     KVPDFPaper defaultPaper;
     // The class for an annotation Subtype ("Link", "Ink" ...), beyond or in place of the
-    // engine's own (KVPDFAnnotationClasses). For "Widget" the field type (FT, also inherited
-    // from the field's parents) picks a factory of widgetFactories first; without one the
-    // "Widget" entry serves.
+    // engine's own (KVPDFAnnotationClasses). For "Widget" the field type (FT of the field
+    // dictionary: a Parent holding FT, else the widget; see KVPDFFormField) picks a factory of
+    // widgetFactories first; without one the "Widget" entry serves.
     QHash<QByteArray, KVPDFAnnotationFactory> annotationFactories;
     QHash<QByteArray, KVPDFAnnotationFactory> widgetFactories;
     // Never null in an installed value.
