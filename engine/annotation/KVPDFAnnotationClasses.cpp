@@ -4,6 +4,7 @@
 #include "KVPDFServices.h"
 
 #include "KVPDFAnnotationWidget.h"
+#include "KVPDFAnnotationWidgetText.h"
 
 namespace {
 template <class Annotation>
@@ -16,7 +17,7 @@ std::shared_ptr<KVPDFAnnotation> make(const std::shared_ptr<KVPDFObjectDictionar
 void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
 {
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
-    classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidgetText>);
     classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
     classes.widgetFactories.insert("Ch", make<KVPDFAnnotationWidget>);
 }
