@@ -22,6 +22,9 @@
 //   kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]
 //                                      the page's fonts, or what font F makes of the bytes
 //                                      (KVProbeFonts.cpp)
+//   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
+//                                      fills text field NAME, renders it and saves
+//                                      (KVProbeFill.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -34,13 +37,14 @@
 // Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
 // the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
 // subcommands meet a file the engine does not open with result 0 (with the password given),
-// 5 when save could not write OUT.
+// 5 when save or fill could not write OUT, 6 when fill finds no text field NAME.
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
+#include "KVProbeFill.h"
 #include "KVProbeFonts.h"
 #include "KVProbeJson.h"
 
@@ -70,6 +74,7 @@ int usage()
                          " [--property K=V]... [--flatten] [--password P]\n"
                          "       kvprobe imprints FILE [--password P]\n"
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
+                         "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -398,6 +403,9 @@ int kvprobeImprints(const QString &path, const QStringList &options);
 
 int main(int argc, char **argv)
 {
+    // Drawing a field needs a GUI application, which the other subcommands do without.
+    if (argc > 1 && qstrcmp(argv[1], "fill") == 0)
+        return kvprobeFill(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3)
