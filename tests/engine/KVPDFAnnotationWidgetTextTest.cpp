@@ -315,6 +315,17 @@ TEST(KVPDFAnnotationWidgetTextTest, FieldEntriesAndBorderSetters)
     auto style = kv_cast<KVPDFObjectDictionary>(field->annotDict()->resolvedObjectForKey("BS"));
     ASSERT_TRUE(style);
     EXPECT_EQ(style->nameForKey("S"), "D");
+
+    // A copy carries the field's own settings and is drawn anew.
+    auto copy = std::dynamic_pointer_cast<KVPDFAnnotationWidgetText>(field->copy());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->justification(), 2);
+    EXPECT_EQ(copy->strokePattern(), (std::vector<double>{3}));
+    EXPECT_DOUBLE_EQ(copy->strokeWidth(), 1.0);
+    EXPECT_EQ(copy->fieldName(), QStringLiteral("name"));
+    EXPECT_FALSE(copy->annotDict()->objectForKey("AP"));
+    EXPECT_NE(copy->annotDict().get(), field->annotDict().get());
+
     field->setStrokeWidth(0);
     EXPECT_FALSE(field->annotDict()->objectForKey("BS"));
     EXPECT_FALSE(field->color());
