@@ -12,6 +12,8 @@
 //
 //   kvprobe key FILE [--password P]    {"key": hex}: the file key the password gives
 //   kvprobe annots FILE [--password P] per page, each annotation's subtype, Rect and flags
+//   kvprobe fields FILE [--password P] every widget with its field's name, type, flags, values
+//                                      (KVProbeFields.cpp)
 //   kvprobe save IN OUT [--password P] [--user U --owner O]
 //                                      full rewrite of IN to OUT, with new passwords if given
 //   kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]...
@@ -44,6 +46,7 @@
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
+#include "KVProbeFields.h"
 #include "KVProbeFill.h"
 #include "KVProbeFonts.h"
 #include "KVProbeJson.h"
@@ -69,6 +72,7 @@ int usage()
                          "       kvprobe streams FILE [--decode-level LEVEL] [--password P]\n"
                          "       kvprobe key FILE [--password P]\n"
                          "       kvprobe annots FILE [--password P]\n"
+                         "       kvprobe fields FILE [--password P]\n"
                          "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
                          "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
                          " [--property K=V]... [--flatten] [--password P]\n"
@@ -413,6 +417,8 @@ int main(int argc, char **argv)
     const QString command = args[1];
     if (command == QLatin1String("annots"))
         return kvprobeAnnots(args[2], args.mid(3));
+    if (command == QLatin1String("fields"))
+        return kvprobeFields(args[2], args.mid(3));
     if (command == QLatin1String("key"))
         return key(args[2], args.mid(3));
     if (command == QLatin1String("save"))

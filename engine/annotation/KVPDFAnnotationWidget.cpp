@@ -106,19 +106,18 @@ KVPDFAnnotationWidget::KVPDFAnnotationWidget(const Dictionary &dictionary, KVPDF
     m_fieldAncestor = parentOf(field);
     if (m_fieldAncestor.get() == field.get() || m_fieldAncestor.get() == widget.get())
         m_fieldAncestor = nullptr;
-    if (auto t = kv_cast<KVPDFObjectString>(readKey(field, "T"))) {
-        m_ancestorPrefix = ancestorsPrefix(m_fieldAncestor, field.get());
+    m_ancestorPrefix = ancestorsPrefix(m_fieldAncestor, field.get());
+    if (auto t = kv_cast<KVPDFObjectString>(readKey(field, "T")))
         m_fieldName = m_ancestorPrefix + t->stringValue();
-    } else {
-        m_ancestorPrefix = ancestorsPrefix(m_fieldAncestor, field.get());
-    }
+    m_readName = m_fieldName;
 
     if (KVPDFObjectPtr flags = readKey(field, "Ff"); flags && flags->objectType() == KVPDFObject::TypeInteger)
         m_fieldFlags = uint64_t(flags->longLongValue());
 
     std::vector<std::pair<QByteArray, KVPDFObjectPtr>> kept = entries();
     std::erase_if(kept, [](const auto &entry) {
-        static const QByteArray fieldKeys[] = {"DV", "T", "FT", "V", "TU", "Ff", "Parent", "Kids", "P"};
+        // P stays: it is every annotation's link to its page, which the writer sets anyway.
+        static const QByteArray fieldKeys[] = {"DV", "T", "FT", "V", "TU", "Ff", "Parent", "Kids"};
         return std::find(std::begin(fieldKeys), std::end(fieldKeys), entry.first) != std::end(fieldKeys);
     });
     storeEntries(std::move(kept));
@@ -130,6 +129,20 @@ void KVPDFAnnotationWidget::setFieldName(const QString &name)
 {
     m_fieldName = name;
     setOldDict(nullptr);
+}
+
+std::shared_ptr<KVPDFObjectDictionary> KVPDFAnnotationWidget::fieldSource() const
+{
+    if (m_fieldDictionary && m_fieldDictionary != annotDict() && m_fieldName != m_readName)
+        return nullptr;
+    return m_fieldDictionary;
+}
+
+std::shared_ptr<KVPDFObjectDictionary> KVPDFAnnotationWidget::fieldAncestor() const
+{
+    if (m_fieldDictionary && m_fieldDictionary != annotDict() && m_fieldName != m_readName)
+        return nullptr;
+    return m_fieldAncestor;
 }
 
 void KVPDFAnnotationWidget::setValue(const KVPDFObjectPtr &value) { m_value = fieldValue(value); }
@@ -148,8 +161,9 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFAnnotationWidget::makeField() const
 {
     auto field = std::make_shared<KVPDFObjectDictionary>();
     const Dictionary &own = annotDict();
+    const Dictionary ancestor = fieldAncestor();
     if (!m_fieldName.isNull()) {
-        const bool below = !m_ancestorPrefix.isEmpty() && m_fieldName.startsWith(m_ancestorPrefix)
+        const bool below = ancestor && !m_ancestorPrefix.isEmpty() && m_fieldName.startsWith(m_ancestorPrefix)
                            && m_fieldName.size() > m_ancestorPrefix.size();
         field->setObject("T", textString(below ? m_fieldName.mid(m_ancestorPrefix.size()) : m_fieldName, own));
     }
@@ -164,8 +178,8 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFAnnotationWidget::makeField() const
         field->setObject("TU", textString(m_tooltip, own));
     if (const QByteArray type = fieldType(); !type.isEmpty())
         field->setObject("FT", KVPDFObjectName::nameWithBytes(type));
-    if (m_fieldAncestor)
-        field->setObject("Parent", KVPDFObjectReference::referenceWithObject(m_fieldAncestor));
+    if (ancestor)
+        field->setObject("Parent", KVPDFObjectReference::referenceWithObject(ancestor));
     return field;
 }
 
@@ -181,7 +195,8 @@ void KVPDFAnnotationWidget::copyWidgetInto(KVPDFAnnotationWidget &target) const
     target.setResources(m_resources);
     target.m_fieldType = m_fieldType;
     target.m_ancestorPrefix = m_ancestorPrefix;
-    target.m_fieldAncestor = m_fieldAncestor;
+    target.m_fieldAncestor = fieldAncestor();
+    target.m_readName = m_fieldName;
     target.m_parent = m_parent;
 }
 

@@ -6,17 +6,19 @@
 // The field dictionary: a widget's Parent when that Parent has FT, else the widget's own
 // dictionary. One rule, used for the class (by FT), the field-level entries and the name.
 // Loading reads V, DV, TU, Ff and FT from the field dictionary into members and removes the
-// field-level entries and the links (DV, T, FT, V, TU, Ff, Parent, Kids, P) from the widget's
-// own dictionary: from then on the object is their only owner. A save gathers widgets by name
+// field-level entries and the field links (DV, T, FT, V, TU, Ff, Parent, Kids) from the
+// widget's own dictionary: from then on the object is their only owner. P, the page link
+// every annotation has, stays. A save gathers widgets by name
 // and writes the entries back through makeField (KVPDFFormField), into the widget's own
 // dictionary or into one parent field shared by the widgets of a name.
 //
 // Name: the T chain, never TM (which stays where it is, as one of the entries the engine does
 // not model). The field dictionary's T, preceded by the T of every ancestor above the field
 // dictionary that has one, joined by "."; ancestors without T add nothing. A field dictionary
-// without T gives no name. A field under ancestors stays under them when written: its T is the
-// name without their part ("form.address" under "form" writes T (address)), and a name that
-// does not begin with their part is written whole, below them.
+// without T gives no name. A field stays under its ancestors when written: its T is the name
+// without their part ("form.address" under "form" writes T (address)); a name that does not
+// begin with their part is written whole. A widget renamed away from the Parent field it was
+// read from leaves that field and its ancestors: it is a new field of its own name.
 //
 // Ownership: holds its Parent and the field dictionary it was read from (both objects of the
 // document) and its values. Threads: one at a time, like the page.
@@ -91,9 +93,11 @@ public:
     // The field dictionary as read: parent() when it has FT, else the widget's own dictionary
     // (whose field-level entries are gone once loaded); nullptr for a field made in this session.
     const std::shared_ptr<KVPDFObjectDictionary> &fieldDictionary() const { return m_fieldDictionary; }
-    std::shared_ptr<KVPDFObjectDictionary> fieldSource() const override { return m_fieldDictionary; }
-    // The ancestor above the field dictionary, which the field stays under, or nullptr.
-    const std::shared_ptr<KVPDFObjectDictionary> &fieldAncestor() const { return m_fieldAncestor; }
+    // fieldDictionary(), unless the widget was renamed away from the Parent field it was read
+    // from (then nullptr: it is a new field).
+    std::shared_ptr<KVPDFObjectDictionary> fieldSource() const override;
+    // The ancestor the field stays under when written (above the field dictionary), or nullptr.
+    std::shared_ptr<KVPDFObjectDictionary> fieldAncestor() const;
 
     bool readOnly() const { return m_fieldFlags & FieldReadOnly; }
     bool required() const { return m_fieldFlags & FieldRequired; }
@@ -134,6 +138,8 @@ protected:
 private:
     uint64_t m_fieldFlags = 0;
     QString m_fieldName;
+    // The name as read, to tell a renamed widget.
+    QString m_readName;
     KVPDFObjectPtr m_value;
     KVPDFObjectPtr m_defaultValue;
     QString m_tooltip;

@@ -331,6 +331,15 @@ public:
     // (reached from an earlier page, such as the widgets of a field on several pages).
     static void finishAnnotationCopy(const KVPDFAnnotation &annotation, const std::shared_ptr<KVPDFObjectDictionary> &copy,
                                      const std::shared_ptr<KVPDFObjectDictionary> &page);
+    // The form's fields of the widgets the pages read (KVPDFDocument_fields.cpp), before the
+    // pages are written: widgets that model a field (KVPDFFormField) are gathered by name over
+    // pages whose annotations were read. A name with one widget takes the field's entries into
+    // the widget's dictionary when the two were one dictionary already, or when it is a new
+    // text field; otherwise one field dictionary holds them, with the widgets as Kids. A rebuilt
+    // field keeps the entries the engine does not model of the field it was read from and
+    // stands for it (state.translate, state.fieldReplacements), so the form's Fields and CO
+    // name it where they named the old one. Top-level fields join state.collectedFields.
+    void writeFields(const std::vector<std::shared_ptr<KVPDFPage>> &pages, KVPDFWriteState &state);
     // The next imprint form name, "FolivoFlattened<n>" or "FolivoImprint<n>", n from the
     // document's name counter, which it advances.
     QByteArray createName(bool flattened);

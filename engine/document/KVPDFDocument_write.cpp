@@ -138,11 +138,13 @@ void fillPagesObject(const Dictionary &target, const Dictionary &oldRoot, const 
     target->setObject("Count", KVPDFObjectInteger::integerWithLongLong(int64_t(state.pageList.size())));
 }
 
-// Field dictionaries the page rewrite collected join the form's Fields; the entries the form
-// already has stay (the engine does not model every kind of field).
+// The form's Fields and CO once the pages are written. Rebuilt fields take the place of the
+// fields they came from, each field is listed once, and field dictionaries the page rewrite
+// collected join Fields; the entries the form already has stay (the engine does not model
+// every kind of field).
 void addCollectedFields(const Dictionary &catalog, KVPDFWriteState &state, KVPDFReferenceTranslator &translator)
 {
-    if (state.collectedFields.empty())
+    if (state.collectedFields.empty() && !state.fieldsRebuilt)
         return;
     auto resolveInPlace = [&translator](const KVPDFObjectPtr &value) -> KVPDFObjectPtr {
         if (auto reference = kv_cast<KVPDFObjectReference>(value))
@@ -150,6 +152,8 @@ void addCollectedFields(const Dictionary &catalog, KVPDFWriteState &state, KVPDF
         return value;
     };
     auto form = kv_cast<KVPDFObjectDictionary>(resolveInPlace(catalog->objectForKey("AcroForm")));
+    if (!form && state.collectedFields.empty())
+        return;
     if (!form) {
         form = std::make_shared<KVPDFObjectDictionary>();
         state.addObject(form);
@@ -158,20 +162,41 @@ void addCollectedFields(const Dictionary &catalog, KVPDFWriteState &state, KVPDF
         state.addObject(form);
     }
     catalog->setObject("AcroForm", referenceTo(form));
+    // The written fields a list names, in its order, each once.
+    auto settle = [&](const std::shared_ptr<KVPDFObjectArray> &list, std::unordered_set<const KVPDFObject *> &present) {
+        std::vector<KVPDFObjectPtr> entries;
+        for (const auto &entry : list->value()) {
+            auto reference = kv_cast<KVPDFObjectReference>(entry);
+            if (!reference) {
+                entries.push_back(entry); // not ours to judge; the reference pass writes it
+                continue;
+            }
+            KVPDFObjectPtr target = translator.targetOf(*reference);
+            if (!target)
+                continue; // leads nowhere: written, it would be null
+            if (auto replaced = state.fieldReplacements.find(target.get()); replaced != state.fieldReplacements.end())
+                target = replaced->second;
+            if (present.insert(target.get()).second)
+                entries.push_back(referenceTo(target));
+        }
+        list->setValue(std::move(entries));
+    };
     auto fields = kv_cast<KVPDFObjectArray>(resolveInPlace(form->objectForKey("Fields")));
     if (!fields)
         fields = KVPDFObjectArray::arrayWithArray({});
     std::unordered_set<const KVPDFObject *> present;
-    for (const auto &entry : fields->value())
-        if (auto reference = kv_cast<KVPDFObjectReference>(entry))
-            present.insert(reference->cachedTarget().get());
+    settle(fields, present);
     for (const auto &field : state.collectedFields) {
-        if (!field || present.count(field.get()))
+        if (!field || !present.insert(field.get()).second)
             continue;
         state.addObject(field);
         fields->addObject(referenceTo(field));
     }
     form->setObject("Fields", state.isWritten(fields.get()) ? referenceTo(fields) : KVPDFObjectPtr(fields));
+    if (auto order = kv_cast<KVPDFObjectArray>(resolveInPlace(form->objectForKey("CO")))) {
+        std::unordered_set<const KVPDFObject *> ordered;
+        settle(order, ordered);
+    }
 }
 
 Dictionary trailerInfo(KVPDFDocument &document)
@@ -306,8 +331,9 @@ std::vector<std::shared_ptr<KVPDFPage>> numberPages(KVPDFDocument &document, KVP
     return pages;
 }
 
-// The form and its Fields change once all pages are written (fields the pages collected join
-// them): the originals of those two, whose copies wait until the end.
+// The form, its Fields and its CO change once all pages are written (fields the pages
+// collected join them, rebuilt fields take their places): the originals, whose copies wait
+// until the end.
 std::vector<KVPDFObjectPtr> formObjects(KVPDFDocument &document)
 {
     std::vector<KVPDFObjectPtr> originals;
@@ -315,8 +341,9 @@ std::vector<KVPDFObjectPtr> formObjects(KVPDFDocument &document)
         KVPDFObjectPtr form = readable(root->objectForKey("AcroForm"));
         if (auto formDictionary = kv_cast<KVPDFObjectDictionary>(form)) {
             originals.push_back(form);
-            if (KVPDFObjectPtr fields = readable(formDictionary->objectForKey("Fields")))
-                originals.push_back(fields);
+            for (const char *key : {"Fields", "CO"})
+                if (KVPDFObjectPtr list = readable(formDictionary->objectForKey(key)))
+                    originals.push_back(list);
         }
     }
     return originals;
@@ -444,6 +471,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
                 return true;
         return false;
     };
+    document.writeFields(pages, state);
     finishAnnotationsWhenCopied(pages, state);
     KVPDFReferenceTranslator translator(document, state);
     translator.setFinishedHandler([&](const KVPDFObjectPtr &object) {

@@ -44,6 +44,12 @@ struct KVPDFWriteState {
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> pageList;
     // Field dictionaries that become entries of the form's Fields (beside those it has).
     std::vector<std::shared_ptr<KVPDFObjectDictionary>> collectedFields;
+    // Fields were rebuilt from the widgets: the form's Fields and CO are settled again (each
+    // field once, rebuilt ones in the place of what they came from).
+    bool fieldsRebuilt = false;
+    // A written widget that was a field of its own and is now a kid of a rebuilt field -> that
+    // field, for the entries of Fields and CO that named the widget.
+    std::unordered_map<const KVPDFObject *, KVPDFObjectPtr> fieldReplacements;
     // Old page-tree nodes (of any document a written page comes from).
     std::unordered_set<const KVPDFObject *> pageTreeNodes;
     // Whether the resources (or XObject) dictionary under (document, number) names stored
@@ -89,6 +95,7 @@ struct KVPDFWriteState {
         written.clear();
         copyObjects.clear();
         pageList.clear();
+        fieldReplacements.clear();
         newPagesObject.reset();
     }
     ~KVPDFWriteState() { releaseWritten(); }
@@ -101,6 +108,7 @@ struct KVPDFWriteState {
         translations.clear();
         copyObjects.clear();
         pageList.clear();
+        fieldReplacements.clear();
         newPagesObject.reset();
     }
 
