@@ -52,12 +52,6 @@ Dictionary acroFormOf(const KVPDFObjectDictionary *dictionary)
     return document ? dictionaryFor(document->rootObject(), "AcroForm") : nullptr;
 }
 
-QString daText(const Dictionary &dictionary)
-{
-    auto string = kv_cast<KVPDFObjectString>(readKey(dictionary, "DA"));
-    return string ? string->stringValue() : QString();
-}
-
 std::optional<double> finiteNumber(const QString &text)
 {
     bool ok = false;
@@ -198,7 +192,18 @@ KVPDFAnnotationWidgetText::KVPDFAnnotationWidgetText(const Dictionary &dictionar
         resources = dictionaryFor(acroFormOf(widget.get()), "DR");
     setResources(resources);
 
-    if (KVPDFObjectPtr q = readKey(field, "Q"); q && q->objectType() == KVPDFObject::TypeInteger)
+    // Q is inherited, from the fields above and then from the form: a save writes it into the
+    // field, so it must be the one in force.
+    KVPDFObjectPtr q = readKey(field, "Q");
+    std::unordered_set<const KVPDFObject *> seen{field.get(), widget.get()};
+    Dictionary ancestor = fieldAncestor();
+    for (int depth = 0; !q && ancestor && depth < kMaxAncestors && seen.insert(ancestor.get()).second; ++depth) {
+        q = readKey(ancestor, "Q");
+        ancestor = dictionaryFor(ancestor, "Parent");
+    }
+    if (!q)
+        q = readKey(acroFormOf(widget.get()), "Q");
+    if (q && q->objectType() == KVPDFObject::TypeInteger)
         m_quadding = uint64_t(std::clamp<int64_t>(q->longLongValue(), 0, 2));
     // Read, not written: MaxLen stays where the file has it until the field is saved.
     if (KVPDFObjectPtr maxLength = readKey(field, "MaxLen"); maxLength && maxLength->objectType() == KVPDFObject::TypeInteger)

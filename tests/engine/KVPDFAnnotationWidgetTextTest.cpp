@@ -333,4 +333,11 @@ TEST(KVPDFAnnotationWidgetTextTest, FieldEntriesAndBorderSetters)
     EXPECT_EQ(field->fillColor(), KVColor::rgb(0.6f, 0.6f, 0.6f));
     field->setFillColor(std::nullopt);
     EXPECT_FALSE(field->fillColor());
+
+    // Q is inherited from the form, and a save writes the one in force into the field.
+    auto inherited = open(formFile("", "/Q 1"));
+    auto centred = textField(*inherited);
+    ASSERT_TRUE(centred);
+    EXPECT_EQ(centred->justification(), 1);
+    EXPECT_EQ(centred->makeField()->integerForKey("Q"), 1);
 }
