@@ -33,6 +33,9 @@
 //   kvprobe images FILE [--page N] [--password P]
 //                                      per Do of an image: page, name, object, pixel size,
 //                                      depth, grey, drawn box (KVProbeImages.cpp)
+//   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
+//                                      fills text field NAME, renders it and saves
+//                                      (KVProbeFill.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -45,7 +48,7 @@
 // Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
 // the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
 // subcommands meet a file the engine does not open with result 0 (with the password given),
-// 5 when save could not write OUT.
+// 5 when save or fill could not write OUT, 6 when fill finds no text field NAME.
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
@@ -53,6 +56,7 @@
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
 #include "KVProbeFields.h"
+#include "KVProbeFill.h"
 #include "KVProbeFonts.h"
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
@@ -90,6 +94,7 @@ int usage()
                          "       kvprobe imprints FILE [--password P]\n"
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
                          "       kvprobe runs FILE --page N [--password P]\n"
+                         "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -418,6 +423,9 @@ int kvprobeImprints(const QString &path, const QStringList &options);
 
 int main(int argc, char **argv)
 {
+    // Drawing a field needs a GUI application, which the other subcommands do without.
+    if (argc > 1 && qstrcmp(argv[1], "fill") == 0)
+        return kvprobeFill(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3)

@@ -6,6 +6,7 @@
 #include "KVPDFAnnotationLink.h"
 #include "KVPDFAnnotationShape.h"
 #include "KVPDFAnnotationWidget.h"
+#include "KVPDFAnnotationWidgetText.h"
 
 namespace {
 template <class Annotation>
@@ -28,7 +29,7 @@ void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
     classes.annotationFactories.insert("Square", makeShape);
     classes.annotationFactories.insert("Circle", makeShape);
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
-    classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidgetText>);
     classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
     classes.widgetFactories.insert("Ch", make<KVPDFAnnotationWidget>);
 }

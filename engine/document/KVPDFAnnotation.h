@@ -93,6 +93,9 @@ public:
     // links out, since the copy may land elsewhere). The base answers for a Link dictionary
     // with Dest or a GoTo action; KVPDFAnnotationLink by its kind.
     virtual bool leadsToPage() const;
+    // The form-field kind of a widget (KVPDFAnnotationWidget::WidgetType: 1 text, 2 button,
+    // 3 choice); 0 for a widget of no modelled kind and for every other annotation.
+    virtual int widgetType() const { return 0; }
     int imprintType() const override { return ImprintAnnotation; }
     bool flagPrint() const override { return flag(FlagPrint); }
     // Set the imprint field, then write Rect from rect().
@@ -108,6 +111,9 @@ public:
     const std::shared_ptr<KVPDFObjectDictionary> &oldDict() const { return m_oldDict; }
     void setOldDict(const std::shared_ptr<KVPDFObjectDictionary> &dictionary) { m_oldDict = dictionary; }
     const std::shared_ptr<KVPDFObjectDictionary> &appearance() const { return m_appearance; }
+    // The default resources (DR) a save writes into the dictionary with the appearance, or
+    // nullptr to leave DR as the dictionary holds it.
+    virtual std::shared_ptr<KVPDFObjectDictionary> resourcesForWriting() const { return nullptr; }
     void setAppearance(const std::shared_ptr<KVPDFObjectDictionary> &appearance) { m_appearance = appearance; }
     std::shared_ptr<KVPDFPage> page() const { return m_page.lock(); }
     // Only the link: putting the annotation on a page goes through attachToPage().

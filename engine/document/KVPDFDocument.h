@@ -144,6 +144,9 @@ public:
     const std::shared_ptr<KVPDFObjectDictionary> &rootObject() const { return m_structure.rootObject; }
     const std::shared_ptr<KVPDFObjectDictionary> &pagesObject() const { return m_structure.pagesObject; }
     bool hasFields() const { return m_structure.hasFields; }
+    // Set when a text field is put on a page (KVPDFPage::addImprint); read again from the
+    // catalogue's AcroForm whenever the bytes are.
+    void setHasFields(bool hasFields) { m_structure.hasFields = hasFields; }
     bool secondTry() const { return m_secondTry; }
     bool hadFormSubmitInstructionsOnOpen() const { return m_structure.hadFormSubmitInstructionsOnOpen; }
     uint64_t startxref() const { return m_structure.startxref; }
@@ -353,7 +356,7 @@ public:
     // Annots of the written page `dictionary`, from the page's annotation imprints.
     void writeAnnotations(KVPDFPage &source, const std::shared_ptr<KVPDFObjectDictionary> &dictionary, KVPDFWriteState &state);
     // What the written copy of an annotation's dictionary takes from the annotation: its new
-    // appearance, and P = the written page. Also for copies made before their page is built
+    // appearance (AP) and default resources (DR), and P = the written page. Also for copies made before their page is built
     // (reached from an earlier page, such as the widgets of a field on several pages).
     static void finishAnnotationCopy(const KVPDFAnnotation &annotation, const std::shared_ptr<KVPDFObjectDictionary> &copy,
                                      const std::shared_ptr<KVPDFObjectDictionary> &page);

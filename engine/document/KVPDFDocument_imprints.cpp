@@ -474,6 +474,8 @@ void KVPDFDocument::finishAnnotationCopy(const KVPDFAnnotation &annotation, cons
 {
     if (const Dictionary &appearance = annotation.appearance())
         copy->setObject("AP", appearance->objectNumber() ? referenceTo(appearance) : writableCopy(appearance));
+    if (const Dictionary resources = annotation.resourcesForWriting())
+        copy->setObject("DR", resources->objectNumber() ? referenceTo(resources) : writableCopy(resources));
     copy->setObject("P", referenceTo(page));
 }
 

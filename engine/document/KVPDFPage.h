@@ -197,6 +197,7 @@ public:
     std::vector<std::shared_ptr<KVPDFAnnotation>> links();
     // The setters put annotations on this page (KVPDFAnnotation::attachToPage).
     void setImprints(std::vector<std::shared_ptr<KVPDFImprint>> imprints);
+    // A text field added here marks the document as one with form fields (setHasFields).
     void addImprint(const std::shared_ptr<KVPDFImprint> &imprint);
     // An index past the end appends.
     void insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size_t index);

@@ -232,6 +232,10 @@ void KVPDFPage::addImprint(const std::shared_ptr<KVPDFImprint> &imprint)
         return;
     m_imprints.push_back(imprint);
     std::shared_ptr<KVPDFDocument> released = adopt(imprint);
+    // A text field makes a form of the document, so the next save writes one.
+    if (auto annotation = std::dynamic_pointer_cast<KVPDFAnnotation>(imprint); annotation && m_document)
+        if (annotation->annotationType() == KVPDFAnnotation::AnnotationWidget && annotation->widgetType() == 1)
+            m_document->setHasFields(true);
 }
 
 void KVPDFPage::insertImprint(const std::shared_ptr<KVPDFImprint> &imprint, size_t index)
