@@ -222,7 +222,9 @@ TEST(KVPDFOutlineTest, SavedOutlineKeepsActionsNullOperandsAndClosedItems)
 
     const KVPDFOutline &nulls = *items[4];
     EXPECT_EQ(pageIndex(*saved, nulls), 1u);
-    EXPECT_EQ(nulls.destination()->operands(), KVPDFFitOperands{KVPDFFitOperands::XYZ});
+    KVPDFFitOperands allNull;
+    allNull.fit = KVPDFFitOperands::XYZ;
+    EXPECT_EQ(nulls.destination()->operands(), allNull);
     EXPECT_FALSE(nulls.isExpanded());
     ASSERT_EQ(nulls.numberOfChildren(), 1u);
     EXPECT_EQ(pageIndex(*saved, *nulls.children()[0]), 2u);
