@@ -27,7 +27,6 @@
 #include <QJsonDocument>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <exception>
 
@@ -40,8 +39,6 @@ int usage()
 }
 
 // Widths to six decimals, so that 0.278 prints as 0.278.
-double rounded(double value) { return std::round(value * 1e6) / 1e6; }
-
 QJsonValue numbersJson(const KVPDFObjectPtr &object, int depth)
 {
     KVPDFObjectPtr value;
@@ -55,7 +52,7 @@ QJsonValue numbersJson(const KVPDFObjectPtr &object, int depth)
     if (value->objectType() == KVPDFObject::TypeInteger)
         return double(value->longLongValue());
     if (value->objectType() == KVPDFObject::TypeReal)
-        return rounded(value->realValue());
+        return kvProbeRounded(value->realValue(), 6);
     if (auto array = kv_cast<KVPDFObjectArray>(value); array && depth < 4) {
         QJsonArray out;
         for (size_t i = 0; i < array->count(); ++i)
@@ -89,11 +86,11 @@ QJsonObject fontJson(const KVPDFPage::FontUse &use)
     if (font.fontType() == KVPDFFont::TypeType0) {
         QJsonValue w = font.w() ? numbersJson(font.w(), 0) : QJsonValue(QJsonArray());
         entry[QStringLiteral("w")] = w.isArray() ? w : QJsonValue(QJsonArray());
-        entry[QStringLiteral("dw")] = rounded(font.dw());
+        entry[QStringLiteral("dw")] = kvProbeRounded(font.dw(), 6);
     } else {
         QJsonArray widths;
         for (const float width : font.widths())
-            widths.append(rounded(width));
+            widths.append(kvProbeRounded(width, 6));
         entry[QStringLiteral("widths")] = widths;
     }
     return entry;
@@ -104,50 +101,23 @@ QJsonObject fontJson(const KVPDFPage::FontUse &use)
 QJsonObject kvprobeFontsJson(const QString &path, const QStringList &options, int *exitCode)
 {
     *exitCode = 0;
-    QString password;
-    QString fontKey;
-    QString hex;
-    bool hasDecode = false;
-    qlonglong pageNumber = 0;
-    for (qsizetype i = 0; i < options.size(); ++i) {
-        const QString &option = options[i];
-        if (i + 1 >= options.size()) {
-            *exitCode = usage();
-            return {};
-        }
-        const QString value = options[++i];
-        if (option == QLatin1String("--password")) {
-            password = value;
-        } else if (option == QLatin1String("--page")) {
-            bool ok = false;
-            pageNumber = value.toLongLong(&ok);
-            if (!ok || pageNumber < 1) {
-                *exitCode = usage();
-                return {};
-            }
-        } else if (option == QLatin1String("--font")) {
-            fontKey = value;
-        } else if (option == QLatin1String("--decode")) {
-            hex = value;
-            hasDecode = true;
-        } else {
-            *exitCode = usage();
-            return {};
-        }
-    }
-    if (pageNumber < 1 || fontKey.isEmpty() != !hasDecode) {
+    const std::optional<KVProbeOptions> read =
+        kvProbeOptions(options, {QStringLiteral("--font"), QStringLiteral("--decode")});
+    if (!read || read->page < 1 || read->values.contains(QStringLiteral("--font")) != read->values.contains(QStringLiteral("--decode"))) {
         *exitCode = usage();
         return {};
     }
-    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, password, exitCode);
+    const QString fontKey = read->values.value(QStringLiteral("--font"));
+    const QString hex = read->values.value(QStringLiteral("--decode"));
+    const bool hasDecode = read->values.contains(QStringLiteral("--decode"));
+    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, read->password, exitCode);
     if (!document)
         return {};
-    if (qulonglong(pageNumber) > document->pageCount()) {
-        std::fprintf(stderr, "kvprobe: %s has %zu pages\n", qPrintable(path), document->pageCount());
+    const std::shared_ptr<KVPDFPage> page = kvProbePage(*document, path, read->page);
+    if (!page) {
         *exitCode = 2;
         return {};
     }
-    const std::shared_ptr<KVPDFPage> page = document->pageAtIndex(size_t(pageNumber - 1));
     const std::vector<KVPDFPage::FontUse> uses = page->fontsInResources();
 
     QJsonObject out;
@@ -156,7 +126,7 @@ QJsonObject kvprobeFontsJson(const QString &path, const QStringList &options, in
         for (const KVPDFPage::FontUse &use : uses)
             if (!fonts.contains(QString::fromLatin1(use.path)))
                 fonts[QString::fromLatin1(use.path)] = fontJson(use);
-        out[QStringLiteral("page")] = pageNumber;
+        out[QStringLiteral("page")] = read->page;
         out[QStringLiteral("fonts")] = fonts;
         return out;
     }
@@ -164,7 +134,7 @@ QJsonObject kvprobeFontsJson(const QString &path, const QStringList &options, in
     const QByteArray key = fontKey.toLatin1();
     auto use = std::find_if(uses.begin(), uses.end(), [&](const KVPDFPage::FontUse &u) { return u.path == key; });
     if (use == uses.end() || !use->font) {
-        std::fprintf(stderr, "kvprobe: page %lld has no font %s\n", pageNumber, qPrintable(fontKey));
+        std::fprintf(stderr, "kvprobe: page %lld has no font %s\n", read->page, qPrintable(fontKey));
         *exitCode = 2;
         return {};
     }
@@ -181,7 +151,7 @@ QJsonObject kvprobeFontsJson(const QString &path, const QStringList &options, in
         entry[QStringLiteral("code")] = qint64(code);
         entry[QStringLiteral("length")] = length;
         entry[QStringLiteral("cid")] = qint64(font.cidForCode(code));
-        entry[QStringLiteral("width")] = rounded(font.glyphWidth(code));
+        entry[QStringLiteral("width")] = kvProbeRounded(font.glyphWidth(code), 6);
         codes.append(entry);
     }
     out[QStringLiteral("font")] = fontKey;

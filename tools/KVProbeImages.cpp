@@ -19,7 +19,6 @@
 
 #include <QJsonArray>
 
-#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -29,8 +28,6 @@ int usage()
     std::fprintf(stderr, "usage: kvprobe images FILE [--page N] [--password P]\n");
     return 2;
 }
-
-double rounded(double value) { return std::round(value * 1e4) / 1e4; }
 
 QJsonObject imageJson(const KVPDFImage &image, size_t pageIndex)
 {
@@ -43,13 +40,13 @@ QJsonObject imageJson(const KVPDFImage &image, size_t pageIndex)
     else
         entry[QStringLiteral("object")] = QJsonValue();
     if (image.hasPixels())
-        entry[QStringLiteral("pixels")] = QJsonArray{rounded(image.pixelWidth()), rounded(image.pixelHeight())};
+        entry[QStringLiteral("pixels")] = QJsonArray{kvProbeRounded(image.pixelWidth()), kvProbeRounded(image.pixelHeight())};
     else
         entry[QStringLiteral("pixels")] = QJsonValue();
     entry[QStringLiteral("bpc")] = image.bitspercomponent();
     entry[QStringLiteral("grey")] = image.isGrayScale();
     entry[QStringLiteral("box")] =
-        QJsonArray{rounded(image.x()), rounded(image.y()), rounded(image.width()), rounded(image.height())};
+        QJsonArray{kvProbeRounded(image.x()), kvProbeRounded(image.y()), kvProbeRounded(image.width()), kvProbeRounded(image.height())};
     return entry;
 }
 
@@ -58,34 +55,16 @@ QJsonObject imageJson(const KVPDFImage &image, size_t pageIndex)
 QJsonObject kvprobeImagesJson(const QString &path, const QStringList &options, int *exitCode)
 {
     *exitCode = 0;
-    QString password;
-    qlonglong pageNumber = 0;
-    for (qsizetype i = 0; i < options.size(); ++i) {
-        if (i + 1 >= options.size()) {
-            *exitCode = usage();
-            return {};
-        }
-        const QString &option = options[i];
-        const QString value = options[++i];
-        if (option == QLatin1String("--password")) {
-            password = value;
-        } else if (option == QLatin1String("--page")) {
-            bool ok = false;
-            pageNumber = value.toLongLong(&ok);
-            if (!ok || pageNumber < 1) {
-                *exitCode = usage();
-                return {};
-            }
-        } else {
-            *exitCode = usage();
-            return {};
-        }
+    const std::optional<KVProbeOptions> read = kvProbeOptions(options, {});
+    if (!read) {
+        *exitCode = usage();
+        return {};
     }
-    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, password, exitCode);
+    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, read->password, exitCode);
     if (!document)
         return {};
-    if (qulonglong(pageNumber) > document->pageCount()) {
-        std::fprintf(stderr, "kvprobe: %s has %zu pages\n", qPrintable(path), document->pageCount());
+    const qlonglong pageNumber = read->page;
+    if (pageNumber > 0 && !kvProbePage(*document, path, pageNumber)) {
         *exitCode = 2;
         return {};
     }

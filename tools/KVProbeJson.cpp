@@ -8,6 +8,7 @@
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
+#include "KVPDFPage.h"
 #include "KVPDFTextString.h"
 
 #include <QFile>
@@ -340,3 +341,38 @@ std::shared_ptr<KVPDFDocument> kvProbeOpen(const QString &path, const QString &p
     *status = 0;
     return document;
 }
+
+std::optional<KVProbeOptions> kvProbeOptions(const QStringList &options, const QStringList &known)
+{
+    KVProbeOptions read;
+    for (qsizetype i = 0; i < options.size(); i += 2) {
+        if (i + 1 >= options.size())
+            return std::nullopt;
+        const QString &option = options[i];
+        const QString &value = options[i + 1];
+        if (option == QLatin1String("--password")) {
+            read.password = value;
+        } else if (option == QLatin1String("--page")) {
+            bool ok = false;
+            read.page = value.toLongLong(&ok);
+            if (!ok || read.page < 1)
+                return std::nullopt;
+        } else if (known.contains(option)) {
+            read.values.insert(option, value);
+        } else {
+            return std::nullopt;
+        }
+    }
+    return read;
+}
+
+std::shared_ptr<KVPDFPage> kvProbePage(KVPDFDocument &document, const QString &path, qlonglong page)
+{
+    if (page < 1 || qulonglong(page) > document.pageCount()) {
+        std::fprintf(stderr, "kvprobe: %s has %zu pages\n", qPrintable(path), document.pageCount());
+        return nullptr;
+    }
+    return document.pageAtIndex(size_t(page - 1));
+}
+
+double kvProbeRounded(double value, int places) { return std::round(value * std::pow(10.0, places)) / std::pow(10.0, places); }

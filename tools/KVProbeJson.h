@@ -19,10 +19,15 @@
 #include "KVPDFObject.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
+#include <QStringList>
+
+#include <optional>
 
 class KVPDFDocument;
 class KVPDFObjectStream;
+class KVPDFPage;
 class QJsonObject;
 
 // How far stream data is decoded: like the peer tool's decode levels, a stream whose filter
@@ -53,6 +58,22 @@ std::shared_ptr<KVPDFDocument> kvProbeOpen(const QString &path, const QString &p
                                            bool asStored = true);
 // For a subcommand's exit: prints the object when `exitCode` is 0; answers `exitCode`.
 int kvProbePrintUnlessFailed(const QJsonObject &object, int exitCode);
+
+// A subcommand's "--name value" options. Every option takes a value; "--password" and
+// "--page" (a whole number from 1) are read into their fields, the other names of `known`
+// into `values`. Nothing on an unknown name, a missing value or a bad page number.
+struct KVProbeOptions {
+    QString password;
+    qlonglong page = 0; // 0: not given
+    QHash<QString, QString> values;
+};
+std::optional<KVProbeOptions> kvProbeOptions(const QStringList &options, const QStringList &known);
+// Page `page` (from 1) of the document, or nullptr with a message on standard error when the
+// document has fewer pages.
+std::shared_ptr<KVPDFPage> kvProbePage(KVPDFDocument &document, const QString &path, qlonglong page);
+// A coordinate for the JSON output, rounded to `places` decimals so that last-bit noise does
+// not show.
+double kvProbeRounded(double value, int places = 4);
 
 // The names of a stream's filter chain, in order. False when the Filter entry is neither a
 // name nor an array of names.

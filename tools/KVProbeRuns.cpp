@@ -21,7 +21,6 @@
 
 #include <QJsonArray>
 
-#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -32,61 +31,36 @@ int usage()
     return 2;
 }
 
-double rounded(double value) { return std::round(value * 1e4) / 1e4; }
-
 } // namespace
 
 QJsonObject kvprobeRunsJson(const QString &path, const QStringList &options, int *exitCode)
 {
     *exitCode = 0;
-    QString password;
-    qlonglong pageNumber = 0;
-    for (qsizetype i = 0; i < options.size(); ++i) {
-        const QString &option = options[i];
-        if (i + 1 >= options.size()) {
-            *exitCode = usage();
-            return {};
-        }
-        const QString value = options[++i];
-        if (option == QLatin1String("--password")) {
-            password = value;
-        } else if (option == QLatin1String("--page")) {
-            bool ok = false;
-            pageNumber = value.toLongLong(&ok);
-            if (!ok || pageNumber < 1) {
-                *exitCode = usage();
-                return {};
-            }
-        } else {
-            *exitCode = usage();
-            return {};
-        }
-    }
-    if (pageNumber < 1) {
+    const std::optional<KVProbeOptions> read = kvProbeOptions(options, {});
+    if (!read || read->page < 1) {
         *exitCode = usage();
         return {};
     }
-    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, password, exitCode);
+    const std::shared_ptr<KVPDFDocument> document = kvProbeOpen(path, read->password, exitCode);
     if (!document)
         return {};
-    if (qulonglong(pageNumber) > document->pageCount()) {
-        std::fprintf(stderr, "kvprobe: %s has %zu pages\n", qPrintable(path), document->pageCount());
+    const std::shared_ptr<KVPDFPage> page = kvProbePage(*document, path, read->page);
+    if (!page) {
         *exitCode = 2;
         return {};
     }
-    const std::shared_ptr<KVPDFPage> page = document->pageAtIndex(size_t(pageNumber - 1));
     page->parseContent();
 
     QJsonArray runs;
     for (const std::shared_ptr<KVPDFTextBlob> &run : page->textBlobs()) {
         QJsonObject entry;
         entry[QStringLiteral("text")] = run->string.isNull() ? QJsonValue() : QJsonValue(run->string);
-        entry[QStringLiteral("x")] = rounded(run->location.x());
-        entry[QStringLiteral("y")] = rounded(run->location.y());
+        entry[QStringLiteral("x")] = kvProbeRounded(run->location.x());
+        entry[QStringLiteral("y")] = kvProbeRounded(run->location.y());
         entry[QStringLiteral("font")] = run->Tfont.isEmpty() ? QJsonValue() : QJsonValue(QString::fromLatin1(run->Tfont));
-        entry[QStringLiteral("size")] = rounded(run->TfontSize);
+        entry[QStringLiteral("size")] = kvProbeRounded(run->TfontSize);
         entry[QStringLiteral("Tr")] = run->Tmode;
-        entry[QStringLiteral("ca")] = rounded(run->ca);
+        entry[QStringLiteral("ca")] = kvProbeRounded(run->ca);
         const std::shared_ptr<KVPDFObjectStream> &stream = run->contentObject;
         if (stream && stream != page->potentialNewStream()) {
             entry[QStringLiteral("object")] = qint64(stream->objectNumber());
@@ -99,7 +73,7 @@ QJsonObject kvprobeRunsJson(const QString &path, const QStringList &options, int
         runs.append(entry);
     }
     QJsonObject out;
-    out[QStringLiteral("page")] = pageNumber;
+    out[QStringLiteral("page")] = read->page;
     out[QStringLiteral("runs")] = runs;
     return out;
 }
