@@ -14,22 +14,10 @@
 namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 
+// A hostile file can make any read raise; a key that cannot be read counts as absent.
 KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key)
 {
-    if (!dictionary)
-        return nullptr;
-    try {
-        return dictionary->resolvedObjectForKey(key);
-    } catch (const FolivoException &failure) {
-        kvLog(QStringLiteral("Shape entry %1 unreadable: %2")
-                  .arg(QString::fromLatin1(key.toByteArray()), QString::fromStdString(failure.reason())));
-        return nullptr;
-    }
-}
-
-bool isNumber(const KVPDFObjectPtr &object)
-{
-    return object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal);
+    return kvReadableEntry(dictionary, key, u"Shape");
 }
 
 KVColor withAlpha(const KVColor &color, float alpha)
@@ -62,7 +50,7 @@ KVPDFAnnotationShape::KVPDFAnnotationShape(const Dictionary &dictionary, const Q
     if (auto contents = kv_cast<KVPDFObjectString>(readKey(own, "Contents")))
         m_contents = contents->stringValue();
     const KVPDFObjectPtr opacity = readKey(own, "CA");
-    const bool hasOpacity = isNumber(opacity) && std::isfinite(opacity->realValue());
+    const bool hasOpacity = kvIsNumber(opacity) && std::isfinite(opacity->realValue());
     m_color = colorFromArray(readKey(own, "C")).value_or(defaultColor());
     if (hasOpacity)
         m_color = withAlpha(m_color, opacity->realValue());
@@ -239,7 +227,7 @@ void KVPDFAnnotationShape::extractStrokeFromBorderStyleDict(const Dictionary &bo
             *style = name->bytes();
     if (width) {
         const KVPDFObjectPtr w = readKey(borderStyle, "W");
-        if (isNumber(w) && std::isfinite(w->realValue()) && w->realValue() >= 0)
+        if (kvIsNumber(w) && std::isfinite(w->realValue()) && w->realValue() >= 0)
             *width = w->realValue();
     }
     if (!dash)
@@ -253,7 +241,7 @@ void KVPDFAnnotationShape::extractStrokeFromBorderStyleDict(const Dictionary &bo
             length = array->resolvedObjectAtIndex(i);
         } catch (const FolivoException &) {
         }
-        const float value = isNumber(length) ? length->realValue() : 0.0f;
+        const float value = kvIsNumber(length) ? length->realValue() : 0.0f;
         dash->push_back(std::isfinite(value) ? double(value) : 0.0);
     }
     // A one-number pattern is that length on, that length off.

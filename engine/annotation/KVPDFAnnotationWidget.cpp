@@ -16,15 +16,7 @@ using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 // A hostile file can make any read raise; a key that cannot be read counts as absent.
 KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key)
 {
-    if (!dictionary)
-        return nullptr;
-    try {
-        return dictionary->resolvedObjectForKey(key);
-    } catch (const FolivoException &failure) {
-        kvLog(QStringLiteral("Field entry %1 unreadable: %2")
-                  .arg(QString::fromLatin1(key.toByteArray()), QString::fromStdString(failure.reason())));
-        return nullptr;
-    }
+    return kvReadableEntry(dictionary, key, u"Field");
 }
 
 Dictionary parentOf(const Dictionary &dictionary) { return kv_cast<KVPDFObjectDictionary>(readKey(dictionary, "Parent")); }

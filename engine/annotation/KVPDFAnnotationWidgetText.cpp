@@ -27,17 +27,10 @@ namespace {
 using Dictionary = std::shared_ptr<KVPDFObjectDictionary>;
 using Entries = std::vector<std::pair<QByteArray, KVPDFObjectPtr>>;
 
+// A hostile file can make any read raise; a key that cannot be read counts as absent.
 KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key)
 {
-    if (!dictionary)
-        return nullptr;
-    try {
-        return dictionary->resolvedObjectForKey(key);
-    } catch (const FolivoException &failure) {
-        kvLog(QStringLiteral("Text field entry %1 unreadable: %2")
-                  .arg(QString::fromLatin1(key.toByteArray()), QString::fromStdString(failure.reason())));
-        return nullptr;
-    }
+    return kvReadableEntry(dictionary, key, u"Text field");
 }
 
 Dictionary dictionaryFor(const Dictionary &dictionary, QByteArrayView key)

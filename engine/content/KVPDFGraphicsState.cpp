@@ -24,11 +24,6 @@ int32_t toInt(float value)
     return int32_t(std::clamp(value, -1e6f, 1e6f));
 }
 
-bool isNumber(const KVPDFObjectPtr &object)
-{
-    return object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal);
-}
-
 // The colour a space starts with when it is set: black in its own terms.
 KVColor initialColour(KVPDFColorSpace space)
 {
@@ -106,7 +101,7 @@ void KVPDFGraphicsState::setValuesFromDict(KVPDFObjectDictionary &dictionary)
         } catch (const FolivoException &) {
             continue;
         }
-        if (!isNumber(value))
+        if (!kvIsNumber(value))
             continue;
         if (key == "CA")
             CA = value->realValue();
@@ -200,7 +195,7 @@ void KVPDFGraphicsStateKeeper::setColorSpace(const KVPDFContentEvent &event, boo
                 auto alternate = kv_cast<KVPDFObjectName>(dictionary ? dictionary->resolvedObjectForKey("Alternate") : nullptr);
                 if (alternate && KVPDFGraphicsState::colorSpaceForName(alternate->bytes())) {
                     family = alternate->bytes();
-                } else if (KVPDFObjectPtr count = dictionary ? dictionary->resolvedObjectForKey("N") : nullptr; isNumber(count)) {
+                } else if (KVPDFObjectPtr count = dictionary ? dictionary->resolvedObjectForKey("N") : nullptr; kvIsNumber(count)) {
                     const int64_t n = count->longLongValue();
                     family = n == 3 ? "DeviceRGB" : n == 4 ? "DeviceCMYK" : "DeviceGray";
                 } else {

@@ -37,22 +37,17 @@ KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index)
     }
 }
 
-bool isNumber(const KVPDFObjectPtr &object)
-{
-    return object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal);
-}
-
 float realEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
 {
     const KVPDFObjectPtr value = entry(dictionary, key);
-    return isNumber(value) ? value->realValue() : 0;
+    return kvIsNumber(value) ? value->realValue() : 0;
 }
 
 // Saturated, so a value out of range does not wrap into a small one.
 int32_t integerEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key, int32_t fallback = 0)
 {
     const KVPDFObjectPtr value = entry(dictionary, key);
-    if (!isNumber(value))
+    if (!kvIsNumber(value))
         return fallback;
     if (value->objectType() == KVPDFObject::TypeReal) {
         const float real = value->realValue();

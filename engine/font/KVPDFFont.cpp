@@ -68,16 +68,11 @@ QByteArray nameEntry(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, Q
     return name ? name->bytes() : QByteArray();
 }
 
-bool isNumber(const KVPDFObjectPtr &object)
-{
-    return object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal);
-}
-
 // A number entry; nullopt when absent or not a number.
 std::optional<double> numberEntry(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, QByteArrayView key)
 {
     KVPDFObjectPtr value = entry(dictionary, key);
-    if (!isNumber(value))
+    if (!kvIsNumber(value))
         return std::nullopt;
     if (value->objectType() == KVPDFObject::TypeInteger)
         return double(value->longLongValue());
@@ -87,7 +82,7 @@ std::optional<double> numberEntry(const std::shared_ptr<KVPDFObjectDictionary> &
 
 double numberValue(const KVPDFObjectPtr &object)
 {
-    if (!isNumber(object))
+    if (!kvIsNumber(object))
         return 0;
     const double value = object->objectType() == KVPDFObject::TypeInteger ? double(object->longLongValue()) : object->realValue();
     return std::isfinite(value) ? value : 0;
@@ -162,7 +157,7 @@ void KVPDFFont::build(const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
     if (m_fontType == TypeType3) {
         auto matrix = kv_cast<KVPDFObjectArray>(entry(dictionary, "FontMatrix"));
         const std::vector<KVPDFObjectPtr> numbers = elements(matrix);
-        if (numbers.size() == 6 && std::all_of(numbers.begin(), numbers.end(), isNumber)) {
+        if (numbers.size() == 6 && std::all_of(numbers.begin(), numbers.end(), kvIsNumber)) {
             for (int i = 0; i < 6; ++i)
                 m_fontMatrix[i] = numberValue(numbers[size_t(i)]);
             m_identityMatrix = m_fontMatrix[0] == 1 && m_fontMatrix[1] == 0 && m_fontMatrix[2] == 0
@@ -425,14 +420,14 @@ void KVPDFFont::readW(const std::shared_ptr<KVPDFObjectArray> &w)
             for (size_t k = 0; k < widths.size() && m_cidWidths.size() < kMaxSingleWidths; ++k) {
                 if (uint64_t(first) + k > 0xFFFFFFFFull)
                     break;
-                if (isNumber(widths[k]))
+                if (kvIsNumber(widths[k]))
                     m_cidWidths.emplace(uint32_t(first + k), float(numberValue(widths[k]) / 1000.0));
             }
             i += 2;
             continue;
         }
         if (i + 2 < items.size() && items[i + 1] && items[i + 1]->objectType() == KVPDFObject::TypeInteger
-            && isNumber(items[i + 2])) {
+            && kvIsNumber(items[i + 2])) {
             const int64_t last = items[i + 1]->longLongValue();
             if (last >= first && last <= 0xFFFFFFFFll)
                 m_cidWidthRanges.push_back({first, uint32_t(last), float(numberValue(items[i + 2]) / 1000.0)});

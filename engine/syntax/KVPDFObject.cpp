@@ -121,6 +121,19 @@ KVPDFObjectPtr KVPDFObject::resolvedObject()
 
 KVPDFObjectPtr KVPDFObject::resolvedObjectForKey(QByteArrayView) { return nullptr; }
 
+KVPDFObjectPtr kvReadableEntry(const KVPDFObjectPtr &object, QByteArrayView key, QStringView owner)
+{
+    if (!object)
+        return nullptr;
+    try {
+        return object->resolvedObjectForKey(key);
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("%1 entry %2 unreadable: %3")
+                  .arg(owner, QString::fromLatin1(key.toByteArray()), QString::fromStdString(failure.reason())));
+        return nullptr;
+    }
+}
+
 QByteArray KVPDFObject::syntax(KVPDFEncryption)
 {
     kvLog(QStringLiteral("Failed to get direct object of untyped PDF object"));

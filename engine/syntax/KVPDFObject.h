@@ -221,6 +221,17 @@ template <typename T> std::shared_ptr<T> kv_cast(const KVPDFObjectPtr &object)
     }
 }
 
+// An integer or a real.
+inline bool kvIsNumber(const KVPDFObjectPtr &object)
+{
+    return object && (object->objectType() == KVPDFObject::TypeInteger || object->objectType() == KVPDFObject::TypeReal);
+}
+
+// `object`'s entry `key`, resolved; a value that cannot be read (a damaged object raises)
+// counts as absent, logged as "<owner> entry <key> unreadable: <reason>". Null for a null
+// object. Never throws the engine's failure.
+KVPDFObjectPtr kvReadableEntry(const KVPDFObjectPtr &object, QByteArrayView key, QStringView owner);
+
 // A serialised indirect object, ordered by object number.
 struct KVPDFObjectData {
     uint64_t objectNumber = 0;
