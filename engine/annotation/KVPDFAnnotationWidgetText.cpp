@@ -1,6 +1,7 @@
 #include "KVPDFAnnotationWidgetText.h"
 
 #include "KVColor.h"
+#include "KVPDFAnnotationShape.h"
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFFieldAppearance.h"
@@ -306,30 +307,15 @@ void KVPDFAnnotationWidgetText::setStrokePattern(const std::vector<double> &patt
 
 void KVPDFAnnotationWidgetText::readBorderStyle(const Dictionary &borderStyle)
 {
-    KVPDFObjectPtr width = readKey(borderStyle, "W");
-    m_strokeWidth = width && std::isfinite(width->realValue()) ? std::max(0.0, double(width->realValue())) : 1.0;
-    m_strokePattern.clear();
-    if (auto dash = kv_cast<KVPDFObjectArray>(readKey(borderStyle, "D")))
-        for (size_t i = 0; i < dash->count(); ++i)
-            if (KVPDFObjectPtr number = dash->resolvedObjectAtIndex(i))
-                m_strokePattern.push_back(double(number->realValue()));
-    if (m_strokePattern.size() == 1)
-        m_strokePattern.push_back(m_strokePattern.front());
+    float width = 1;
+    KVPDFAnnotationShape::extractStrokeFromBorderStyleDict(borderStyle, nullptr, &width, &m_strokePattern);
+    m_strokeWidth = width;
 }
 
 void KVPDFAnnotationWidgetText::writeBorderStyle()
 {
-    std::vector<KVPDFObjectPtr> dash;
-    for (double value : m_strokePattern)
-        dash.push_back(KVPDFObjectReal::realWithFloat(float(value)));
-    auto style = KVPDFObjectDictionary::dictionaryWithDictionary({
-        {"Type", KVPDFObjectName::nameWithBytes("Border")},
-        {"S", KVPDFObjectName::nameWithBytes(m_strokePattern.empty() ? "S" : "D")},
-        {"W", KVPDFObjectReal::realWithFloat(float(m_strokeWidth))},
-    });
-    if (!dash.empty())
-        style->setObject("D", KVPDFObjectArray::arrayWithArray(std::move(dash)));
-    writeEntry("BS", style);
+    writeEntry("BS", KVPDFAnnotationShape::makeBorderStyleDict(m_strokePattern.empty() ? "S" : "D", float(m_strokeWidth),
+                                                               m_strokePattern));
 }
 
 std::optional<KVColor> KVPDFAnnotationWidgetText::color() const
