@@ -94,7 +94,9 @@ QDateTime KVPDFAnnotationShape::modified()
 void KVPDFAnnotationShape::write(std::initializer_list<std::pair<QByteArray, KVPDFObjectPtr>> changes, bool look)
 {
     std::vector<std::pair<QByteArray, KVPDFObjectPtr>> values = entries();
-    for (const auto &[key, value] : changes) {
+    for (const auto &change : changes) {
+        const QByteArray &key = change.first;
+        const KVPDFObjectPtr &value = change.second;
         auto found = std::find_if(values.begin(), values.end(), [&key](const auto &entry) { return entry.first == key; });
         if (!value) {
             if (found != values.end())
