@@ -4,22 +4,32 @@
 // in content order, forms' content included, as the engine's content interpretation records
 // them:
 //   {"images": [{"page": 1, "name": "Im0", "object": "12 0 R" | null, "pixels": [W, H] | null,
-//     "bpc": 8, "grey": false, "box": [x, y, width, height]}, ...]}
+//     "bpc": 8, "grey": false, "colorSpace": "ICCBased" | null, "components": 3 | null,
+//     "filters": ["FlateDecode"], "box": [x, y, width, height]}, ...]}
 // "object" is the image's indirect object (null for a stream that has none); "pixels" are its
 // Width and Height, null unless both are above 0; "box" is the bounding box of the unit square
 // under the CTM at the Do, in page space with the crop box's lower-left corner as the origin,
-// to four decimals. Inline images have no entry.
+// to four decimals. "colorSpace" is the family of the ColorSpace entry (a name, or an array's
+// first element), null when there is none (a stencil mask); "components" the samples per pixel
+// it gives (an ICCBased profile's N, 1 for Indexed), null when unknown; "filters" the Filter
+// chain's names, in order. Inline images have no entry.
 #include "KVProbeImages.h"
 
 #include "KVProbeJson.h"
 #include "KVPDFDocument.h"
+#include "KVPDFExceptions.h"
 #include "KVPDFImage.h"
+#include "KVPDFObjectArray.h"
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectName.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 
 #include <QJsonArray>
 
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -27,6 +37,45 @@ int usage()
 {
     std::fprintf(stderr, "usage: kvprobe images FILE [--page N] [--password P]\n");
     return 2;
+}
+
+KVPDFObjectPtr resolved(const KVPDFObjectPtr &value)
+{
+    try {
+        return value ? value->resolvedObject() : nullptr;
+    } catch (const FolivoException &) {
+        return nullptr;
+    }
+}
+
+// The colour space's family and the samples per pixel it gives (0 when unknown).
+std::optional<std::pair<QByteArray, int>> colorSpaceOf(KVPDFObjectStream &stream)
+{
+    if (!stream.dictionary())
+        return std::nullopt;
+    KVPDFObjectPtr space;
+    try {
+        space = resolved(stream.dictionary()->resolvedObjectForKey("ColorSpace"));
+    } catch (const FolivoException &) {
+        return std::nullopt;
+    }
+    auto array = kv_cast<KVPDFObjectArray>(space);
+    auto family = kv_cast<KVPDFObjectName>(array && array->count() ? resolved(array->objectAtIndex(0)) : space);
+    if (!family)
+        return std::nullopt;
+    const QByteArray name = family->bytes();
+    int components = 0;
+    if (name == "DeviceGray" || name == "CalGray" || name == "Indexed" || name == "Separation")
+        components = 1;
+    else if (name == "DeviceRGB" || name == "CalRGB" || name == "Lab")
+        components = 3;
+    else if (name == "DeviceCMYK")
+        components = 4;
+    else if (name == "ICCBased" && array && array->count() > 1)
+        if (auto profile = kv_cast<KVPDFObjectStream>(resolved(array->objectAtIndex(1))))
+            if (profile->dictionary())
+                components = int(profile->dictionary()->integerForKey("N"));
+    return std::make_pair(name, components);
 }
 
 QJsonObject imageJson(const KVPDFImage &image, size_t pageIndex)
@@ -45,6 +94,15 @@ QJsonObject imageJson(const KVPDFImage &image, size_t pageIndex)
         entry[QStringLiteral("pixels")] = QJsonValue();
     entry[QStringLiteral("bpc")] = image.bitspercomponent();
     entry[QStringLiteral("grey")] = image.isGrayScale();
+    const std::optional<std::pair<QByteArray, int>> space = stream ? colorSpaceOf(*stream) : std::nullopt;
+    entry[QStringLiteral("colorSpace")] = space ? QJsonValue(QString::fromLatin1(space->first)) : QJsonValue();
+    entry[QStringLiteral("components")] = space && space->second > 0 ? QJsonValue(space->second) : QJsonValue();
+    QJsonArray filters;
+    QList<QByteArray> names;
+    if (stream && kvProbeFilters(*stream, &names))
+        for (const QByteArray &name : names)
+            filters.append(QString::fromLatin1(name));
+    entry[QStringLiteral("filters")] = filters;
     entry[QStringLiteral("box")] =
         QJsonArray{kvProbeRounded(image.x()), kvProbeRounded(image.y()), kvProbeRounded(image.width()), kvProbeRounded(image.height())};
     return entry;

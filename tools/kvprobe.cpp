@@ -17,8 +17,9 @@
 //   kvprobe links FILE [--password P]  per page, each link's kind, Rect and target (KVProbeLinks.cpp)
 //   kvprobe fields FILE [--password P] every widget with its field's name, type, flags, values
 //                                      (KVProbeFields.cpp)
-//   kvprobe save IN OUT [--password P] [--user U --owner O]
-//                                      full rewrite of IN to OUT, with new passwords if given
+//   kvprobe save IN OUT [--password P] [--user U --owner O] [--compression N]
+//                                      full rewrite of IN to OUT, with new passwords if given,
+//                                      images recompressed at level N (1 to 3)
 //   kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]...
 //                    [--flatten] [--password P]
 //                                      adds an imprint to page N and saves (KVProbeImprints.cpp)
@@ -32,7 +33,16 @@
 //                                      ca, stream and byte range (KVProbeRuns.cpp)
 //   kvprobe images FILE [--page N] [--password P]
 //                                      per Do of an image: page, name, object, pixel size,
-//                                      depth, grey, drawn box (KVProbeImages.cpp)
+//                                      depth, grey, colour space, filters, drawn box
+//                                      (KVProbeImages.cpp)
+//   kvprobe ocr-text FILE [--page N] [--password P]
+//                                      whether pages show invisible text (KVProbeImageOps.cpp)
+//   kvprobe remove-ocr-text IN OUT [--page N] [--password P]
+//                                      removes invisible text and saves
+//   kvprobe blank-image IN OUT --page N [--index I] [--restore yes] [--password P]
+//                                      blanks out (and restores) an image and saves
+//   kvprobe image-pdf IN OUT --page N [--index I] [--password P]
+//                                      the one-page PDF of an image alone
 //   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
 //                                      fills text field NAME, renders it and saves
 //                                      (KVProbeFill.cpp)
@@ -58,6 +68,7 @@
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
 #include "KVProbeFonts.h"
+#include "KVProbeImageOps.h"
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
 #include "KVProbeRuns.h"
@@ -88,12 +99,17 @@ int usage()
                          "       kvprobe outline FILE [--password P]\n"
                          "       kvprobe links FILE [--password P]\n"
                          "       kvprobe fields FILE [--password P]\n"
-                         "       kvprobe save IN OUT [--password P] [--user U --owner O]\n"
+                         "       kvprobe save IN OUT [--password P] [--user U --owner O] [--compression N]\n"
                          "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
                          " [--property K=V]... [--flatten] [--password P]\n"
                          "       kvprobe imprints FILE [--password P]\n"
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
                          "       kvprobe runs FILE --page N [--password P]\n"
+                         "       kvprobe images FILE [--page N] [--password P]\n"
+                         "       kvprobe ocr-text FILE [--page N] [--password P]\n"
+                         "       kvprobe remove-ocr-text IN OUT [--page N] [--password P]\n"
+                         "       kvprobe blank-image IN OUT --page N [--index I] [--restore yes] [--password P]\n"
+                         "       kvprobe image-pdf IN OUT --page N [--index I] [--password P]\n"
                          "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
@@ -407,7 +423,12 @@ int save(const QStringList &arguments)
     const QString owner = optionValue(options, QStringLiteral("--owner"));
     if (!user.isNull() || !owner.isNull())
         document->setUserPassword(user, owner, 0xFFFFFFFC);
-    if (!document->writeUpdatedDocument(out, {{QStringLiteral("compression"), 0}})) {
+    const QString level = optionValue(options, QStringLiteral("--compression"));
+    bool levelRead = true;
+    const int compression = level.isNull() ? 0 : level.toInt(&levelRead);
+    if (!levelRead)
+        return usage();
+    if (!document->writeUpdatedDocument(out, {{QStringLiteral("compression"), compression}})) {
         std::fprintf(stderr, "kvprobe: could not write %s\n", qPrintable(out));
         return 5;
     }
@@ -453,6 +474,14 @@ int main(int argc, char **argv)
         return kvprobeRuns(args[2], args.mid(3));
     if (command == QLatin1String("images"))
         return kvprobeImages(args[2], args.mid(3));
+    if (command == QLatin1String("ocr-text"))
+        return kvprobeOCRText(args[2], args.mid(3));
+    if (command == QLatin1String("remove-ocr-text"))
+        return kvprobeRemoveOCRText(args.mid(2));
+    if (command == QLatin1String("blank-image"))
+        return kvprobeBlankImage(args.mid(2));
+    if (command == QLatin1String("image-pdf"))
+        return kvprobeImagePDF(args.mid(2));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

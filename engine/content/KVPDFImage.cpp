@@ -1,10 +1,18 @@
 #include "KVPDFImage.h"
 
+#include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
+#include "KVPDFImport.h"
+#include "KVPDFImprint.h"
+#include "KVPDFLog.h"
+#include "KVPDFPage.h"
 #include "KVPDFObjectArray.h"
 #include "KVPDFObjectBoolean.h"
 #include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
 #include "KVPDFObjectName.h"
+#include "KVPDFObjectReal.h"
+#include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 
@@ -124,6 +132,105 @@ QString KVPDFImage::description() const
         .arg(double(m_y))
         .arg(double(m_width))
         .arg(double(m_height));
+}
+
+namespace {
+
+// Puts `stream` in the table under the image's number and rebuilds the data; on failure the
+// table gets `previous` back, so the document stays as it was.
+bool replaceInTable(KVPDFDocument &document, const std::shared_ptr<KVPDFObjectStream> &image,
+                    const std::shared_ptr<KVPDFObjectStream> &stream)
+{
+    if (!image || image->objectNumber() == 0 || !stream)
+        return false;
+    const uint64_t number = image->objectNumber();
+    const uint64_t generation = image->generation();
+    const KVPDFObjectPtr previous = document.objectWithNumber(number, generation);
+    document.setObject(stream, number, generation);
+    if (document.updateDocData())
+        return true;
+    if (previous)
+        document.setObject(previous, number, generation);
+    return false;
+}
+
+} // namespace
+
+bool KVPDFImage::blankOutImage(KVPDFDocument &document)
+{
+    using Entry = KVPDFObjectDictionary::Entry;
+    auto integer = [](int64_t value) { return KVPDFObjectInteger::integerWithLongLong(value); };
+    auto name = [](const char *bytes) { return KVPDFObjectName::nameWithBytes(bytes); };
+    auto dictionary = KVPDFObjectDictionary::dictionaryWithDictionary(std::vector<Entry>{
+        {"Type", name("XObject")},
+        {"Subtype", name("Image")},
+        {"FolivoBlank", name("FolivoBlank")},
+        {"Length", integer(1)},
+        {"Height", integer(1)},
+        {"Width", integer(1)},
+        {"BitsPerComponent", integer(8)},
+        {"ColorSpace", name("DeviceGray")},
+    });
+    const QByteArray white(1, char(0xFF));
+    auto blank = KVPDFObjectStream::streamWithDictionary(dictionary, white, {0, 1});
+    if (!replaceInTable(document, m_xObject, blank))
+        return false;
+    m_blankedOut = true;
+    return true;
+}
+
+bool KVPDFImage::restoreImage(KVPDFDocument &document)
+{
+    if (!replaceInTable(document, m_xObject, m_xObject))
+        return false;
+    m_blankedOut = false;
+    return true;
+}
+
+bool KVPDFImage::hasBeenBlankedOut() const
+{
+    return m_blankedOut || (m_xObject && m_xObject->dictionary() && m_xObject->dictionary()->objectForKey("FolivoBlank"));
+}
+
+void KVPDFImage::restore() const { kvLog(QStringLiteral("restore only works with browseback for now")); }
+
+QByteArray KVPDFImage::pdfData() const
+{
+    if (!m_xObject)
+        return QByteArray();
+    std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(KVPDFBlankPage(), nullptr);
+    std::shared_ptr<KVPDFPage> page = document ? document->pageAtIndex(0) : nullptr;
+    if (!page || !page->pageDictionary())
+        return QByteArray();
+    // The image and what it reaches (its soft mask, its colour space) become the new
+    // document's own, so the one-page file depends on nothing of the image's document.
+    KVPDFImport import(*document);
+    KVPDFObjectPtr image = import.add(m_xObject);
+    import.finish();
+    if (!image)
+        return QByteArray();
+
+    const QTransform &ctm = m_gstate.CTM;
+    const QByteArray content = QStringLiteral("q\r\t\t%1 %2 %3 %4 %5 %6 cm\r\t\t/FolivoImage Do\r\t\tQ")
+                                   .arg(ctm.m11(), 0, 'f', 6)
+                                   .arg(ctm.m12(), 0, 'f', 6)
+                                   .arg(ctm.m21(), 0, 'f', 6)
+                                   .arg(ctm.m22(), 0, 'f', 6)
+                                   .arg(ctm.dx(), 0, 'f', 6)
+                                   .arg(ctm.dy(), 0, 'f', 6)
+                                   .toLatin1();
+    auto contents = KVPDFObjectStream::streamWithData(content);
+    page->addExtraObject(contents);
+    auto xObjects = KVPDFObjectDictionary::dictionaryWithDictionary(
+        std::vector<KVPDFObjectDictionary::Entry>{{"FolivoImage", KVPDFObjectReference::referenceWithObject(image)}});
+    auto resources =
+        KVPDFObjectDictionary::dictionaryWithDictionary(std::vector<KVPDFObjectDictionary::Entry>{{"XObject", xObjects}});
+    const std::shared_ptr<KVPDFObjectDictionary> &pageDictionary = page->pageDictionary();
+    pageDictionary->setObject("MediaBox", KVPDFPage::makePDFRect(ctm.mapRect(QRectF(0, 0, 1, 1))));
+    pageDictionary->removeObjectForKey("CropBox");
+    pageDictionary->setObject("Resources", resources);
+    pageDictionary->setObject("Contents", KVPDFObjectReference::referenceWithObject(contents));
+    return document->currentDataWithImprints(true);
 }
 
 void KVPDFImageCollector::xobject(const KVPDFContentEvent &, const QByteArray &name,

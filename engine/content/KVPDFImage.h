@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 
+class KVPDFDocument;
 class KVPDFObjectStream;
 class KVPDFObjectString;
 
@@ -53,6 +54,21 @@ public:
     const QByteArray &name() const { return m_name; }
     void setName(const QByteArray &name) { m_name = name; }
     bool blankedOut() const { return m_blankedOut; }
+
+    // Blanking out puts a one-pixel white image (marked "FolivoBlank") in the document's table
+    // under the image's number and generation, so every use of the image shows it, and
+    // rebuilds the document's data (KVPDFDocument::updateDocData); restoring puts the kept
+    // stream back the same way. `document` is the one whose table holds the image. False, with
+    // nothing changed, for an image without a number or when the data cannot be rebuilt.
+    bool blankOutImage(KVPDFDocument &document);
+    bool restoreImage(KVPDFDocument &document);
+    // Blanked out by this record, or by an earlier one before the document was saved.
+    bool hasBeenBlankedOut() const;
+    // Restoring goes through restoreImage; this logs that and does nothing.
+    void restore() const;
+    // A one-page PDF showing the image alone, as drawn: the media box is the image's box on its
+    // page (the unit square under the CTM of its Do). Empty when it cannot be written.
+    QByteArray pdfData() const;
 
     // "KVPDFImage <name>: x y width height".
     QString description() const;

@@ -15,6 +15,7 @@
 #include "KVPDFObjectEmitter.h"
 #include "KVPDFObjectName.h"
 #include "KVPDFObjectReference.h"
+#include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
 #include "KVPDFReferenceTranslator.h"
@@ -365,6 +366,21 @@ void finishAnnotationsWhenCopied(const std::vector<std::shared_ptr<KVPDFPage>> &
     };
 }
 
+// A compressing save writes a page's Flate images as JPEG: their copies in the write are
+// recompressed and stand for them from then on, so the document keeps its own streams. An
+// image a page before this one wrote already stays as written.
+void addCompressedImages(KVPDFPage &page, KVPDFWriteState &state)
+{
+    constexpr int kNoDownsampling = 65535;
+    auto notWritten = [&state](const KVPDFObjectStream &image) {
+        return !state.isWritten(&image) && !state.translation(image);
+    };
+    for (const auto &[original, copy] : page.compressedImageCopies(state.compression, kNoDownsampling, notWritten)) {
+        state.translate(original, copy);
+        state.addObject(copy);
+    }
+}
+
 // Builds and writes each page with what it reaches. Copying what each page reaches is most of
 // the work: progress is reported by it.
 bool writePages(KVPDFDocument &document, KVPDFWriteState &state, const std::vector<std::shared_ptr<KVPDFPage>> &pages,
@@ -374,6 +390,8 @@ bool writePages(KVPDFDocument &document, KVPDFWriteState &state, const std::vect
     for (size_t i = 0; i < count; ++i) {
         document.postNotification(QString::fromLatin1(KVPDFDocument::SaveProgressNotification),
                                   {{QStringLiteral("Percentage"), double(i) / double(count)}});
+        if (state.compression != 1.0f)
+            addCompressedImages(*pages[i], state);
         Dictionary built = document.page(*pages[i], state.withImprints, state);
         if (!built) {
             kvLog(QStringLiteral("Page %1 could not be written").arg(i + 1));

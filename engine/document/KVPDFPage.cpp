@@ -274,6 +274,13 @@ std::vector<std::shared_ptr<KVPDFObjectStream>> KVPDFPage::contentStreams()
         if (!stream->dictionary() || !stream->dictionary()->objectForKey("FolivoMarker"))
             parts.push_back(stream);
     const QByteArray joined = joinedContent(parts, QStringLiteral("Page at index %1").arg(m_pageNumber));
+    qsizetype whole = 0;
+    bool complete = true;
+    for (const auto &part : parts) {
+        whole += part->decodedData().size() + 1;
+        complete = complete && part->decodeComplete();
+    }
+    m_joinedContentWhole = complete && whole == joined.size();
     m_potentialNewStream = KVPDFObjectStream::streamByDeflatingData(joined);
     m_potentialNewStream->setContext(m_document);
     return {m_potentialNewStream};
@@ -299,6 +306,7 @@ void KVPDFPage::resetContent()
     std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
     m_potentialNewStream.reset();
     m_usingNewContentStream = false;
+    m_joinedContentWhole = true;
     {
         std::lock_guard<std::mutex> guard(kvpdf::lazyStateLock(this));
         m_cachedMediaBox.reset();

@@ -39,14 +39,17 @@
 
 #include <QRectF>
 #include <QSizeF>
+#include <QVariantMap>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+class KVBitmap;        // Images
 class KVPDFAnnotation; // Imprints and annotations
 class KVPDFDocument;
 class KVPDFFont; // Text
@@ -132,6 +135,9 @@ public:
     // log line.
     static QByteArray joinedContent(const std::vector<std::shared_ptr<KVPDFObjectStream>> &parts, const QString &owner);
     const std::shared_ptr<KVPDFObjectStream> &potentialNewStream() const { return m_potentialNewStream; }
+    // False when the last contentStreams() of several streams met one that did not decode
+    // completely, or stopped the join at the cap: the joined stream then lacks content.
+    bool joinedContentWhole() const { return m_joinedContentWhole; }
     // Makes the joined stream the page's only content: a new stream object, so streams shared
     // with other pages are never emptied.
     void useNewStream();
@@ -267,6 +273,55 @@ public:
     const std::shared_ptr<KVPDFTextRewrites> &rewritesDictionary() const { return m_rewrites; }
     // ---- end Content -------------------------------------------------------------------------
 
+    // ---- Images (content/KVPDFPage_images.cpp) -----------------------------------------------
+    // Recompression turns an image into baseline JPEG. Only images JPEG holds without loss of
+    // meaning qualify: 8 bits per component, DeviceGray or DeviceRGB (or ICCBased with N 1 or
+    // 3), Filter FlateDecode alone, no Decode, no ImageMask, no colour-key Mask, and decoded
+    // data of at least Width x Height x components bytes. Indexed, CMYK, Lab, Separation,
+    // DeviceN, masks and other depths stay as they are. The recompressed stream has Filter
+    // DCTDecode, Width, Height and BitsPerComponent of the JPEG, no DecodeParms, and keeps its
+    // other entries (SMask, ColorSpace, ...).
+    static bool isRecompressibleImage(KVPDFObjectStream &stream);
+    // Recompresses `stream` in place at `compression` (JPEG quality, 0..1). When the image,
+    // drawn `actualSize` points large, has more than `maxPPI` pixels per inch across or down,
+    // it is first scaled (smoothly) down to maxPPI; it is never scaled up. False, with the
+    // stream unchanged, when it does not qualify or does not decode or encode.
+    static bool compressImage(KVPDFObjectStream &stream, QSizeF actualSize, float compression, int maxPPI);
+    // An 8-bit gray or RGB bitmap of the image's decoded samples, its size in pixels; a null
+    // bitmap for any other image (other depths or colour spaces, a Decode array, a mask) or
+    // one whose data is short.
+    static KVBitmap bitmapFromImage(KVPDFObjectStream &stream);
+    // Recompresses the images drawn on the page in place, each with its drawn size. Options:
+    // "compression" (default 1.0) and "ppi" (default 300). Interprets the page first when
+    // needed and leaves it interpreted. A failure ends the walk, logged; images not yet
+    // handled stay as they were. Changes the document's own streams: the writer uses
+    // compressedImageCopies instead.
+    void compressImages(const QVariantMap &options = {});
+    // For a compressing save: the qualifying images drawn on the page (each stream once) for
+    // which `wanted` answers true, each with a recompressed copy; the originals are not
+    // changed. A page not yet interpreted is interpreted for its images alone and left as it
+    // was. Never throws: a page whose images cannot be worked through is logged and gives none.
+    using ImageReplacement = std::pair<std::shared_ptr<KVPDFObjectStream>, std::shared_ptr<KVPDFObjectStream>>;
+    std::vector<ImageReplacement> compressedImageCopies(float compression, int maxPPI,
+                                                        const std::function<bool(const KVPDFObjectStream &)> &wanted);
+    // ---- end Images --------------------------------------------------------------------------
+
+    // ---- Invisible text (content/KVPDFPage_ocr.cpp) ------------------------------------------
+    // Text is invisible when shown with rendering mode 3 or 7, or with fill alpha 0 and a
+    // fill-only mode (0 or 4); stroked text under fill alpha 0 still shows.
+    // True when the page shows invisible text (a mode 3 or 7 run needs text). Leaves the page
+    // interpreted or not as it found it.
+    bool containsOCRText();
+    // Replaces each invisible show, operand and operator together, by a TJ of one number that
+    // moves the text matrix as the show did, so later text keeps its place; ' and " keep their
+    // line move and spacing as "() '" and "() \"" in front of it. Edited streams keep their
+    // numbers and their other entries and are stored Flate-compressed; a page of several
+    // streams gets the joined one (useNewStream); then the document's data is rebuilt
+    // (KVPDFDocument::updateDocData). A page whose content did not decode completely, or
+    // whose join was capped, is logged and left. Answers whether the page was changed.
+    bool removeOCRText();
+    // ---- end Invisible text ------------------------------------------------------------------
+
 private:
     static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
     // Installs a copy of the page dictionary with `key` set to `value`.
@@ -284,6 +339,7 @@ private:
     std::vector<std::shared_ptr<KVPDFOutline>> m_deletedTOCEntries;
     std::shared_ptr<KVPDFObjectStream> m_potentialNewStream;
     bool m_usingNewContentStream = false;
+    bool m_joinedContentWhole = true;
 
     // Held while the page prepares what it keeps (parseContent, text preparation, the
     // annotations, the joined content stream, pageFonts); first in the lock order. Recursive:
