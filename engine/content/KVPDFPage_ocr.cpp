@@ -163,11 +163,9 @@ bool KVPDFPage::containsOCRText()
     parseContent();
     bool found = false;
     for (const auto &run : textBlobs()) {
-        if (!run || !isInvisible(*run))
-            continue;
-        // An empty run under fill alpha 0 still tells of a recognised page's layer.
-        const bool noPaint = run->Tmode == 3 || run->Tmode == 7;
-        if (!noPaint || !run->string.isEmpty()) {
+        // Runs without text do not count: what removal leaves in place of a show (a TJ of one
+        // number) is such a run, and must not keep the page answering yes.
+        if (run && isInvisible(*run) && !run->string.isEmpty()) {
             found = true;
             break;
         }

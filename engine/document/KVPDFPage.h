@@ -309,7 +309,7 @@ public:
     // ---- Invisible text (content/KVPDFPage_ocr.cpp) ------------------------------------------
     // Text is invisible when shown with rendering mode 3 or 7, or with fill alpha 0 and a
     // fill-only mode (0 or 4); stroked text under fill alpha 0 still shows.
-    // True when the page shows invisible text (a mode 3 or 7 run needs text). Leaves the page
+    // True when the page shows invisible text (a run without text does not count). Leaves the page
     // interpreted or not as it found it.
     bool containsOCRText();
     // Replaces each invisible show, operand and operator together, by a TJ of one number that
