@@ -325,9 +325,12 @@ TEST(KVPDFImageTest, ProbeReportsEachDoWithItsObjectPixelsAndBox)
     const QJsonObject out = kvprobeImagesJson(path, {QStringLiteral("--page"), QStringLiteral("1")}, &exitCode);
     EXPECT_EQ(exitCode, 0);
     const QByteArray expected = R"({"images":[)"
-                                R"({"box":[114,264,50,100],"bpc":8,"grey":true,"name":"Im1","object":"10 0 R","page":1,"pixels":[2,2]},)"
-                                R"({"box":[-31,-31,8,1],"bpc":1,"grey":false,"name":"Mask","object":"11 0 R","page":1,"pixels":[8,1]},)"
-                                R"({"box":[-26,-26,50,40],"bpc":8,"grey":true,"name":"Im1","object":"10 0 R","page":1,"pixels":[2,2]}]})";
+                                R"({"box":[114,264,50,100],"bpc":8,"colorSpace":"DeviceGray","components":1,"filters":[],)"
+                                R"("grey":true,"name":"Im1","object":"10 0 R","page":1,"pixels":[2,2]},)"
+                                R"({"box":[-31,-31,8,1],"bpc":1,"colorSpace":null,"components":null,"filters":[],)"
+                                R"("grey":false,"name":"Mask","object":"11 0 R","page":1,"pixels":[8,1]},)"
+                                R"({"box":[-26,-26,50,40],"bpc":8,"colorSpace":"DeviceGray","components":1,"filters":[],)"
+                                R"("grey":true,"name":"Im1","object":"10 0 R","page":1,"pixels":[2,2]}]})";
     EXPECT_EQ(QJsonDocument(out).toJson(QJsonDocument::Compact).toStdString(), expected.toStdString());
     EXPECT_EQ(kvprobeImagesJson(path, {}, &exitCode), out);
     EXPECT_EQ(exitCode, 0);
