@@ -42,6 +42,7 @@ struct State {
             observer = std::move(*it);
             observers.erase(it);
         }
+        KVNotificationCenter::Handler dropped;
         std::unique_lock<std::mutex> lock(observer->mutex);
         observer->alive = false;
         const std::thread::id self = std::this_thread::get_id();
@@ -49,6 +50,12 @@ struct State {
             return std::all_of(observer->callers.begin(), observer->callers.end(),
                                [self](std::thread::id caller) { return caller == self; });
         });
+        // The handler goes now, not with the last queued call that still holds the observer:
+        // its code may belong to a plug-in about to be unloaded. When it is running on this
+        // thread, the end of that call lets it go.
+        if (observer->callers.empty())
+            dropped.swap(observer->handler);
+        lock.unlock();
     }
 };
 
@@ -68,8 +75,11 @@ void deliver(Observer &observer, const KVNotification &notification)
         std::thread::id self;
         ~Done()
         {
+            KVNotificationCenter::Handler dropped;
             std::lock_guard<std::mutex> guard(observer.mutex);
             observer.callers.erase(std::find(observer.callers.begin(), observer.callers.end(), self));
+            if (!observer.alive && observer.callers.empty())
+                dropped.swap(observer.handler);
             observer.idle.notify_all();
         }
     } done{observer, self};

@@ -22,8 +22,10 @@
 // and ends when it is destroyed or reset. Ending an observation while its handler runs on
 // another thread waits for that call to return, so a handler never outlives the object that
 // holds its token; ending it from inside its own handler does not wait. Hence never destroy a
-// token while holding a lock its handler takes. A token may outlive its centre (it then does
-// nothing).
+// token while holding a lock its handler takes. The handler, with what it captured, is
+// released when the observation ends (or, when it ends from inside its own handler, when that
+// call returns), even while a queued call for it is still waiting. A token may outlive its
+// centre (it then does nothing).
 //
 // Threads: every member may be called from any thread at once.
 //

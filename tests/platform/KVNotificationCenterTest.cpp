@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -141,7 +142,10 @@ TEST(KVNotificationCenterTest, WorkerPostReachesAMainThreadObserverOnlyWhenTheLo
         EXPECT_EQ(n.userInfo.value("page").toInt(), 7);
         mainThreadCalls.push_back(QThread::currentThread());
     });
-    KVObservation ended = center.observeOnMainThread("paveAvailable", nullptr, [&](const KVNotification &) { ++endedCalls; });
+    auto captured = std::make_shared<int>(0);
+    std::weak_ptr<int> capturedAlive = captured;
+    KVObservation ended = center.observeOnMainThread("paveAvailable", nullptr,
+                                                     [&, captured = std::move(captured)](const KVNotification &) { ++endedCalls; });
     const std::thread::id mainId = std::this_thread::get_id();
     KVObservation direct = center.observe("paveAvailable", nullptr, [&](const KVNotification &) {
         ++directCalls;
@@ -155,6 +159,9 @@ TEST(KVNotificationCenterTest, WorkerPostReachesAMainThreadObserverOnlyWhenTheLo
     EXPECT_TRUE(mainThreadCalls.empty()) << "delivered before the event loop ran";
 
     ended.reset();
+    // The queued call still holds the observation; the handler (code a plug-in may unload, and
+    // what it captured) must not wait for it.
+    EXPECT_TRUE(capturedAlive.expired());
     QCoreApplication::processEvents();
     ASSERT_EQ(mainThreadCalls.size(), 1u);
     EXPECT_EQ(mainThreadCalls[0], app.thread());
