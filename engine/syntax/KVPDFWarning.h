@@ -1,18 +1,11 @@
 #pragma once
-// A recoverable defect of a file: what went wrong, and where when known (0 for unknown).
-#include <QString>
+// KVPDFWarning itself, a defect with where it arose, is the log's record (KVLog.h).
+#include "KVLog.h"
+
 #include <QStringList>
 
-#include <cstdint>
 #include <mutex>
 #include <vector>
-
-struct KVPDFWarning {
-    QString message;
-    uint64_t objectNumber = 0;
-    uint64_t offset = 0; // of the object's bytes in the file
-    bool operator==(const KVPDFWarning &) const = default;
-};
 
 // The warnings of one document, in the order they were met. Holds at most kMaxRecords: a hostile
 // file can produce one defect per byte. Threads: any number may add and read at once (streams of

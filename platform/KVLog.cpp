@@ -1,4 +1,4 @@
-#include "KVPDFLog.h"
+#include "KVLog.h"
 
 #include <QLoggingCategory>
 
