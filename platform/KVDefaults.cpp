@@ -1,8 +1,10 @@
 #include "KVDefaults.h"
 
+#include "KVNotificationCenter.h"
 #include "KVNumbers.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileDevice>
 #include <QIODevice>
@@ -475,6 +477,25 @@ QSettings::Format jsonFormat()
     return format;
 }
 
+// QSettings writes on its own when its thread's event loop delivers an update request, outside
+// any lock of ours; taking the store's mutex there keeps that write from racing other threads.
+class LockedSettings : public QSettings {
+public:
+    LockedSettings(const QString &filePath, std::mutex &mutex) : QSettings(filePath, jsonFormat()), m_mutex(mutex) {}
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() != QEvent::UpdateRequest)
+            return QSettings::event(event);
+        std::lock_guard lock(m_mutex);
+        return QSettings::event(event);
+    }
+
+private:
+    std::mutex &m_mutex;
+};
+
 } // namespace
 
 std::optional<QVariantMap> KVDefaults::parseSettingsText(const QByteArray &text)
@@ -487,14 +508,13 @@ std::optional<QVariantMap> KVDefaults::parseSettingsText(const QByteArray &text)
 
 KVDefaults &KVDefaults::standardUserDefaults()
 {
-    static KVDefaults *defaults = [] {
-        QSettings probe(jsonFormat(), QSettings::UserScope, QStringLiteral("quorvane"), QStringLiteral("Folivo"));
-        return new KVDefaults(probe.fileName());
-    }();
-    return *defaults;
+    // Destroyed at exit, when QSettings writes what is still pending.
+    static KVDefaults defaults(
+        QSettings(jsonFormat(), QSettings::UserScope, QStringLiteral("quorvane"), QStringLiteral("Folivo")).fileName());
+    return defaults;
 }
 
-KVDefaults::KVDefaults(const QString &filePath) : m_settings(std::make_unique<QSettings>(filePath, jsonFormat()))
+KVDefaults::KVDefaults(const QString &filePath) : m_settings(std::make_unique<LockedSettings>(filePath, m_mutex))
 {
     m_settings->setFallbacksEnabled(false);
 }
@@ -652,19 +672,7 @@ bool KVDefaults::synchronize()
     return m_settings->status() == QSettings::NoError;
 }
 
-void KVDefaults::setChangeHandler(std::function<void(const QString &key)> handler)
-{
-    std::lock_guard lock(m_mutex);
-    m_changeHandler = std::move(handler);
-}
-
 void KVDefaults::changed(const QString &key)
 {
-    std::function<void(const QString &)> handler;
-    {
-        std::lock_guard lock(m_mutex);
-        handler = m_changeHandler;
-    }
-    if (handler)
-        handler(key);
+    KVNotificationCenter::defaultCenter().post(KVDefaultsDidChangeNotification, this, {{QStringLiteral("key"), key}});
 }

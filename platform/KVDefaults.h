@@ -20,12 +20,18 @@
 // itself uses that one. The flags the shell writes itself are the strings "TRUE" and "FALSE"
 // (setFlag(), flagForKey()), kept as strings.
 //
-// Other processes: changes reach the file at synchronize() (and when QSettings writes on its
-// own, at the latest at exit); synchronize() also takes in what other processes wrote.
+// Other processes: changes reach the file at synchronize(), when the event loop of the thread
+// that made the store next runs, and at the latest when the store is destroyed (the standard one
+// at exit); synchronize() also takes in what other processes wrote.
 //
 // Bad input: a settings file that does not parse (edited by hand, cut short) is treated as
 // empty, and that file is never overwritten: writes then stay in memory and synchronize()
 // answers false, so the user's file survives for repair.
+//
+// Changes are announced: every set and remove posts KVDefaultsDidChangeNotification from this
+// store (the sender) through the default notification centre, with the key under "key", on the
+// calling thread and outside the store's lock, so a handler may read or write the store. A
+// refused set posts nothing.
 //
 // Threads: every member may be called from any thread; one mutex guards the store. The shared
 // object is created on first use and lives for the process.
@@ -33,12 +39,13 @@
 #include <QString>
 #include <QVariant>
 
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 
 class QSettings;
+
+inline const QString KVDefaultsDidChangeNotification = QStringLiteral("KVDefaultsDidChangeNotification");
 
 class KVDefaults {
 public:
@@ -89,14 +96,9 @@ public:
     // nullopt when it does not parse or its top level is no object. Null members are dropped.
     static std::optional<QVariantMap> parseSettingsText(const QByteArray &text);
 
-    // Called after every set and remove, with the key, outside the store's lock (a handler may
-    // read or write the store). Replaced, not chained; empty to stop.
-    void setChangeHandler(std::function<void(const QString &key)> handler);
-
 private:
     void changed(const QString &key);
 
     mutable std::mutex m_mutex;
     std::unique_ptr<QSettings> m_settings;
-    std::function<void(const QString &)> m_changeHandler;
 };

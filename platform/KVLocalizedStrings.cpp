@@ -1,11 +1,11 @@
 #include "KVLocalizedStrings.h"
 
 #include "JXNSStringExtensions.h"
+#include "KVLog.h"
 
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QtDebug>
 
 const KVStringsTable &KVStringsTable::mainTable()
 {
@@ -14,7 +14,7 @@ const KVStringsTable &KVStringsTable::mainTable()
         QJsonParseError error{};
         const QJsonDocument document = file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll(), &error) : QJsonDocument();
         if (!document.isObject()) {
-            qWarning("The strings table is missing or unreadable; texts show as their keys");
+            kvLog(QStringLiteral("The strings table is missing or unreadable; texts show as their keys"));
             return KVStringsTable({});
         }
         return KVStringsTable(document.object().toVariantMap());

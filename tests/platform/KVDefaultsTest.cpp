@@ -1,5 +1,6 @@
 #include "KVDefaults.h"
 #include "KVDefaultsPeerValues.h"
+#include "KVNotificationCenter.h"
 
 #include <gtest/gtest.h>
 
@@ -203,16 +204,19 @@ TEST_F(KVDefaultsTest, AFileThatDoesNotParseIsNeverOverwritten)
 TEST_F(KVDefaultsTest, EverySetAndRemoveIsReportedWithItsKey)
 {
     KVDefaults defaults(path());
-    QStringList keys;
-    defaults.setChangeHandler([&](const QString &key) {
-        keys << key;
-        // A handler may use the store it hears from.
-        (void)defaults.objectForKey(key);
-    });
+    KVDefaults other(m_dir.filePath(QStringLiteral("Other.json")));
+    QStringList heard;
+    const KVObservation observation =
+        KVNotificationCenter::defaultCenter().observe(KVDefaultsDidChangeNotification, &defaults, [&](const KVNotification &note) {
+            const QString key = note.userInfo.value(QStringLiteral("key")).toString();
+            // A handler may use the store it hears from.
+            heard << key + QLatin1Char('=') + defaults.stringForKey(key, QStringLiteral("absent"));
+        });
     defaults.setBool(QStringLiteral("a"), true);
+    other.setBool(QStringLiteral("b"), true);
     defaults.removeObject(QStringLiteral("a"));
     EXPECT_FALSE(defaults.setObject(QStringLiteral("refused"), QColor(Qt::red)));
-    EXPECT_EQ(keys, (QStringList{QStringLiteral("a"), QStringLiteral("a")}));
+    EXPECT_EQ(heard, (QStringList{QStringLiteral("a=1"), QStringLiteral("a=absent")}));
 }
 
 } // namespace
