@@ -12,7 +12,7 @@
 // Bounds are computed on first need and again after a split. Computing them changes the line:
 // a run that starts at exactly the previous run's x is moved to that run's right edge (the run
 // is shared with the page, which sees the move), and runs without text leave the line. A line
-// without runs has the null rectangle as bounds.
+// without runs has the null rectangle as bounds and no hit test accepts a point.
 //
 // Bad input: nothing throws and nothing reads outside a run's widths. A run not yet measured
 // (no widths) counts as having no characters for the position lookups. Ranges outside the line
@@ -121,8 +121,8 @@ public:
     // run that ends left of x; nothing when no run lies right of it. This line then ends
     // where the new one starts and needs a line break.
     std::shared_ptr<KVPDFBaseline> splitBaselineAtXPos(double x);
-    // The runs from `blob` on move to a new line; nothing when `blob` is the first run, is not
-    // on the line or the line has a single run.
+    // The runs after `blob` move to a new line; nothing when `blob` is the last run or is not
+    // on the line.
     std::shared_ptr<KVPDFBaseline> splitBaselineAtBlob(const KVPDFTextBlob *blob);
 
     // Appends the line's runs to `newString`, each run's text and attributes taken from
