@@ -33,6 +33,12 @@
 //   kvprobe images FILE [--page N] [--password P]
 //                                      per Do of an image: page, name, object, pixel size,
 //                                      depth, grey, drawn box (KVProbeImages.cpp)
+//   kvprobe text FILE --page N [--selection] [--columns OUT.png] [--password P]
+//                                      the page string and its lines, as search or selection
+//                                      prepares them; the column sections drawn (KVProbeText.cpp)
+//   kvprobe charpos FILE --page N --at X,Y [--password P]
+//                                      the character position and line under a point
+//                                      (KVProbeText.cpp)
 //   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
 //                                      fills text field NAME, renders it and saves
 //                                      (KVProbeFill.cpp)
@@ -61,6 +67,7 @@
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
 #include "KVProbeRuns.h"
+#include "KVProbeText.h"
 #include "KVProbeLinks.h"
 #include "KVProbeOutline.h"
 
@@ -94,6 +101,8 @@ int usage()
                          "       kvprobe imprints FILE [--password P]\n"
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
                          "       kvprobe runs FILE --page N [--password P]\n"
+                         "       kvprobe text FILE --page N [--selection] [--columns OUT.png] [--password P]\n"
+                         "       kvprobe charpos FILE --page N --at X,Y [--password P]\n"
                          "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
@@ -453,6 +462,10 @@ int main(int argc, char **argv)
         return kvprobeRuns(args[2], args.mid(3));
     if (command == QLatin1String("images"))
         return kvprobeImages(args[2], args.mid(3));
+    if (command == QLatin1String("text"))
+        return kvprobeText(args[2], args.mid(3));
+    if (command == QLatin1String("charpos"))
+        return kvprobeCharPos(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))
