@@ -1,10 +1,21 @@
 // Text lines: bounds, the character lookups, rectangles, clearing edits, splits, the rebuilt
-// page string and gaps, on lines made of hand-measured runs.
+// page string and gaps, on lines made of hand-measured runs; and a line's edits applied to a
+// file (kvprobe clear), checked with pdftotext on a small file made here and on a corpus page.
 #include "KVPDFBaseline.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFTextBlob.h"
+#include "KVProbeClear.h"
+#include "KVProbeText.h"
+#include "support/PdfBuilder.h"
+#include "support/TestSupport.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
 
 #include <gtest/gtest.h>
 
@@ -403,6 +414,117 @@ TEST(KVPDFBaselineTest, GapsThroughALine)
     };
     for (const Row &row : rows)
         EXPECT_EQ(line.findGapInGap(row.gap, row.width), row.expected) << row.name;
+}
+
+// ---- Clearing a line out of a file ----------------------------------------------------------
+
+struct BoxWord {
+    QString text;
+    QRectF box;
+};
+
+QString nfkc(const QString &text) { return text.normalized(QString::NormalizationForm_KC); }
+
+std::vector<BoxWord> bboxWords(const QString &file, int page)
+{
+    const ToolResult result = runTool(QStringLiteral("pdftotext"), {QStringLiteral("-q"), QStringLiteral("-bbox"), QStringLiteral("-f"),
+                                                                    QString::number(page), QStringLiteral("-l"), QString::number(page), file,
+                                                                    QStringLiteral("-")});
+    EXPECT_TRUE(result.started) << "pdftotext missing (poppler-utils)";
+    std::vector<BoxWord> words;
+    QXmlStreamReader reader(result.out);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement || reader.name() != QLatin1String("word"))
+            continue;
+        const QXmlStreamAttributes a = reader.attributes();
+        const double xMin = a.value(QLatin1String("xMin")).toDouble(), yMin = a.value(QLatin1String("yMin")).toDouble();
+        const QRectF box(xMin, yMin, a.value(QLatin1String("xMax")).toDouble() - xMin, a.value(QLatin1String("yMax")).toDouble() - yMin);
+        words.push_back({nfkc(reader.readElementText()), box});
+    }
+    return words;
+}
+
+// The index of the first line of the selection-prepared page whose text (ligatures split,
+// blanks trimmed) starts with `start`; -1 when none does.
+int lineStartingWith(const QString &file, int page, const QString &start)
+{
+    int exitCode = 0;
+    const QJsonObject text = kvprobeTextJson(file, {QStringLiteral("--page"), QString::number(page), QStringLiteral("--selection")}, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    const QJsonArray lines = text.value(QStringLiteral("lines")).toArray();
+    for (qsizetype k = 0; k < lines.size(); ++k)
+        if (nfkc(lines[k].toObject().value(QStringLiteral("text")).toString()).trimmed().startsWith(start))
+            return int(k);
+    return -1;
+}
+
+// Clears the line starting with `start` out of page `page` of `file`, then checks with
+// pdftotext that exactly the line's words are gone and every other word kept its box.
+void expectLineCleared(const QString &file, int page, const QString &start, const QString &out)
+{
+    SCOPED_TRACE(start.toStdString());
+    const int line = lineStartingWith(file, page, start);
+    ASSERT_GE(line, 0);
+    int exitCode = 0;
+    const QJsonObject report = kvprobeClearJson(
+        file, {QStringLiteral("--page"), QString::number(page), QStringLiteral("--line"), QString::number(line), QStringLiteral("-o"), out},
+        &exitCode);
+    ASSERT_EQ(exitCode, 0);
+    const QString lineText = report.value(QStringLiteral("text")).toString();
+    ASSERT_FALSE(report.value(QStringLiteral("edits")).toArray().isEmpty());
+
+    // Every word after the clearing is one from before, in the same place within 0.05 pt; the
+    // words no longer there are the line's words.
+    std::vector<BoxWord> before = bboxWords(file, page);
+    for (const BoxWord &word : bboxWords(out, page)) {
+        const auto kept = std::find_if(before.begin(), before.end(), [&](const BoxWord &w) {
+            return w.text == word.text && std::abs(w.box.left() - word.box.left()) <= 0.05 && std::abs(w.box.top() - word.box.top()) <= 0.05 &&
+                   std::abs(w.box.right() - word.box.right()) <= 0.05 && std::abs(w.box.bottom() - word.box.bottom()) <= 0.05;
+        });
+        EXPECT_NE(kept, before.end()) << "moved or new after clearing: " << word.text.toStdString() << " at " << word.box.x() << ", "
+                                      << word.box.y();
+        if (kept != before.end())
+            before.erase(kept);
+    }
+    QStringList gone, lineWords = nfkc(lineText).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    for (const BoxWord &word : before)
+        gone.append(word.text);
+    gone.sort();
+    lineWords.sort();
+    EXPECT_EQ(gone, lineWords);
+}
+
+TEST(KVPDFBaselineClearTest, ClearedLinesLeaveTheTextAndTheOtherWordsStay)
+{
+    // Lines shown by Tj, by ' and by " (which also sets word and character spacing for the
+    // lines after it), and a raised word that follows its line's advance: it stays only when
+    // the clearing advances by the line's width in the scaled text space (Tf 12, Tz 50).
+    const QByteArray content = "BT /F1 12 Tf 14 TL 72 700 Td (Alpha Beta) Tj (Gamma Delta) ' 2 1 (Epsilon Zeta) \" (Eta Theta) ' ET\n"
+                               "BT /F1 12 Tf 50 Tz 72 500 Td (Base line) Tj 6 Ts (Up) Tj ET";
+    PdfBuilder builder = PdfBuilder::withPages(1, "/MediaBox [0 0 612 792] /Contents 5 0 R /Resources << /Font << /F1 10 0 R >> >>");
+    builder.add(5, "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    builder.add(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString file = folder.filePath(QStringLiteral("lines.pdf"));
+    QFile pdf(file);
+    ASSERT_TRUE(pdf.open(QIODevice::WriteOnly));
+    pdf.write(builder.build());
+    pdf.close();
+
+    const char *lines[] = {"Alpha", "Gamma", "Epsilon", "Eta", "Base"};
+    for (const char *start : lines)
+        expectLineCleared(file, 1, QString::fromLatin1(start), folder.filePath(QStringLiteral("cleared-%1.pdf").arg(QLatin1String(start))));
+}
+
+TEST(KVPDFBaselineClearTest, ACorpusLineLeavesTheTextAndTheOtherWordsStay)
+{
+    const QString file = QDir(corpusDir()).filePath(QStringLiteral("pdfjs/tracemonkey.pdf"));
+    if (!QFile::exists(file))
+        GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    expectLineCleared(file, 1, QStringLiteral("that identifies frequently"), folder.filePath(QStringLiteral("cleared.pdf")));
 }
 
 } // namespace
