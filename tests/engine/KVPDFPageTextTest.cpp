@@ -263,8 +263,8 @@ TEST(SelectionLinks, APositionJustAfterALinkStillAnswersIt)
 
 TEST(SelectionText, ParagraphSpacingFollowsTheGapAboveEachLine)
 {
-    // Lines 10 pt high (ascent and descent of one em each way without a descriptor: 20 pt).
-    Prepared p = open(pageWith(shows({{100, 700, "one"}, {100, 680, "two"}, {100, 600, "three"}})));
+    // Lines about 10 pt high: "two" overlaps "one" by 2 pt, "three" lies 70 pt below "two".
+    Prepared p = open(pageWith(shows({{100, 700, "one"}, {100, 692, "two"}, {100, 612, "three"}})));
     ASSERT_TRUE(p.page);
     p.page->prepareForSelection();
     const std::shared_ptr<const KVPDFPageString> string = p.page->richPageString();
@@ -272,14 +272,16 @@ TEST(SelectionText, ParagraphSpacingFollowsTheGapAboveEachLine)
     const std::vector<std::shared_ptr<KVPDFBaseline>> lines = p.page->baselines();
     ASSERT_EQ(lines.size(), 3u);
     ASSERT_EQ(string->paragraphs.size(), 2u);
-    // "two" overlaps the line above: a line-height multiple; "three" has a gap: spacing.
+    // "two" overlaps the line above: a line-height multiple, below 0.75 here and so 1;
+    // "three" has a gap: spacing before it.
     EXPECT_EQ(string->paragraphs[0].start, 4);
     EXPECT_EQ(string->paragraphs[0].spacingBefore, 0);
-    EXPECT_GT(string->paragraphs[0].lineHeightMultiple, 0);
+    EXPECT_EQ(string->paragraphs[0].lineHeightMultiple, 1.0);
     EXPECT_EQ(string->paragraphs[1].start, 8);
     const double gap = lines[1]->rectForClearing().y() - lines[2]->rectForClearing().y() - lines[2]->rectForClearing().height();
     ASSERT_GT(gap, 0);
     EXPECT_DOUBLE_EQ(string->paragraphs[1].spacingBefore, gap);
+    EXPECT_NEAR(gap, 70, 0.5);
 }
 
 TEST(SelectionHitTests, PointsFindTheirCharacterAndLine)
@@ -298,8 +300,10 @@ TEST(SelectionHitTests, PointsFindTheirCharacterAndLine)
     EXPECT_EQ(p.page->charPositionForPoint(QPointF(118, 702)), KVPDFNotFound);
     EXPECT_EQ(p.page->charPositionForPoint(QPointF(118, 702), 5.0), 2);
 
-    // Closest: right of and below the top of the last line is the page's last character.
+    // Closest: right of and below the top of the last line is the page's last character, but
+    // a point on the last line is the character under it.
     EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(300, 500)), 8);
+    EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(300, 602)), 8);
     EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(112, 602)), 6);
     // Left of a line: its first character; right of it: its last one.
     EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(20, 703)), 0);
@@ -319,6 +323,22 @@ TEST(SelectionHitTests, PointsFindTheirCharacterAndLine)
     EXPECT_TRUE(KVPDFPage::boundsForBaselines({}).isNull());
     const QRectF cut = KVPDFPage::boundsForBaselines(lines, QRectF(0, 650, 612, 200));
     EXPECT_EQ(cut, lines[0]->bounds());
+}
+
+TEST(SelectionHitTests, APointWhereARaisedLineOverlapsItsLineFindsTheNearerLine)
+{
+    // Marks set 4 pt above a word, smaller: their line comes first and its bounds overlap the
+    // word's; a point nearer the word's middle is the word's.
+    Prepared p = open(pageWith("BT /F1 10 Tf 100 700 Td (David) Tj ET BT /F1 6 Tf 100 704 Td (**********) Tj ET"));
+    ASSERT_TRUE(p.page);
+    p.page->prepareForSelection();
+    ASSERT_EQ(p.page->pageString(), QStringLiteral("**********\nDavid\n"));
+    std::shared_ptr<KVPDFBaseline> line;
+    EXPECT_EQ(p.page->charPositionForPoint(QPointF(107, 703.5), &line), 12);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->rangeInPageString().location, 11u);
+    EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(107, 703.5)), 12);
+    EXPECT_EQ(p.page->charPositionForPoint(QPointF(107, 707.5)), 2);
 }
 
 TEST(SelectionHitTests, APageWithoutLinesAnswersNothing)
@@ -342,8 +362,8 @@ TEST(SelectionColumns, AHeadingThenTheLeftColumnThenTheRight)
         list.push_back({330, 680.0 - 14 * k, "right line " + QByteArray::number(k) + " of it"});
     }
     // One line runs across the gutter as one run per column.
-    list.push_back({72, 500, "left across"});
-    list.push_back({330, 500, "right across"});
+    list.push_back({72, 512, "left across"});
+    list.push_back({330, 512, "right across"});
     Prepared p = open(pageWith(shows(list)));
     ASSERT_TRUE(p.page);
     p.page->prepareForSearch();
@@ -360,7 +380,7 @@ TEST(SelectionColumns, AHeadingThenTheLeftColumnThenTheRight)
     for (int k = 0; k < 12; ++k)
         expected += QStringLiteral("right line %1 of it\n").arg(k);
     expected += QStringLiteral("right across\n");
-    EXPECT_EQ(p.page->pageString(), expected);
+    EXPECT_EQ(p.page->pageString().toStdString(), expected.toStdString());
     // Lines and runs point at their new places.
     for (const QString &line : lineTexts(*p.page))
         EXPECT_TRUE(line.endsWith(QLatin1Char('\n'))) << line.toStdString();
