@@ -107,7 +107,8 @@ private:
         QString name = record->fontName();
         if (const qsizetype plus = name.indexOf(QLatin1Char('+')); plus >= 0)
             name = name.mid(plus + 1);
-        if (m_lastMatch && name == m_lastName)
+        // Only a name says two records are one font: nameless ones differ by their flags.
+        if (m_lastMatch && !name.isEmpty() && name == m_lastName)
             return qFontFrom(*m_lastMatch, size, false, false);
 
         std::shared_ptr<KVSystemFont> found;
@@ -169,7 +170,8 @@ std::vector<KVPDFDetectedLink> detectLinks(const QString &text)
         QString prefix; // put in front of the matched text to make the URL
         bool trim;
     };
-    static const Pattern patterns[] = {
+    // One set per thread: matching never shares a pattern between threads.
+    static thread_local const Pattern patterns[] = {
         {QRegularExpression(QStringLiteral("(?<![\\w.+-])https?://[^\\s<>\"]+"), QRegularExpression::CaseInsensitiveOption),
          QString(), true},
         {QRegularExpression(QStringLiteral("(?<![\\w@./:-])www\\.[a-z0-9-]+(?:\\.[a-z0-9-]+)+(?:[/?#][^\\s<>\"]*)?"),

@@ -28,7 +28,8 @@ QByteArray stream(const QByteArray &data)
 }
 
 // F1 has widths (codes 32..126: the space 0.25 em, the rest 0.5 em) and the name Helvetica;
-// F2 is a subset of Times-Roman; F3 has no name and a descriptor saying Serif and ForceBold.
+// F2 is a subset of Times-Roman; F3 has no name and a descriptor saying Serif and ForceBold, F4
+// none and one saying Nonsymbolic.
 PdfBuilder pageWith(const QByteArray &content, const QByteArray &pageKeys = "/MediaBox [0 0 612 792]")
 {
     QByteArray widths = "250";
@@ -36,7 +37,7 @@ PdfBuilder pageWith(const QByteArray &content, const QByteArray &pageKeys = "/Me
         widths += " 500";
     const QByteArray simple = "/FirstChar 32 /LastChar 126 /Widths [" + widths + "]";
     PdfBuilder b = PdfBuilder::withPages(
-        1, pageKeys + " /Contents 5 0 R /Resources << /Font << /F1 10 0 R /F2 11 0 R /F3 12 0 R >> >>");
+        1, pageKeys + " /Contents 5 0 R /Resources << /Font << /F1 10 0 R /F2 11 0 R /F3 12 0 R /F4 13 0 R >> >>");
     b.add(5, stream(content));
     b.add(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica " + simple + " >>");
     b.add(11, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Times-Roman " + simple
@@ -44,6 +45,9 @@ PdfBuilder pageWith(const QByteArray &content, const QByteArray &pageKeys = "/Me
     b.add(12, "<< /Type /Font /Subtype /Type3 " + simple
                   + " /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1000 1000] /CharProcs << >> /Encoding << /Differences [] >>"
                     " /FontDescriptor << /Type /FontDescriptor /Flags 262146 >> >>");
+    b.add(13, "<< /Type /Font /Subtype /Type3 " + simple
+                  + " /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1000 1000] /CharProcs << >> /Encoding << /Differences [] >>"
+                    " /FontDescriptor << /Type /FontDescriptor /Flags 32 >> >>");
     return b;
 }
 
@@ -187,6 +191,16 @@ TEST(PageStringFonts, SubsetNamesMatchTheirFamilyAndNamelessFontsFollowTheirFlag
     const auto *scaled = string->attributesAt(10);
     ASSERT_TRUE(scaled);
     EXPECT_DOUBLE_EQ(scaled->font.pointSizeF(), 16);
+
+    // A second nameless font is matched by its own flags, not by the last nameless match.
+    Prepared nameless = open(pageWith("BT /F3 20 Tf 100 600 Td (serif) Tj ET BT /F4 20 Tf 100 500 Td (sans) Tj ET"));
+    ASSERT_TRUE(nameless.page);
+    nameless.page->prepareForSearch();
+    const std::shared_ptr<const KVPDFPageString> twoNameless = nameless.page->richPageString();
+    ASSERT_EQ(twoNameless->text, QStringLiteral("serif\nsans\n"));
+    EXPECT_TRUE(twoNameless->attributesAt(0)->font.bold());
+    EXPECT_FALSE(twoNameless->attributesAt(6)->font.bold());
+    EXPECT_EQ(twoNameless->attributesAt(6)->font.family(), KVSystemFont::fontWithName(QStringLiteral("Helvetica"), 20)->familyName());
 
     // The last name matched without a system font of its own is remembered, prefix dropped.
     EXPECT_EQ(p.page->lastFontName(), QStringLiteral("Helvetica"));
