@@ -325,9 +325,9 @@ public:
     std::shared_ptr<KVSystemFont> lastFontMatch() const;
 
     // Hit tests, in the runs' coordinates (the crop box's corner is the origin), once the page
-    // is prepared for selection. The position under the point on the first line whose bounds
-    // (grown by `tolerance`) hold it, that line written to `*baseline` when given;
-    // KVPDFNotFound when no line holds it.
+    // is prepared for selection. The position under the point on the line whose bounds (grown
+    // by `tolerance`) hold it, of overlapping lines the one whose middle is nearest, written to
+    // `*baseline` when given; KVPDFNotFound when no line holds it.
     int64_t charPositionForPoint(QPointF point, std::shared_ptr<KVPDFBaseline> *baseline = nullptr) const;
     int64_t charPositionForPoint(QPointF point, double tolerance, std::shared_ptr<KVPDFBaseline> *baseline = nullptr) const;
     // The position nearest the point: the last character of the page for a point right of the

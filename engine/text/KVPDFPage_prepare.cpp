@@ -24,6 +24,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 
 namespace {
 
@@ -106,7 +107,8 @@ private:
         QString name = record->fontName();
         if (const qsizetype plus = name.indexOf(QLatin1Char('+')); plus >= 0)
             name = name.mid(plus + 1);
-        if (m_lastMatch && name == m_lastName)
+        // Only a name says two records are one font: nameless ones differ by their flags.
+        if (m_lastMatch && !name.isEmpty() && name == m_lastName)
             return qFontFrom(*m_lastMatch, size, false, false);
 
         std::shared_ptr<KVSystemFont> found;
@@ -168,7 +170,8 @@ std::vector<KVPDFDetectedLink> detectLinks(const QString &text)
         QString prefix; // put in front of the matched text to make the URL
         bool trim;
     };
-    static const Pattern patterns[] = {
+    // One set per thread: matching never shares a pattern between threads.
+    static thread_local const Pattern patterns[] = {
         {QRegularExpression(QStringLiteral("(?<![\\w.+-])https?://[^\\s<>\"]+"), QRegularExpression::CaseInsensitiveOption),
          QString(), true},
         {QRegularExpression(QStringLiteral("(?<![\\w@./:-])www\\.[a-z0-9-]+(?:\\.[a-z0-9-]+)+(?:[/?#][^\\s<>\"]*)?"),
@@ -446,15 +449,17 @@ std::vector<QRectF> KVPDFPage::prepareColumns()
             std::shared_ptr<KVPDFBaseline> rest;
             int section = -1;
             const KVPDFBaseline::Blobs runs = line->blobs();
-            for (const std::shared_ptr<KVPDFTextBlob> &run : runs) {
-                const int found = sectionOf(*run);
+            for (size_t k = 0; k < runs.size(); ++k) {
+                const int found = sectionOf(*runs[k]);
                 if (found < 0)
                     continue;
                 if (section < 0) {
                     section = found;
                     buckets[size_t(section)].push_back(line);
                 } else if (found != section) {
-                    rest = line->splitBaselineAtBlob(run.get());
+                    // A line splits after the run it is given, so the run in the other section
+                    // starts the new line.
+                    rest = line->splitBaselineAtBlob(runs[k - 1].get());
                     if (rest)
                         break;
                 }
@@ -535,26 +540,48 @@ std::shared_ptr<KVSystemFont> KVPDFPage::lastFontMatch() const
 
 // ---- Hit tests ---------------------------------------------------------------------------------
 
+namespace {
+
+// The line under a point. Lines overlap where marks are raised above a line (superscripts,
+// accents set as runs of their own): of the lines whose bounds hold the point, the one whose
+// middle lies nearest it, the first of equals.
+std::shared_ptr<KVPDFBaseline> lineAt(const std::vector<std::shared_ptr<KVPDFBaseline>> &lines, QPointF point,
+                                      std::optional<double> tolerance)
+{
+    std::shared_ptr<KVPDFBaseline> best;
+    double bestDistance = 0;
+    for (const std::shared_ptr<KVPDFBaseline> &line : lines) {
+        if (!(tolerance ? line->hitTest(point, *tolerance) : line->hitTest(point)))
+            continue;
+        const double distance = std::fabs(line->bounds().center().y() - point.y());
+        if (!best || distance < bestDistance) {
+            best = line;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+} // namespace
+
 int64_t KVPDFPage::charPositionForPoint(QPointF point, std::shared_ptr<KVPDFBaseline> *baseline) const
 {
-    for (const std::shared_ptr<KVPDFBaseline> &line : baselines())
-        if (line->hitTest(point)) {
-            if (baseline)
-                *baseline = line;
-            return line->charPositionForPoint(point);
-        }
-    return KVPDFNotFound;
+    const std::shared_ptr<KVPDFBaseline> line = lineAt(baselines(), point, std::nullopt);
+    if (!line)
+        return KVPDFNotFound;
+    if (baseline)
+        *baseline = line;
+    return line->charPositionForPoint(point);
 }
 
 int64_t KVPDFPage::charPositionForPoint(QPointF point, double tolerance, std::shared_ptr<KVPDFBaseline> *baseline) const
 {
-    for (const std::shared_ptr<KVPDFBaseline> &line : baselines())
-        if (line->hitTest(point, tolerance)) {
-            if (baseline)
-                *baseline = line;
-            return line->charPositionForPoint(point);
-        }
-    return KVPDFNotFound;
+    const std::shared_ptr<KVPDFBaseline> line = lineAt(baselines(), point, tolerance);
+    if (!line)
+        return KVPDFNotFound;
+    if (baseline)
+        *baseline = line;
+    return line->charPositionForPoint(point);
 }
 
 int64_t KVPDFPage::closestCharPositionForPoint(QPointF point) const
@@ -570,14 +597,16 @@ int64_t KVPDFPage::closestCharPositionForPoint(QPointF point) const
     const double x = point.x(), y = point.y();
     KVPDFBaseline &last = *lines.back();
     const QRectF lastBounds = last.bounds();
-    if (y < lastBounds.bottom() && x >= lastBounds.left())
+    // Below the text (or right of its end) is the end of the page; a point on the last line
+    // itself still answers the character under it.
+    if (y < lastBounds.bottom() && x >= lastBounds.left() && !last.hitTest(point))
         return lastOf(last);
 
+    if (const std::shared_ptr<KVPDFBaseline> hit = lineAt(lines, point, std::nullopt))
+        return hit->charPositionForPoint(point);
     KVPDFBaseline *best = nullptr;
     double bestDistance = 999999;
     for (const std::shared_ptr<KVPDFBaseline> &line : lines) {
-        if (line->hitTest(point))
-            return line->charPositionForPoint(point);
         const QRectF b = line->bounds();
         double d = 0;
         if (x < b.left() || x > b.right())

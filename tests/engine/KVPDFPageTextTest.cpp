@@ -28,7 +28,8 @@ QByteArray stream(const QByteArray &data)
 }
 
 // F1 has widths (codes 32..126: the space 0.25 em, the rest 0.5 em) and the name Helvetica;
-// F2 is a subset of Times-Roman; F3 has no name and a descriptor saying Serif and ForceBold.
+// F2 is a subset of Times-Roman; F3 has no name and a descriptor saying Serif and ForceBold, F4
+// none and one saying Nonsymbolic.
 PdfBuilder pageWith(const QByteArray &content, const QByteArray &pageKeys = "/MediaBox [0 0 612 792]")
 {
     QByteArray widths = "250";
@@ -36,7 +37,7 @@ PdfBuilder pageWith(const QByteArray &content, const QByteArray &pageKeys = "/Me
         widths += " 500";
     const QByteArray simple = "/FirstChar 32 /LastChar 126 /Widths [" + widths + "]";
     PdfBuilder b = PdfBuilder::withPages(
-        1, pageKeys + " /Contents 5 0 R /Resources << /Font << /F1 10 0 R /F2 11 0 R /F3 12 0 R >> >>");
+        1, pageKeys + " /Contents 5 0 R /Resources << /Font << /F1 10 0 R /F2 11 0 R /F3 12 0 R /F4 13 0 R >> >>");
     b.add(5, stream(content));
     b.add(10, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica " + simple + " >>");
     b.add(11, "<< /Type /Font /Subtype /TrueType /BaseFont /ABCDEF+Times-Roman " + simple
@@ -44,6 +45,9 @@ PdfBuilder pageWith(const QByteArray &content, const QByteArray &pageKeys = "/Me
     b.add(12, "<< /Type /Font /Subtype /Type3 " + simple
                   + " /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1000 1000] /CharProcs << >> /Encoding << /Differences [] >>"
                     " /FontDescriptor << /Type /FontDescriptor /Flags 262146 >> >>");
+    b.add(13, "<< /Type /Font /Subtype /Type3 " + simple
+                  + " /FontMatrix [0.001 0 0 0.001 0 0] /FontBBox [0 0 1000 1000] /CharProcs << >> /Encoding << /Differences [] >>"
+                    " /FontDescriptor << /Type /FontDescriptor /Flags 32 >> >>");
     return b;
 }
 
@@ -188,6 +192,16 @@ TEST(PageStringFonts, SubsetNamesMatchTheirFamilyAndNamelessFontsFollowTheirFlag
     ASSERT_TRUE(scaled);
     EXPECT_DOUBLE_EQ(scaled->font.pointSizeF(), 16);
 
+    // A second nameless font is matched by its own flags, not by the last nameless match.
+    Prepared nameless = open(pageWith("BT /F3 20 Tf 100 600 Td (serif) Tj ET BT /F4 20 Tf 100 500 Td (sans) Tj ET"));
+    ASSERT_TRUE(nameless.page);
+    nameless.page->prepareForSearch();
+    const std::shared_ptr<const KVPDFPageString> twoNameless = nameless.page->richPageString();
+    ASSERT_EQ(twoNameless->text, QStringLiteral("serif\nsans\n"));
+    EXPECT_TRUE(twoNameless->attributesAt(0)->font.bold());
+    EXPECT_FALSE(twoNameless->attributesAt(6)->font.bold());
+    EXPECT_EQ(twoNameless->attributesAt(6)->font.family(), KVSystemFont::fontWithName(QStringLiteral("Helvetica"), 20)->familyName());
+
     // The last name matched without a system font of its own is remembered, prefix dropped.
     EXPECT_EQ(p.page->lastFontName(), QStringLiteral("Helvetica"));
     EXPECT_TRUE(p.page->lastFontMatch());
@@ -263,8 +277,8 @@ TEST(SelectionLinks, APositionJustAfterALinkStillAnswersIt)
 
 TEST(SelectionText, ParagraphSpacingFollowsTheGapAboveEachLine)
 {
-    // Lines 10 pt high (ascent and descent of one em each way without a descriptor: 20 pt).
-    Prepared p = open(pageWith(shows({{100, 700, "one"}, {100, 680, "two"}, {100, 600, "three"}})));
+    // Lines about 10 pt high: "two" overlaps "one" by 2 pt, "three" lies 70 pt below "two".
+    Prepared p = open(pageWith(shows({{100, 700, "one"}, {100, 692, "two"}, {100, 612, "three"}})));
     ASSERT_TRUE(p.page);
     p.page->prepareForSelection();
     const std::shared_ptr<const KVPDFPageString> string = p.page->richPageString();
@@ -272,14 +286,16 @@ TEST(SelectionText, ParagraphSpacingFollowsTheGapAboveEachLine)
     const std::vector<std::shared_ptr<KVPDFBaseline>> lines = p.page->baselines();
     ASSERT_EQ(lines.size(), 3u);
     ASSERT_EQ(string->paragraphs.size(), 2u);
-    // "two" overlaps the line above: a line-height multiple; "three" has a gap: spacing.
+    // "two" overlaps the line above: a line-height multiple, below 0.75 here and so 1;
+    // "three" has a gap: spacing before it.
     EXPECT_EQ(string->paragraphs[0].start, 4);
     EXPECT_EQ(string->paragraphs[0].spacingBefore, 0);
-    EXPECT_GT(string->paragraphs[0].lineHeightMultiple, 0);
+    EXPECT_EQ(string->paragraphs[0].lineHeightMultiple, 1.0);
     EXPECT_EQ(string->paragraphs[1].start, 8);
     const double gap = lines[1]->rectForClearing().y() - lines[2]->rectForClearing().y() - lines[2]->rectForClearing().height();
     ASSERT_GT(gap, 0);
     EXPECT_DOUBLE_EQ(string->paragraphs[1].spacingBefore, gap);
+    EXPECT_NEAR(gap, 70, 0.5);
 }
 
 TEST(SelectionHitTests, PointsFindTheirCharacterAndLine)
@@ -298,8 +314,10 @@ TEST(SelectionHitTests, PointsFindTheirCharacterAndLine)
     EXPECT_EQ(p.page->charPositionForPoint(QPointF(118, 702)), KVPDFNotFound);
     EXPECT_EQ(p.page->charPositionForPoint(QPointF(118, 702), 5.0), 2);
 
-    // Closest: right of and below the top of the last line is the page's last character.
+    // Closest: right of and below the top of the last line is the page's last character, but
+    // a point on the last line is the character under it.
     EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(300, 500)), 8);
+    EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(300, 602)), 8);
     EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(112, 602)), 6);
     // Left of a line: its first character; right of it: its last one.
     EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(20, 703)), 0);
@@ -319,6 +337,22 @@ TEST(SelectionHitTests, PointsFindTheirCharacterAndLine)
     EXPECT_TRUE(KVPDFPage::boundsForBaselines({}).isNull());
     const QRectF cut = KVPDFPage::boundsForBaselines(lines, QRectF(0, 650, 612, 200));
     EXPECT_EQ(cut, lines[0]->bounds());
+}
+
+TEST(SelectionHitTests, APointWhereARaisedLineOverlapsItsLineFindsTheNearerLine)
+{
+    // Marks set 4 pt above a word, smaller: their line comes first and its bounds overlap the
+    // word's; a point nearer the word's middle is the word's.
+    Prepared p = open(pageWith("BT /F1 10 Tf 100 700 Td (David) Tj ET BT /F1 6 Tf 100 704 Td (**********) Tj ET"));
+    ASSERT_TRUE(p.page);
+    p.page->prepareForSelection();
+    ASSERT_EQ(p.page->pageString(), QStringLiteral("**********\nDavid\n"));
+    std::shared_ptr<KVPDFBaseline> line;
+    EXPECT_EQ(p.page->charPositionForPoint(QPointF(107, 703.5), &line), 12);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->rangeInPageString().location, 11u);
+    EXPECT_EQ(p.page->closestCharPositionForPoint(QPointF(107, 703.5)), 12);
+    EXPECT_EQ(p.page->charPositionForPoint(QPointF(107, 707.5)), 2);
 }
 
 TEST(SelectionHitTests, APageWithoutLinesAnswersNothing)
@@ -342,8 +376,8 @@ TEST(SelectionColumns, AHeadingThenTheLeftColumnThenTheRight)
         list.push_back({330, 680.0 - 14 * k, "right line " + QByteArray::number(k) + " of it"});
     }
     // One line runs across the gutter as one run per column.
-    list.push_back({72, 500, "left across"});
-    list.push_back({330, 500, "right across"});
+    list.push_back({72, 512, "left across"});
+    list.push_back({330, 512, "right across"});
     Prepared p = open(pageWith(shows(list)));
     ASSERT_TRUE(p.page);
     p.page->prepareForSearch();
@@ -360,7 +394,7 @@ TEST(SelectionColumns, AHeadingThenTheLeftColumnThenTheRight)
     for (int k = 0; k < 12; ++k)
         expected += QStringLiteral("right line %1 of it\n").arg(k);
     expected += QStringLiteral("right across\n");
-    EXPECT_EQ(p.page->pageString(), expected);
+    EXPECT_EQ(p.page->pageString().toStdString(), expected.toStdString());
     // Lines and runs point at their new places.
     for (const QString &line : lineTexts(*p.page))
         EXPECT_TRUE(line.endsWith(QLatin1Char('\n'))) << line.toStdString();
