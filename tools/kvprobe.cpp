@@ -43,6 +43,15 @@
 //                                      blanks out (and restores) an image and saves
 //   kvprobe image-pdf IN OUT --page N [--index I] [--password P]
 //                                      the one-page PDF of an image alone
+//   kvprobe text FILE --page N [--selection] [--columns OUT.png] [--password P]
+//                                      the page string and its lines, as search or selection
+//                                      prepares them; the column sections drawn (KVProbeText.cpp)
+//   kvprobe charpos FILE --page N --at X,Y [--password P]
+//                                      the character position and line under a point
+//                                      (KVProbeText.cpp)
+//   kvprobe clear FILE --page N --line K -o OUT [--password P]
+//                                      takes line K of the page's lines out of its content
+//                                      and saves (KVProbeClear.cpp)
 //   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
 //                                      fills text field NAME, renders it and saves
 //                                      (KVProbeFill.cpp)
@@ -58,13 +67,14 @@
 // Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
 // the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
 // subcommands meet a file the engine does not open with result 0 (with the password given),
-// 5 when save or fill could not write OUT, 6 when fill finds no text field NAME.
+// 5 when save, fill or clear could not write OUT, 6 when fill finds no text field NAME.
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
+#include "KVProbeClear.h"
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
 #include "KVProbeFonts.h"
@@ -72,6 +82,7 @@
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
 #include "KVProbeRuns.h"
+#include "KVProbeText.h"
 #include "KVProbeLinks.h"
 #include "KVProbeOutline.h"
 
@@ -110,6 +121,9 @@ int usage()
                          "       kvprobe remove-ocr-text IN OUT [--page N] [--password P]\n"
                          "       kvprobe blank-image IN OUT --page N [--index I] [--restore yes] [--password P]\n"
                          "       kvprobe image-pdf IN OUT --page N [--index I] [--password P]\n"
+                         "       kvprobe text FILE --page N [--selection] [--columns OUT.png] [--password P]\n"
+                         "       kvprobe charpos FILE --page N --at X,Y [--password P]\n"
+                         "       kvprobe clear FILE --page N --line K -o OUT [--password P]\n"
                          "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
@@ -482,6 +496,12 @@ int main(int argc, char **argv)
         return kvprobeBlankImage(args.mid(2));
     if (command == QLatin1String("image-pdf"))
         return kvprobeImagePDF(args.mid(2));
+    if (command == QLatin1String("text"))
+        return kvprobeText(args[2], args.mid(3));
+    if (command == QLatin1String("charpos"))
+        return kvprobeCharPos(args[2], args.mid(3));
+    if (command == QLatin1String("clear"))
+        return kvprobeClear(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))

@@ -81,7 +81,17 @@ std::optional<KVPDFTextBlob::Clearing> KVPDFTextBlob::contentForClearing() const
     std::optional<KVPDFRange> range = clearContentFrom(contentObject->decodedData(), dataRange, {0, uint64_t(n)});
     if (!range)
         return std::nullopt;
-    return Clearing{*range, contentObject};
+    Clearing clearing{*range, contentObject, std::nullopt};
+    const QByteArray data = contentObject->decodedData();
+    const uint64_t end = range->location + range->length;
+    if (range->length > 0 && end <= uint64_t(data.size())) {
+        const char op = data[qsizetype(end - 1)];
+        if (op == '\'')
+            clearing.replacement = QByteArrayLiteral("() '");
+        else if (op == '"')
+            clearing.replacement = QByteArrayLiteral("() \"");
+    }
+    return clearing;
 }
 
 QString KVPDFTextBlob::description() const

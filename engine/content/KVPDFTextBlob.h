@@ -58,8 +58,13 @@ public:
     struct Clearing {
         KVPDFRange range; // the bytes to blank in the stream's decoded data
         std::shared_ptr<KVPDFObjectStream> contentObject;
+        // What to put in place of the range instead of blanking it: a run shown by ' or "
+        // moves to the next line as well, so its record keeps the operator with an empty
+        // string ("() '", "() \"", the numbers of the latter lying before the range and
+        // staying), and the lines after it stay where they were.
+        std::optional<QByteArray> replacement;
     };
-    // The operand and the show operator after it, for blanking the run out of its stream;
+    // The operand and the show operator after it, for taking the run out of its stream;
     // nothing for a run without text (a lone line feed counts as none).
     std::optional<Clearing> contentForClearing() const;
     // From `dataRange`'s start through the first ' or " or TJ/Tj after it; `dataRange` itself

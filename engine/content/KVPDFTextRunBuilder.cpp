@@ -4,6 +4,7 @@
 #include "KVPDFLog.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
+#include "KVPDFObjectString.h"
 #include "KVPDFParser.h"
 #include "KVPDFTextBlob.h"
 
@@ -28,57 +29,6 @@ int hexValue(char c)
     if (c >= 'A' && c <= 'F')
         return c - 'A' + 10;
     return -1;
-}
-
-// The literal string opening at b[p] ("("), decoded into `out`; answers the position after its
-// closing ")", or `n` when it is cut.
-qsizetype readLiteral(const char *b, qsizetype p, qsizetype n, QByteArray &out)
-{
-    int depth = 1;
-    ++p;
-    while (p < n) {
-        const char c = b[p++];
-        if (c == '\\') {
-            if (p >= n)
-                break;
-            const char e = b[p++];
-            switch (e) {
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case '\r': // a line continued: nothing
-                if (p < n && b[p] == '\n')
-                    ++p;
-                break;
-            case '\n': break;
-            default:
-                if (e >= '0' && e <= '7') {
-                    int value = e - '0';
-                    for (int k = 0; k < 2 && p < n && b[p] >= '0' && b[p] <= '7'; ++k)
-                        value = value * 8 + (b[p++] - '0');
-                    out += char(value & 0xFF);
-                } else {
-                    out += e; // \( \) \\ and any other byte stand for themselves
-                }
-            }
-        } else if (c == '(') {
-            ++depth;
-            out += c;
-        } else if (c == ')') {
-            if (--depth == 0)
-                return p;
-            out += c;
-        } else if (c == '\r') {
-            out += '\n';
-            if (p < n && b[p] == '\n')
-                ++p;
-        } else {
-            out += c;
-        }
-    }
-    return n;
 }
 
 // The hex string opening at b[p] ("<"); a lone last digit counts as followed by 0.
@@ -147,7 +97,8 @@ std::vector<KVPDFTextRunBuilder::Element> KVPDFTextRunBuilder::elementsOf(QByteA
         const char c = b[p];
         if (c == '(' || c == '<') {
             Element element;
-            p = c == '(' ? readLiteral(b, p, end, element.bytes) : readHex(b, p, end, element.bytes);
+            p = c == '(' ? qsizetype(KVPDFObjectString::readLiteral(b, uint64_t(end), uint64_t(p) + 1, element.bytes))
+                         : readHex(b, p, end, element.bytes);
             elements.push_back(std::move(element));
         } else if (kvIsNumeric(uint8_t(c))) {
             qsizetype q = p;

@@ -319,6 +319,11 @@ void KVPDFPage::resetContent()
         m_rewrites->clear();
     }
     m_content.reset();
+    // The links stay until the next selection preparation replaces them.
+    m_pageString.reset();
+    m_baselines.clear();
+    m_preparedForSelection.store(false, std::memory_order_release);
+    m_preparedForSearch.store(false, std::memory_order_release);
 }
 
 void KVPDFPage::removeExtraObject(const KVPDFObjectPtr &object)
@@ -357,6 +362,20 @@ std::shared_ptr<KVPDFPage> KVPDFPage::copy() const
     }
     page->m_processedAnnotations.store(m_processedAnnotations.load(std::memory_order_acquire), std::memory_order_relaxed);
     page->m_annotationsRead.store(m_annotationsRead.load(std::memory_order_acquire), std::memory_order_relaxed);
+    // A prepared page hands its prepared text on: the same runs, fonts and page string, and
+    // its own list of the same lines.
+    std::lock_guard<std::recursive_mutex> prepare(m_prepareMutex);
+    if (preparedForSearch()) {
+        page->m_content = m_content.shared();
+        page->m_pageFonts = m_pageFonts;
+        page->m_pageString = m_pageString;
+        page->m_baselines = m_baselines;
+        page->m_clickableURLs = m_clickableURLs;
+        page->m_lastFontName = m_lastFontName;
+        page->m_lastFontMatch = m_lastFontMatch;
+        page->m_preparedForSelection.store(preparedForSelection(), std::memory_order_relaxed);
+        page->m_preparedForSearch.store(true, std::memory_order_relaxed);
+    }
     return page;
 }
 

@@ -37,9 +37,12 @@
 #include "KVPDFLazyState.h"
 #include "KVPDFObject.h"
 
+#include <QPointF>
 #include <QRectF>
 #include <QSizeF>
 #include <QVariantMap>
+#include <QString>
+#include <QUrl>
 
 #include <atomic>
 #include <functional>
@@ -51,6 +54,7 @@
 
 class KVBitmap;        // Images
 class KVPDFAnnotation; // Imprints and annotations
+class KVPDFBaseline;   // Text preparation
 class KVPDFDocument;
 class KVPDFFont; // Text
 class KVPDFImprint; // Imprints and annotations
@@ -63,6 +67,8 @@ class KVPDFGraphicsState; // Content
 class KVPDFImage;         // Content
 class KVPDFPageContent;   // Content
 class KVPDFTextBlob;      // Content
+struct KVPDFPageString;   // Text preparation
+class KVSystemFont;
 
 // The one lock of the engine's text code, shared by every page of every document: it guards
 // the documents' font lists (KVPDFDocument::lookupFont / addFont) and the appending of text
@@ -76,6 +82,12 @@ extern std::mutex KVPDFPageLock;
 // while the run is in its page's textBlobs()), the show operators that draw its codes one by
 // one, e.g. "(H) Tj (i) Tj" for "(Hi) Tj".
 using KVPDFTextRewrites = std::map<const KVPDFTextBlob *, QByteArray>;
+
+// A web link found in the page text: its characters in the page string and where it leads.
+struct KVPDFDetectedLink {
+    KVPDFRange range;
+    QUrl url;
+};
 
 class KVPDFPage : public std::enable_shared_from_this<KVPDFPage> {
 public:
@@ -321,6 +333,79 @@ public:
     // whose join was capped, is logged and left. Answers whether the page was changed.
     bool removeOCRText();
     // ---- end Invisible text ------------------------------------------------------------------
+    // ---- Text preparation (text/KVPDFPage_prepare.cpp, a layer above this one) -------------
+    // The page text in two stages. prepareForSearch: the runs in reading order (higher first,
+    // then further left, then earlier in the content), gathered into lines of one exact y each,
+    // and the page string (each run's text with its font and fill colour, "\n" after every
+    // line); each run's and line's range points into it. prepareForSelection (which prepares
+    // for search first): every run measured (KVPDFTextWidths), lines outside the crop box
+    // dropped, lines put into column order (prepareColumns) with the page string rebuilt in
+    // that order, paragraph spacing recorded in it, and its web links detected (http(s) URLs,
+    // "www." hosts as http://, e-mail addresses as mailto:). Each stage runs once per page,
+    // under the page's mutex, until resetContent(); copies keep what is prepared.
+    //
+    // Neither throws: a page whose content or fonts cannot be read is prepared with what could
+    // be read (possibly nothing), logged, so one bad page never stops a search over the others.
+    // Threads: any number of threads may prepare and read at once; the getters answer
+    // snapshots taken under the page's mutex. The lines and runs themselves are changed in
+    // place by prepareForSelection (measured, split, renumbered): read them from another thread
+    // only once the page is prepared for selection.
+    void prepareForSearch();
+    // `sections`, when given, receives what prepareColumns answers (nothing when the page was
+    // prepared already).
+    void prepareForSelection(std::vector<QRectF> *sections = nullptr);
+    bool preparedForSearch() const { return m_preparedForSearch.load(std::memory_order_acquire); }
+    bool preparedForSelection() const { return m_preparedForSelection.load(std::memory_order_acquire); }
+    // True unless the annotations are read and the page is prepared for search and selection.
+    bool needsSelectionPreparation() const
+    {
+        return !(processedAnnotations() && preparedForSearch() && preparedForSelection());
+    }
+    // The attributed page string (empty before preparation) and its plain text.
+    std::shared_ptr<const KVPDFPageString> richPageString() const;
+    QString pageString() const;
+    void setPageString(std::shared_ptr<const KVPDFPageString> pageString);
+    // The lines in page-string order.
+    std::vector<std::shared_ptr<KVPDFBaseline>> baselines() const;
+    void setBaselines(std::vector<std::shared_ptr<KVPDFBaseline>> baselines);
+    // The links prepareForSelection found; they stay through resetContent() until the next
+    // selection preparation replaces them.
+    std::vector<KVPDFDetectedLink> clickableURLs() const;
+    // The URL of the last link whose range holds `position`, the position just after its last
+    // character included; an empty URL when none does.
+    QUrl clickableURLForCharPosition(int32_t position) const;
+    // The system font the page last matched a font name to, and that name.
+    QString lastFontName() const;
+    std::shared_ptr<KVSystemFont> lastFontMatch() const;
+
+    // Hit tests, in the runs' coordinates (the crop box's corner is the origin), once the page
+    // is prepared for selection. The position under the point on the line whose bounds (grown
+    // by `tolerance`) hold it, of overlapping lines the one whose middle is nearest, written to
+    // `*baseline` when given; KVPDFNotFound when no line holds it.
+    int64_t charPositionForPoint(QPointF point, std::shared_ptr<KVPDFBaseline> *baseline = nullptr) const;
+    int64_t charPositionForPoint(QPointF point, double tolerance, std::shared_ptr<KVPDFBaseline> *baseline = nullptr) const;
+    // The position nearest the point: the last character of the page for a point right of the
+    // last line's left edge and below its top, else the position under it on a line that holds
+    // it, else the nearest line's first or last character or the one under x; 0 without lines.
+    int64_t closestCharPositionForPoint(QPointF point) const;
+    // The lines from the one holding `from` to the one holding `to`, both included; none when
+    // both are below 1, when either lies on no line, or when `to`'s line comes before `from`'s.
+    std::vector<std::shared_ptr<KVPDFBaseline>> baselinesFromCharPosition(int32_t from, int32_t to) const;
+    // The union of the lines' bounds (the null rectangle for none); with `within`, of each
+    // line's bounds cut to it.
+    static QRectF boundsForBaselines(const std::vector<std::shared_ptr<KVPDFBaseline>> &baselines);
+    static QRectF boundsForBaselines(const std::vector<std::shared_ptr<KVPDFBaseline>> &baselines, const QRectF &within);
+
+    // Puts the lines into column order: the page (drawn through the installed imager pool,
+    // KVPDFImager) with its runs as black boxes at half scale, cut into sections at white gaps
+    // (KVPDFColumns); each line goes with the first section holding one of its runs' centres
+    // and is split where a later run lies in another section; lines in no section come last.
+    // Rebuilds the page string in the new order. Answers the sections in the runs'
+    // coordinates. Without an imager, or when the analysis bitmap cannot be made (logged), the
+    // order stays and no sections are answered. Called by prepareForSelection, under the
+    // page's mutex.
+    std::vector<QRectF> prepareColumns();
+    // ---- end Text preparation ----------------------------------------------------------------
 
 private:
     static bool isLiveImprintStream(const std::shared_ptr<KVPDFObjectStream> &stream);
@@ -368,4 +453,14 @@ private:
     // readers that do not take the mutex see either nothing or all of it.
     KVPDFPublishedPtr<KVPDFPageContent> m_content;
     std::shared_ptr<KVPDFTextRewrites> m_rewrites;
+
+    // Text preparation: written under m_prepareMutex, read under it (the getters' snapshots).
+    // The page string is replaced whole, never changed in place, so copies share it.
+    std::shared_ptr<const KVPDFPageString> m_pageString;
+    std::vector<std::shared_ptr<KVPDFBaseline>> m_baselines;
+    std::vector<KVPDFDetectedLink> m_clickableURLs;
+    std::atomic<bool> m_preparedForSearch{false};
+    std::atomic<bool> m_preparedForSelection{false};
+    QString m_lastFontName;
+    std::shared_ptr<KVSystemFont> m_lastFontMatch;
 };

@@ -51,6 +51,9 @@ public:
     }
 
     T *get() const { return m_published.load(std::memory_order_acquire); }
+    // The owning pointer, for sharing the pointee with another holder (a write's reader: read
+    // it where no thread sets or resets this pointer).
+    const std::shared_ptr<T> &shared() const { return m_owner; }
     explicit operator bool() const { return get() != nullptr; }
     T &operator*() const { return *get(); }
     T *operator->() const { return get(); }

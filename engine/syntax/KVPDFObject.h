@@ -34,6 +34,9 @@ struct KVPDFRange {
     uint64_t length = 0;
     bool operator==(const KVPDFRange &) const = default;
 };
+// A character position or range location that names nothing: the largest signed 64-bit value,
+// so it also fits the signed positions that use -1 for "left of everything".
+inline constexpr int64_t KVPDFNotFound = INT64_MAX;
 
 // Whether the strings and streams of a serialised value are encrypted: as their context says
 // (outside a write), or as the write decided for every object it writes.

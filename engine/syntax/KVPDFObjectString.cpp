@@ -47,11 +47,10 @@ void KVPDFObjectString::setData(const QByteArray &bytes)
     m_decrypted = true;
 }
 
-namespace {
-// Literal string body after "(": escapes, nesting and line-end normalisation. Stops at the
-// matching ")" or at the end of the data.
-uint64_t readLiteral(const uint8_t *b, uint64_t size, uint64_t p, QByteArray &out)
+uint64_t KVPDFObjectString::readLiteral(const char *data, uint64_t size, uint64_t position, QByteArray &out)
 {
+    const auto *b = reinterpret_cast<const uint8_t *>(data);
+    uint64_t p = position;
     int depth = 1;
     while (p < size) {
         const uint8_t c = b[p++];
@@ -95,8 +94,7 @@ uint64_t readLiteral(const uint8_t *b, uint64_t size, uint64_t p, QByteArray &ou
             out.append(char(c));
         }
     }
-    return p;
-}
+    return size;
 }
 
 std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringAtOffset(uint64_t offset, const QByteArray &data,
@@ -143,7 +141,7 @@ std::shared_ptr<KVPDFObjectString> KVPDFObjectString::stringAtOffset(uint64_t of
     } else {
         if (first != '(')
             throw FolivoParseFailure("String literal must start with '('.");
-        p = readLiteral(b, size, p, bytes);
+        p = readLiteral(data.constData(), size, p, bytes);
         const bool binary = indexed || (!bytes.isEmpty() && bytes[0] == 0);
         if (binary)
             literal = false;

@@ -27,6 +27,14 @@ public:
     static std::shared_ptr<KVPDFObjectString> stringAtOffset(uint64_t offset, const QByteArray &data, KVPDFObjectContext *source,
                                                              int stringType, bool dataOnly = false, bool indexed = false);
 
+    // Decodes the body of a literal string whose "(" lies just before `position` in `data`:
+    // nested unescaped parentheses, the escapes \n \r \t \b \f \\ \( \) and one to three octal
+    // digits (one byte each; any other escaped byte stands for itself), a backslash before a
+    // line end (CR, LF or CR LF) continuing the line with nothing, and an unescaped line end
+    // giving one LF. Answers the position after the matching ")", or `size` when the data ends
+    // first (what was read stays in `out`). Reads nothing at or past `size`.
+    static uint64_t readLiteral(const char *data, uint64_t size, uint64_t position, QByteArray &out);
+
     bool isLiteral() const { return m_literal; }
     void setLiteral(bool literal) { m_literal = literal; }
     // Of the stored bytes: before the first decrypting read, of the cipher text.

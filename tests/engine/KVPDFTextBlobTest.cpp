@@ -91,11 +91,15 @@ TEST(KVPDFTextBlobTest, ContentForClearingReachesThroughTheShowOperator)
         KVPDFRange operand;
         QString text;
         std::optional<KVPDFRange> cleared;
+        // A quote operator moves to the next line as well: it stays, with nothing to show.
+        std::optional<QByteArray> replacement = std::nullopt;
     };
     const Row rows[] = {
         {"Tj", "BT (Hello) Tj ET", {3, 7}, QStringLiteral("Hello"), KVPDFRange{3, 10}},
         {"TJ", "BT [(A) -20 (B)] TJ ET", {3, 13}, QStringLiteral("AB"), KVPDFRange{3, 16}},
-        {"Quote", "BT (x) ' ET", {3, 3}, QStringLiteral("x"), KVPDFRange{3, 5}},
+        {"Quote", "BT (x) ' ET", {3, 3}, QStringLiteral("x"), KVPDFRange{3, 5}, QByteArray("() '")},
+        {"DoubleQuoteKeepsItsNumbersBeforeTheRange", "BT 1 2 (x) \" ET", {7, 3}, QStringLiteral("x"), KVPDFRange{7, 5},
+         QByteArray("() \"")},
         {"NoOperatorAfter", "BT (x)", {3, 3}, QStringLiteral("x"), KVPDFRange{3, 3}},
         {"LoneLineFeed", "BT (\\n) Tj ET", {3, 4}, QStringLiteral("\n"), std::nullopt},
         {"NoText", "BT () Tj ET", {3, 2}, QString(), std::nullopt},
@@ -108,6 +112,7 @@ TEST(KVPDFTextBlobTest, ContentForClearingReachesThroughTheShowOperator)
         if (clearing) {
             EXPECT_EQ(clearing->range, *row.cleared) << row.name;
             EXPECT_EQ(clearing->contentObject, stream) << row.name;
+            EXPECT_EQ(clearing->replacement, row.replacement) << row.name;
         }
     }
 }

@@ -3,6 +3,7 @@
 // their threads together on a cold document so that first reads meet; `make test-tsan` runs
 // them under ThreadSanitizer, which reports any unguarded access they reach.
 #include "KVPDFAnnotation.h"
+#include "KVPDFBaseline.h"
 #include "KVPDFDocument.h"
 #include "KVPDFFont.h"
 #include "KVPDFImage.h"
@@ -13,10 +14,13 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
+#include "KVPDFPageString.h"
 #include "KVPDFParser.h"
+#include "KVPDFServices.h"
 #include "KVPDFTextBlob.h"
 #include "KVPDFTrailer.h"
 #include "support/PdfBuilder.h"
+#include "support/PopplerImagerPool.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -175,7 +179,87 @@ std::vector<PageUse> openCorpus(std::vector<std::shared_ptr<KVPDFDocument>> &doc
     return pages;
 }
 
+
+// What text preparation gives a reader: the page string and each line's range, with the
+// lines' bounds once they are measured, and the links.
+QByteArray preparedText(KVPDFPage &page)
+{
+    QByteArray out = page.pageString().toUtf8() + "\n--\n";
+    for (const auto &line : page.baselines()) {
+        const KVPDFRange range = line->rangeInPageString();
+        out += QByteArray::number(qulonglong(range.location)) + '+' + QByteArray::number(qulonglong(range.length));
+        if (page.preparedForSelection()) {
+            const QRectF b = line->bounds();
+            out += ' ' + numberText(b.x()) + ' ' + numberText(b.y()) + ' ' + numberText(b.width());
+        }
+        out += '\n';
+    }
+    for (const KVPDFDetectedLink &link : page.clickableURLs())
+        out += link.url.toEncoded() + ' ' + QByteArray::number(qulonglong(link.range.location)) + '\n';
+    return out;
+}
+
+// The search text, then the selection text, of a page no other thread prepares.
+QByteArray searchThenSelection(KVPDFPage &page)
+{
+    page.prepareForSearch();
+    QByteArray out = preparedText(page) + "==\n";
+    page.prepareForSelection();
+    return out + preparedText(page);
+}
+
 } // namespace
+
+TEST(KVPDFThreadsTest, PagesPreparedForSearchAndSelectionOnManyThreadsGiveOneThreadsText)
+{
+    if (!QFile::exists(QDir(corpusDir()).filePath(QStringLiteral("manifest.tsv"))))
+        GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
+    KVPDFLogCapture quiet;
+    KVPDFServices::Installer services(popplerServices());
+
+    std::vector<std::shared_ptr<KVPDFDocument>> alone;
+    const std::vector<PageUse> expected = openCorpus(alone);
+    ASSERT_GE(expected.size(), 200u);
+    std::vector<QByteArray> oneThread;
+    for (const PageUse &use : expected)
+        oneThread.push_back(searchThenSelection(*use.document->pageAtIndex(use.index)));
+    QByteArray firstPageSelected;
+    {
+        const std::shared_ptr<KVPDFPage> first = expected[0].document->pageAtIndex(0);
+        firstPageSelected = preparedText(*first);
+    }
+
+    // Cold documents again: eight threads take the pages in file order, so pages of one
+    // document share fonts while they prepare; two more prepare the first page of another
+    // copy of the first file together, one for search and selection, one for selection at once.
+    std::vector<std::shared_ptr<KVPDFDocument>> shared;
+    const std::vector<PageUse> pages = openCorpus(shared);
+    ASSERT_EQ(pages.size(), expected.size());
+    const std::shared_ptr<KVPDFDocument> onePageDocument = openCorpusFile(kCorpus[0]);
+    ASSERT_TRUE(onePageDocument);
+    const std::shared_ptr<KVPDFPage> onePage = onePageDocument->pageAtIndex(0);
+    std::vector<QByteArray> manyThreads(pages.size());
+    QByteArray onOnePage[2];
+    std::atomic<size_t> next{0};
+    onThreads(10, [&](int thread) {
+        KVPDFLogCapture quietHere;
+        if (thread >= 8) {
+            if (thread == 8)
+                onePage->prepareForSearch();
+            onePage->prepareForSelection();
+            onOnePage[thread - 8] = preparedText(*onePage);
+            return;
+        }
+        for (size_t i = next++; i < pages.size(); i = next++)
+            manyThreads[i] = searchThenSelection(*pages[i].document->pageAtIndex(pages[i].index));
+    });
+    for (size_t i = 0; i < pages.size(); ++i) {
+        SCOPED_TRACE(pages[i].label.toStdString());
+        EXPECT_EQ(manyThreads[i], oneThread[i]);
+    }
+    EXPECT_EQ(onOnePage[0], firstPageSelected);
+    EXPECT_EQ(onOnePage[1], firstPageSelected);
+}
 
 TEST(KVPDFThreadsTest, CorpusPagesReadOnEightThreadsAndTwoOnOnePageAsOnOneThread)
 {
