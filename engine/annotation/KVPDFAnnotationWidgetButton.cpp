@@ -324,9 +324,10 @@ QByteArray KVPDFAnnotationWidgetButton::radioOfSize(QSizeF size, bool checked, c
 
 void KVPDFAnnotationWidgetButton::update(const QString &onName, const QRectF &frame, const Colors &colors)
 {
-    if (onName.isNull())
-        return;
     const int type = buttonType();
+    // A push button has no states to name: it is drawn all the same.
+    if (onName.isEmpty() && type != ButtonPush)
+        return;
     if (m_keepsFileAppearance && type != ButtonPush) {
         m_lastPDFData.clear();
         return;
@@ -352,10 +353,10 @@ void KVPDFAnnotationWidgetButton::setup(const QByteArray &offData, const QByteAr
     m_onStream = formStream(onData, box);
     m_offStream = formStream(offData, box);
     const QByteArray on = onName.toUtf8();
-    auto states = KVPDFObjectDictionary::dictionaryWithDictionary({
-        {on, KVPDFObjectReference::referenceWithObject(m_onStream)},
-        {"Off", KVPDFObjectReference::referenceWithObject(m_offStream)},
-    });
+    auto states = KVPDFObjectDictionary::dictionaryWithDictionary({{"Off", KVPDFObjectReference::referenceWithObject(m_offStream)}});
+    if (!on.isEmpty() && on != "Off")
+        states->setValue({{on, KVPDFObjectReference::referenceWithObject(m_onStream)},
+                          {"Off", KVPDFObjectReference::referenceWithObject(m_offStream)}});
     auto appearances = KVPDFObjectDictionary::dictionaryWithDictionary({{"N", states}});
 
     Dictionary old = dictionaryFor(annotDict(), "MK");

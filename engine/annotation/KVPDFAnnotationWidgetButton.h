@@ -81,8 +81,8 @@ public:
     void setTitle(const QString &title);
     void setSize(QSizeF size) override;
 
-    // The appearance rebuild: nothing without an on-state name; a loaded appearance of a check
-    // box or radio button stays.
+    // The appearance rebuild: nothing for a check box or radio button without an on-state name,
+    // and a loaded appearance of one stays; a push button is always drawn.
     void update(const QString &onName, const QRectF &frame, const Colors &colors);
     // Content of a state stream at `size`.
     static QByteArray checkboxOfSize(QSizeF size, bool checked, const Colors &colors);
