@@ -568,6 +568,9 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFAnnotationWidgetButton::makeField() 
 {
     Dictionary field = KVPDFAnnotationWidget::makeField();
     field->setObject("FT", KVPDFObjectName::nameWithBytes("Btn"));
+    // A button read without V keeps having none: saving an untouched form leaves it as it was.
+    if (!value() && fieldDictionary())
+        field->removeObjectForKey("V");
     return field;
 }
 

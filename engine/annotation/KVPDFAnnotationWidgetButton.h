@@ -121,7 +121,7 @@ public:
     // One-page PDF of the current normal appearance, cached; empty without one.
     QByteArray pdfDataForButton();
 
-    // The widget base's entries, FT /Btn.
+    // The widget base's entries, FT /Btn; no V for a button read without one.
     std::shared_ptr<KVPDFObjectDictionary> makeField() const override;
     std::shared_ptr<KVPDFImprint> copy() const override;
 

@@ -254,8 +254,12 @@ std::shared_ptr<KVPDFObjectDictionary> KVPDFAnnotationWidgetChoice::makeField() 
     }
     field->setObject("FT", KVPDFObjectName::nameWithBytes("Ch"));
     if (!combo()) {
-        if (selected.empty())
+        // Nothing selected: a field that had a value is cleared; one that never had one gets none,
+        // so saving an untouched form leaves it as it was.
+        if (selected.empty() && value())
             field->setObject("V", text(QString()));
+        else if (selected.empty())
+            field->removeObjectForKey("V");
         else if (selected.size() == 1)
             field->setObject("V", selected.front());
         else

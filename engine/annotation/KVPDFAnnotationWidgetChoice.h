@@ -7,8 +7,8 @@
 // from the widget's dictionary: from load on the object is their only owner, and makeField
 // writes them again (a save leaves none of the old ones behind).
 // V: a combo box writes the value it was given (none until one is set); a list box writes the
-// export texts of its selection (the empty string for none, one text, or an array in index
-// order). A combo box never writes I.
+// export texts of its selection (one text, or an array in index order; for none, the empty
+// string when the field had a value, else no V). A combo box never writes I.
 //
 // The appearance is built from a one-page PDF the program draws of the control (the imprint's
 // own document, set before update()), through the field appearance pipeline, the font named
