@@ -11,10 +11,12 @@
 // by the same rules: the field dictionary is the Parent when it has FT, else the widget.
 // "alternativename" is TU, else the full name; "mappingname" is TM, else the alternative name;
 // "quadding" is Q of the widget, else of the field dictionary, else of the form, else 0.
+// A submit button adds "submiturl", the URL its SubmitForm action sends the form to.
 #include "KVProbeFields.h"
 
 #include "KVProbeJson.h"
 #include "KVPDFAnnotationWidget.h"
+#include "KVPDFAnnotationWidgetButton.h"
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectName.h"
@@ -137,6 +139,9 @@ QJsonObject kvprobeFieldsJson(KVPDFDocument &document)
             const KVPDFObjectPtr mapping = entry(view.field, "TM");
             out[QStringLiteral("mappingname")] = kv_cast<KVPDFObjectString>(mapping) ? textOf(mapping) : alternative;
             out[QStringLiteral("quadding")] = qint64(quadding(*annotation, view, form));
+            if (auto *button = dynamic_cast<KVPDFAnnotationWidgetButton *>(annotation.get()))
+                if (const QString url = button->submitURLString(); !url.isNull())
+                    out[QStringLiteral("submiturl")] = url;
             fields.append(out);
         }
     }

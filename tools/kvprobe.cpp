@@ -55,6 +55,11 @@
 //   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
 //                                      fills text field NAME, renders it and saves
 //                                      (KVProbeFill.cpp)
+//   kvprobe toggle FILE --field NAME [--widget K] -o OUT [--password P]
+//   kvprobe add-button FILE --kind check|radio --rect X,Y,W,H [--page N] [--name NAME]
+//                      [--export VALUE] [--on] -o OUT [--password P]
+//   kvprobe choose FILE --field NAME (--select I,J,... | --value TEXT) -o OUT [--password P]
+//                                      button and choice edits, saved (KVProbeButtons.h)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -67,7 +72,8 @@
 // Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
 // the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
 // subcommands meet a file the engine does not open with result 0 (with the password given),
-// 5 when save, fill or clear could not write OUT, 6 when fill finds no text field NAME.
+// 5 when save, fill or clear could not write OUT, 6 when fill finds no text field NAME (the
+// button and choice edits: see KVProbeButtons.h).
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectStream.h"
@@ -75,6 +81,7 @@
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
 #include "KVProbeClear.h"
+#include "KVProbeButtons.h"
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
 #include "KVProbeFonts.h"
@@ -125,6 +132,10 @@ int usage()
                          "       kvprobe charpos FILE --page N --at X,Y [--password P]\n"
                          "       kvprobe clear FILE --page N --line K -o OUT [--password P]\n"
                          "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
+                         "       kvprobe toggle FILE --field NAME [--widget K] -o OUT [--password P]\n"
+                         "       kvprobe add-button FILE --kind check|radio --rect X,Y,W,H [--page N] [--name NAME]"
+                         " [--export VALUE] [--on] -o OUT [--password P]\n"
+                         "       kvprobe choose FILE --field NAME (--select I,J,... | --value TEXT) -o OUT [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -486,6 +497,12 @@ int main(int argc, char **argv)
         return kvprobeFonts(args[2], args.mid(3));
     if (command == QLatin1String("runs"))
         return kvprobeRuns(args[2], args.mid(3));
+    if (command == QLatin1String("toggle"))
+        return kvprobeToggle(args.mid(2));
+    if (command == QLatin1String("add-button"))
+        return kvprobeAddButton(args.mid(2));
+    if (command == QLatin1String("choose"))
+        return kvprobeChoose(args.mid(2));
     if (command == QLatin1String("images"))
         return kvprobeImages(args[2], args.mid(3));
     if (command == QLatin1String("ocr-text"))

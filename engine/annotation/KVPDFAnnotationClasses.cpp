@@ -3,9 +3,15 @@
 // none can be lost from the static library the way a self-registering static can.
 #include "KVPDFServices.h"
 
+#include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectName.h"
+
 #include "KVPDFAnnotationLink.h"
 #include "KVPDFAnnotationShape.h"
 #include "KVPDFAnnotationWidget.h"
+#include "KVPDFAnnotationWidgetButton.h"
+#include "KVPDFAnnotationWidgetButtonSubmit.h"
+#include "KVPDFAnnotationWidgetChoice.h"
 #include "KVPDFAnnotationWidgetText.h"
 
 namespace {
@@ -20,6 +26,24 @@ std::shared_ptr<KVPDFAnnotation> makeShape(const std::shared_ptr<KVPDFObjectDict
 {
     return std::make_shared<KVPDFAnnotationShape>(dictionary, subtype, page);
 }
+
+bool submits(const KVPDFObjectPtr &action)
+{
+    auto dictionary = kv_cast<KVPDFObjectDictionary>(action);
+    return dictionary && kv_cast<KVPDFObjectName>(kvReadableEntry(dictionary, "S", u"Button action"))
+           && dictionary->nameForKey("S") == "SubmitForm";
+}
+
+// A button whose A, AA D or AA U submits the form is a submit button.
+std::shared_ptr<KVPDFAnnotation> makeButton(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &,
+                                            KVPDFPage *page)
+{
+    KVPDFObjectPtr actions = kvReadableEntry(dictionary, "AA", u"Button");
+    const bool down = submits(kvReadableEntry(actions, "D", u"Button"));
+    if (down || submits(kvReadableEntry(dictionary, "A", u"Button")) || submits(kvReadableEntry(actions, "U", u"Button")))
+        return std::make_shared<KVPDFAnnotationWidgetButtonSubmit>(dictionary, page, down);
+    return std::make_shared<KVPDFAnnotationWidgetButton>(dictionary, page);
+}
 }
 
 void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
@@ -30,6 +54,6 @@ void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
     classes.annotationFactories.insert("Circle", makeShape);
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
     classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidgetText>);
-    classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
-    classes.widgetFactories.insert("Ch", make<KVPDFAnnotationWidget>);
+    classes.widgetFactories.insert("Btn", makeButton);
+    classes.widgetFactories.insert("Ch", make<KVPDFAnnotationWidgetChoice>);
 }

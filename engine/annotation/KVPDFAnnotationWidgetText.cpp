@@ -462,6 +462,19 @@ void KVPDFAnnotationWidgetText::writeDA(const QString &da)
     writeEntry("DA", string);
 }
 
+QString KVPDFAnnotationWidgetText::writeDAFont(const QString &da, const QString &name, double size)
+{
+    const std::shared_ptr<KVSystemFont> font = systemFont(name, size);
+    const QString resource = QString::fromLatin1(KVPDFFont::abbreviatedNameForFont(*font)->bytes());
+    const QString part = QLatin1Char('/') + resource + QLatin1Char(' ') + numberText(m_sizeToFit ? 0.0 : font->size())
+                         + QStringLiteral(" Tf ");
+    const QString written = replaced(da, m_daFontRange, part);
+    writeDA(written);
+    m_fontName = font->fullName();
+    m_fontSize = font->size();
+    return written;
+}
+
 // ---- Value and appearance ----------------------------------------------------------------
 
 namespace {
@@ -525,16 +538,7 @@ void KVPDFAnnotationWidgetText::update(const TextView *view)
     const bool rewrite = (hasTextFont && (textFont != m_fontName || textSize != m_fontSize))
                          || (!hasTextFont && !m_fontName.isEmpty()) || m_sizeToFit;
     if (rewrite) {
-        const QString name = hasTextFont ? textFont : m_fontName;
-        const double size = hasTextFont ? textSize : m_fontSize;
-        const std::shared_ptr<KVSystemFont> font = systemFont(name, size);
-        const QString resource = QString::fromLatin1(KVPDFFont::abbreviatedNameForFont(*font)->bytes());
-        const QString part = QLatin1Char('/') + resource + QLatin1Char(' ') + numberText(m_sizeToFit ? 0.0 : font->size())
-                             + QStringLiteral(" Tf ");
-        da = replaced(da, m_daFontRange, part);
-        writeDA(da);
-        m_fontName = font->fullName();
-        m_fontSize = font->size();
+        da = writeDAFont(da, hasTextFont ? textFont : m_fontName, hasTextFont ? textSize : m_fontSize);
         parseDA(da, &scratchFont, &scratchSize, &scratchColor);
     }
 
@@ -551,14 +555,7 @@ void KVPDFAnnotationWidgetText::setFontName(const QString &name, double size)
     QString scratchFont;
     double scratchSize = 0;
     parseDA(da, &scratchFont, &scratchSize, nullptr);
-    const std::shared_ptr<KVSystemFont> font = systemFont(m_fontName, size);
-    const QString resource = QString::fromLatin1(KVPDFFont::abbreviatedNameForFont(*font)->bytes());
-    const QString part = QLatin1Char('/') + resource + QLatin1Char(' ') + numberText(m_sizeToFit ? 0.0 : font->size())
-                         + QStringLiteral(" Tf ");
-    da = replaced(da, m_daFontRange, part);
-    writeDA(da);
-    m_fontName = font->fullName();
-    m_fontSize = font->size();
+    da = writeDAFont(da, m_fontName, size);
     parseDA(da, &scratchFont, &scratchSize, nullptr);
     setValueFromTextData();
     buildFromRendering(m_daFontResource.toLatin1());

@@ -130,6 +130,9 @@ public:
 private:
     void writeEntry(QByteArrayView key, const KVPDFObjectPtr &value);
     void writeDA(const QString &da);
+    // DA's font part (at the last parse's range) becomes the system font for `name` at `size`
+    // (0 when sizing to fit); writes DA, takes the font's name and size, answers the new DA.
+    QString writeDAFont(const QString &da, const QString &name, double size);
     void readBorderStyle(const std::shared_ptr<KVPDFObjectDictionary> &borderStyle);
     void writeBorderStyle();
     void dropAppearance();

@@ -4,7 +4,10 @@
 #include "KVPDFDocument.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
+#include "KVPDFObjectArray.h"
 #include "KVPDFObjectDictionary.h"
+#include "KVPDFObjectInteger.h"
+#include "KVPDFObjectName.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFOperandText.h"
@@ -399,6 +402,36 @@ std::optional<Rendering> fromRendering(KVPDFDocument &rendering, const QByteArra
         kvLog(QStringLiteral("Field rendering unreadable: %1").arg(QString::fromStdString(failure.reason())));
         return std::nullopt;
     }
+}
+
+std::shared_ptr<KVPDFObjectStream> placedForm(const Rendering &rendering, const QRectF &frame, const KVPDFObjectDictionary *owner)
+{
+    KVPDFDocument *document = owner ? kvpdf::documentOf(*owner) : nullptr;
+    const QByteArray eol = document ? document->EOL() : QByteArrayLiteral("\n");
+    const QSizeF box = frame.size();
+    QByteArray data = "q 1 0 0 1 " + operandText(frame.x()) + ' ' + operandText(frame.y()) + " cm" + eol;
+    const QRectF &media = rendering.mediaBox;
+    if (media.isValid() && box.width() > 0 && box.height() > 0 && media != QRectF(QPointF(0, 0), box)) {
+        const double sx = box.width() / media.width();
+        const double sy = box.height() / media.height();
+        data += operandText(sx) + " 0 0 " + operandText(sy) + ' ' + operandText(-media.x() * sx) + ' '
+                + operandText(-media.y() * sy) + " cm" + eol;
+    }
+    data += rendering.content + eol + "Q" + eol;
+
+    auto stream = KVPDFObjectStream::streamByDeflatingData(data);
+    auto resources = rendering.resources ? kv_cast<KVPDFObjectDictionary>(rendering.resources->copy())
+                                         : std::make_shared<KVPDFObjectDictionary>();
+    resources->setObject("ProcSet", KVPDFObjectArray::arrayWithArray({KVPDFObjectName::nameWithBytes("PDF"),
+                                                                      KVPDFObjectName::nameWithBytes("Text")}));
+    const std::shared_ptr<KVPDFObjectDictionary> &dictionary = stream->dictionary();
+    dictionary->setObject("BBox", KVPDFAnnotation::arrayForRect(frame));
+    dictionary->setObject("Matrix", KVPDFAnnotation::arrayForTransform(QTransform::fromTranslate(-frame.x(), -frame.y())));
+    dictionary->setObject("Type", KVPDFObjectName::nameWithBytes("XObject"));
+    dictionary->setObject("Subtype", KVPDFObjectName::nameWithBytes("Form"));
+    dictionary->setObject("FormType", KVPDFObjectInteger::integerWithLongLong(1));
+    dictionary->setObject("Resources", resources);
+    return stream;
 }
 
 }

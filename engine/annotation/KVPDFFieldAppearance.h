@@ -31,6 +31,7 @@
 
 class KVPDFDocument;
 class KVPDFObjectDictionary;
+class KVPDFObjectStream;
 
 namespace kvpdf::fieldappearance {
 
@@ -89,5 +90,12 @@ struct Rendering {
 // and `resourceName` is not used; a resource the content names but which cannot be copied is
 // left out, logged.
 std::optional<Rendering> fromRendering(KVPDFDocument &rendering, const QByteArray &resourceName);
+
+// A Form XObject showing the rendering at `frame` in page space, for the fields whose appearance
+// keeps the rendering's own colours (buttons, choices): "q 1 0 0 1 x y cm ... Q" around the
+// content (its media box mapped onto the frame's size), BBox the frame, Matrix the translation
+// back to the origin, Resources the rendering's with ProcSet [/PDF /Text]. Flate-compressed;
+// line ends are those of the document `owner` belongs to (a line feed without one).
+std::shared_ptr<KVPDFObjectStream> placedForm(const Rendering &rendering, const QRectF &frame, const KVPDFObjectDictionary *owner);
 
 }

@@ -369,6 +369,15 @@ public:
     // stands for it (state.translate, state.fieldReplacements), so the form's Fields and CO
     // name it where they named the old one. Top-level fields join state.collectedFields.
     void writeFields(const std::vector<std::shared_ptr<KVPDFPage>> &pages, KVPDFWriteState &state);
+    // Before a save's full rewrite, what the submit buttons ask for with their "FolivoFlags":
+    // 0x2 puts the submit information page (marked by FolivoFlags 0x1 in its page dictionary)
+    // first, unless it is there or was there when the file was opened (then the buttons stop
+    // asking); 0x4 adds the hidden text fields "com.folivo.docID" (the ID's first element) and
+    // "com.folivo.docTitle" (Info Title, else the localised "Untitled") to the first page when
+    // missing. Both change the live document, so a later save finds them in place. Answers
+    // whether the page was inserted. Defined beside the form-field classes
+    // (annotation/KVPDFDocument_submit.cpp).
+    bool prepareFormSubmission();
     // The next imprint form name, "FolivoFlattened<n>" or "FolivoImprint<n>", n from the
     // document's name counter, which it advances.
     QByteArray createName(bool flattened);

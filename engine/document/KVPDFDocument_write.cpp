@@ -14,6 +14,7 @@
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectEmitter.h"
 #include "KVPDFObjectName.h"
+#include "KVPDFObjectNull.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectStream.h"
 #include "KVPDFObjectString.h"
@@ -414,7 +415,8 @@ bool writePages(KVPDFDocument &document, KVPDFWriteState &state, const std::vect
 
 // The catalogue's entries once the pages are written: the old catalogue's, with the new page
 // tree, the outline and the collected fields.
-void fillCatalog(KVPDFDocument &document, KVPDFWriteState &state, const Dictionary &catalog, KVPDFReferenceTranslator &translator)
+void fillCatalog(KVPDFDocument &document, KVPDFWriteState &state, const Dictionary &catalog, KVPDFReferenceTranslator &translator,
+                 bool submitPageInserted)
 {
     const Dictionary &oldCatalog = document.rootObject();
     if (oldCatalog && oldCatalog->objectForKey("Outlines"))
@@ -423,6 +425,15 @@ void fillCatalog(KVPDFDocument &document, KVPDFWriteState &state, const Dictiona
         catalog->setValue(kv_cast<KVPDFObjectDictionary>(oldCatalog->copy())->value());
     catalog->setObject("Type", KVPDFObjectName::nameWithBytes("Catalog"));
     catalog->setObject("Pages", referenceTo(state.newPagesObject));
+    // A reader of the file just given its submit information page starts at the form itself.
+    if (submitPageInserted && state.pageList.size() >= 2)
+        catalog->setObject("OpenAction", KVPDFObjectDictionary::dictionaryWithDictionary({
+                                             {"S", KVPDFObjectName::nameWithBytes("GoTo")},
+                                             {"D", KVPDFObjectArray::arrayWithArray({referenceTo(state.pageList[1]),
+                                                                                     KVPDFObjectName::nameWithBytes("XYZ"),
+                                                                                     KVPDFObjectNull::nullObject(), KVPDFObjectNull::nullObject(),
+                                                                                     KVPDFObjectNull::nullObject()})},
+                                         }));
     if (KVPDFObjectPtr outlines = document.outlinesForWriting(state))
         catalog->setObject("Outlines", outlines);
     addCollectedFields(catalog, state, translator);
@@ -445,6 +456,10 @@ Dictionary fullRewriteTrailer(KVPDFDocument &document, const KVPDFWriteState &st
 
 bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFDataWriter &writer, bool plain)
 {
+    // Only a save: the rewrite that decrypts a file while it opens, and the working copy written
+    // whole, leave the document as it is.
+    const bool submitPageInserted = !plain && document.encryptionStatus() != KVPDFDocument::EncryptionDecrypting
+                                    && document.prepareFormSubmission();
     if (!writer.appendData("%PDF-1.3" + document.EOL()))
         return false;
     // Every object gets its number when it joins the write and is written as soon as its own
@@ -497,7 +512,7 @@ bool writeFullRewrite(KVPDFDocument &document, KVPDFWriteState &state, KVPDFData
     if (!writePages(document, state, pages, translator, emitter, writer))
         return false;
 
-    fillCatalog(document, state, catalog, translator);
+    fillCatalog(document, state, catalog, translator, submitPageInserted);
     fillPagesObject(state.newPagesObject, document.pagesObject(), state);
     translator.translateWithin(state.newPagesObject);
     translator.translateWithin(catalog);

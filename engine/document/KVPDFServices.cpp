@@ -75,3 +75,12 @@ std::shared_ptr<KVPDFImager> KVPDFImager::pooledPDFImagerForData(const QByteArra
     std::shared_ptr<const KVPDFServices> services = KVPDFServices::installed();
     return services->imagerPool ? services->imagerPool->pooledPDFImagerForData(data) : nullptr;
 }
+
+QString KVPDFServices::localizedString(const QString &key)
+{
+    const std::shared_ptr<const KVPDFServices> services = installed();
+    if (!services->localizedStrings)
+        return key;
+    const QString text = services->localizedStrings(key);
+    return text.isNull() ? key : text;
+}

@@ -95,11 +95,16 @@ struct KVPDFServices {
     // widgetFactories first; without one the "Widget" entry serves.
     QHash<QByteArray, KVPDFAnnotationFactory> annotationFactories;
     QHash<QByteArray, KVPDFAnnotationFactory> widgetFactories;
+    // The user's language's text for a key of the program's string table ("Submit",
+    // "Untitled"); empty: the key itself.
+    std::function<QString(const QString &key)> localizedStrings;
     // Never null in an installed value.
     std::shared_ptr<KVPDFSessionFileNames> sessionFileNames = std::make_shared<KVPDFSessionFileNames>();
 
     // The services in force; never null.
     static std::shared_ptr<const KVPDFServices> installed();
+    // The installed services' text for `key`, or `key` when they have none (or answer a null string).
+    static QString localizedString(const QString &key);
     // Puts `services` in force for the whole process.
     static void install(KVPDFServices services);
 
