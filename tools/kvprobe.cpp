@@ -36,6 +36,10 @@
 //   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
 //                                      fills text field NAME, renders it and saves
 //                                      (KVProbeFill.cpp)
+//   kvprobe add-note FILE --page N --at X,Y TEXT -o OUT [--title T] [--password P]
+//   kvprobe add-freetext FILE --page N --rect X,Y,W,H TEXT -o OUT [--font F] [--size S] [--password P]
+//                                      adds a note with its pop-up, or a drawn free-text box,
+//                                      and saves (KVProbeNotes.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -57,6 +61,7 @@
 #include "KVProbeAnnots.h"
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
+#include "KVProbeNotes.h"
 #include "KVProbeFonts.h"
 #include "KVProbeImages.h"
 #include "KVProbeJson.h"
@@ -95,6 +100,9 @@ int usage()
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
                          "       kvprobe runs FILE --page N [--password P]\n"
                          "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
+                         "       kvprobe add-note FILE --page N --at X,Y TEXT -o OUT [--title T] [--password P]\n"
+                         "       kvprobe add-freetext FILE --page N --rect X,Y,W,H TEXT -o OUT [--font F] [--size S]"
+                         " [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -426,6 +434,10 @@ int main(int argc, char **argv)
     // Drawing a field needs a GUI application, which the other subcommands do without.
     if (argc > 1 && qstrcmp(argv[1], "fill") == 0)
         return kvprobeFill(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "add-note") == 0)
+        return kvprobeAddNote(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "add-freetext") == 0)
+        return kvprobeAddFreeText(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3)

@@ -3,8 +3,10 @@
 // none can be lost from the static library the way a self-registering static can.
 #include "KVPDFServices.h"
 
+#include "KVPDFAnnotationFreeText.h"
 #include "KVPDFAnnotationLink.h"
 #include "KVPDFAnnotationShape.h"
+#include "KVPDFAnnotationText.h"
 #include "KVPDFAnnotationWidget.h"
 #include "KVPDFAnnotationWidgetText.h"
 
@@ -28,6 +30,9 @@ void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
     classes.annotationFactories.insert("Link", make<KVPDFAnnotationLink>);
     classes.annotationFactories.insert("Square", makeShape);
     classes.annotationFactories.insert("Circle", makeShape);
+    classes.annotationFactories.insert("Text", make<KVPDFAnnotationText>);
+    classes.annotationFactories.insert("Popup", make<KVPDFAnnotationPopup>);
+    classes.annotationFactories.insert("FreeText", make<KVPDFAnnotationFreeText>);
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
     classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidgetText>);
     classes.widgetFactories.insert("Btn", make<KVPDFAnnotationWidget>);
