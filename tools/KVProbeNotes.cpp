@@ -124,9 +124,8 @@ int kvprobeAddNote(int argc, char **argv)
     const QRectF icon(QPointF((*at)[0], (*at)[1]), QSizeF(20, 18));
     const QRectF window(QPointF(icon.right() + 10, icon.top() - 100), QSizeF(200, 100));
     std::shared_ptr<KVPDFAnnotationPopup> popup;
-    auto note = KVPDFAnnotationText::annotationWithContents(arguments->text, window,
-                                                            arguments->options.value(QStringLiteral("--title")), page.get(),
-                                                            icon, KVColor(), &popup);
+    auto note = KVPDFAnnotationText::annotationWithContents(
+        arguments->text, window, arguments->options.value(QStringLiteral("--title")), page.get(), icon, KVColor(), &popup);
     page->addImprint(note);
     page->addImprint(popup);
     return save(*document, arguments->options.value(QStringLiteral("-o")), page->pageNumberInDocument() + 1);
@@ -140,9 +139,9 @@ int kvprobeAddFreeText(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
-    const auto arguments = parse(app.arguments().mid(2), {QStringLiteral("--page"), QStringLiteral("--rect"),
-                                                          QStringLiteral("--font"), QStringLiteral("--size"),
-                                                          QStringLiteral("--password")});
+    const auto arguments =
+        parse(app.arguments().mid(2), {QStringLiteral("--page"), QStringLiteral("--rect"), QStringLiteral("--font"),
+                                       QStringLiteral("--size"), QStringLiteral("--password")});
     if (!arguments)
         return usage(line);
     const auto rect = numbers(arguments->options.value(QStringLiteral("--rect")), 4);

@@ -27,10 +27,7 @@ using Entries = std::vector<std::pair<QByteArray, KVPDFObjectPtr>>;
 
 const QByteArray kFontResource = QByteArrayLiteral("FVFont");
 
-KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key)
-{
-    return kvReadableEntry(dictionary, key, u"FreeText");
-}
+KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key) { return kvReadableEntry(dictionary, key, u"FreeText"); }
 
 QString textOf(const Dictionary &dictionary, QByteArrayView key)
 {
@@ -124,7 +121,8 @@ QByteArray hexByte(float component)
 }
 }
 
-KVPDFAnnotationFreeText::KVPDFAnnotationFreeText(const Dictionary &dictionary, KVPDFPage *page) : KVPDFAnnotation(dictionary, page)
+KVPDFAnnotationFreeText::KVPDFAnnotationFreeText(const Dictionary &dictionary, KVPDFPage *page)
+    : KVPDFAnnotation(dictionary, page)
 {
     const Dictionary &own = annotDict();
     m_contents = textOf(own, "Contents");
@@ -150,7 +148,8 @@ KVPDFAnnotationFreeText::KVPDFAnnotationFreeText(const Dictionary &dictionary, K
         bool ok = false;
         const uint value = hash >= 0 ? text.mid(hash + 1, end - hash - 1).toUInt(&ok, 16) : 0;
         if (ok)
-            m_textColor = KVColor::rgb(float((value >> 16) & 255) / 255, float((value >> 8) & 255) / 255, float(value & 255) / 255);
+            m_textColor =
+                KVColor::rgb(float((value >> 16) & 255) / 255, float((value >> 8) & 255) / 255, float(value & 255) / 255);
     }
     const KVPDFObjectPtr opacity = readKey(own, "CA");
     if (kvIsNumber(opacity) && std::isfinite(opacity->realValue()))
@@ -168,9 +167,9 @@ KVPDFAnnotationFreeText::KVPDFAnnotationFreeText(const Dictionary &dictionary, K
 }
 
 std::shared_ptr<KVPDFAnnotationFreeText> KVPDFAnnotationFreeText::annotationWithContents(const QString &contents,
-                                                                                       const QRectF &rect, const QString &title,
-                                                                                       KVPDFPage *page,
-                                                                                       const std::optional<KVColor> &fillColor)
+                                                                                         const QRectF &rect, const QString &title,
+                                                                                         KVPDFPage *page,
+                                                                                         const std::optional<KVColor> &fillColor)
 {
     std::vector<KVPDFObjectDictionary::Entry> entries{
         {"Type", KVPDFObjectName::nameWithBytes("Annot")},
@@ -184,7 +183,8 @@ std::shared_ptr<KVPDFAnnotationFreeText> KVPDFAnnotationFreeText::annotationWith
         const auto rgb = rgbOf(*fillColor);
         entries.emplace_back("C", arrayFromColor(KVColor::rgb(rgb[0], rgb[1], rgb[2])));
     }
-    auto box = std::make_shared<KVPDFAnnotationFreeText>(KVPDFObjectDictionary::dictionaryWithDictionary(std::move(entries)), page);
+    auto box =
+        std::make_shared<KVPDFAnnotationFreeText>(KVPDFObjectDictionary::dictionaryWithDictionary(std::move(entries)), page);
     box->setModifiedNow();
     box->setLocation(rect.topLeft());
     box->setSize(rect.size());
@@ -434,8 +434,8 @@ void KVPDFAnnotationFreeText::updateAppearance(const QByteArray &content, const 
 
     auto stream = KVPDFObjectStream::streamByDeflatingData(data);
     Dictionary formResources = resources ? resources : std::make_shared<KVPDFObjectDictionary>();
-    formResources->setObject("ProcSet", KVPDFObjectArray::arrayWithArray({KVPDFObjectName::nameWithBytes("PDF"),
-                                                                          KVPDFObjectName::nameWithBytes("Text")}));
+    formResources->setObject("ProcSet", KVPDFObjectArray::arrayWithArray(
+                                            {KVPDFObjectName::nameWithBytes("PDF"), KVPDFObjectName::nameWithBytes("Text")}));
     const Dictionary &dictionary = stream->dictionary();
     dictionary->setObject("BBox", arrayForRect(box));
     dictionary->setObject("Matrix", arrayForTransform(QTransform::fromTranslate(-box.x(), -box.y())));

@@ -101,9 +101,9 @@ KVPDFAnnotationText::KVPDFAnnotationText(const Dictionary &dictionary, KVPDFPage
 }
 
 std::shared_ptr<KVPDFAnnotationText> KVPDFAnnotationText::annotationWithContents(const QString &contents, const QRectF &popupRect,
-                                                                               const QString &title, KVPDFPage *page,
-                                                                               const QRectF &iconRect, const KVColor &fillColor,
-                                                                               std::shared_ptr<KVPDFAnnotationPopup> *popup)
+                                                                                 const QString &title, KVPDFPage *page,
+                                                                                 const QRectF &iconRect, const KVColor &fillColor,
+                                                                                 std::shared_ptr<KVPDFAnnotationPopup> *popup)
 {
     const KVColor color = fillColor.isValid() ? fillColor : defaultTextNoteColor();
     const Dictionary appearance = makeAPDictWithColor(color, iconBox(iconRect.size()));
@@ -202,8 +202,8 @@ Dictionary KVPDFAnnotationText::recoloured(const Dictionary &appearance) const
         if (!kv_cast<KVPDFObjectStream>(entry))
             continue;
         const bool open = qstrcmp(key, "D") == 0;
-        copy->setObject(key, KVPDFObjectReference::referenceWithObject(open ? openButtonStream(color, box)
-                                                                             : closedButtonStream(color, box)));
+        copy->setObject(
+            key, KVPDFObjectReference::referenceWithObject(open ? openButtonStream(color, box) : closedButtonStream(color, box)));
         replaced = true;
     }
     return replaced ? copy : nullptr;
@@ -329,7 +329,7 @@ std::shared_ptr<KVPDFImprint> KVPDFAnnotationText::copy() const
 KVPDFAnnotationPopup::KVPDFAnnotationPopup(const Dictionary &dictionary, KVPDFPage *page) : KVPDFAnnotation(dictionary, page) { }
 
 std::shared_ptr<KVPDFAnnotationPopup> KVPDFAnnotationPopup::annotationWithRect(const QRectF &rect, int64_t flags, bool open,
-                                                                              KVPDFPage *page)
+                                                                               KVPDFPage *page)
 {
     auto dictionary = KVPDFObjectDictionary::dictionaryWithDictionary({
         {"Type", KVPDFObjectName::nameWithBytes("Annot")},

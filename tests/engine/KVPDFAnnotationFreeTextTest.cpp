@@ -117,9 +117,20 @@ TEST(KVPDFAnnotationFreeTextTest, ABoxWithoutFontTakesTheInstalledDefaultFont)
     };
     const Case cases[] = {
         {"nothing installed", nullptr, QStringLiteral("Helvetica"), 12},
-        {"the program's font", [] { return KVPDFDefaultFont{QStringLiteral("Times-Roman"), 9}; }, QStringLiteral("Times-Roman"), 9},
-        {"no name, no size", [] { return KVPDFDefaultFont{QString(), 0}; }, QStringLiteral("Helvetica"), 12},
-        {"a size that is no number", [] { return KVPDFDefaultFont{QStringLiteral("Courier"), std::nan("")}; },
+        {"the program's font",
+         [] {
+             return KVPDFDefaultFont{QStringLiteral("Times-Roman"), 9};
+         },
+         QStringLiteral("Times-Roman"), 9},
+        {"no name, no size",
+         [] {
+             return KVPDFDefaultFont{QString(), 0};
+         },
+         QStringLiteral("Helvetica"), 12},
+        {"a size that is no number",
+         [] {
+             return KVPDFDefaultFont{QStringLiteral("Courier"), std::nan("")};
+         },
          QStringLiteral("Courier"), 12},
     };
     for (const Case &c : cases) {
@@ -175,8 +186,8 @@ TEST(KVPDFAnnotationFreeTextTest, AppearanceIsTheRenderingsBytesWithItsFirstFont
     ASSERT_TRUE(box);
     // A rendering with two fonts whose names share a prefix, a comment and CR LF line ends.
     const QByteArray content = "% drawn\r\nBT /F1 12 Tf 2 10 Td (a) Tj ET\r\nBT /F10 8 Tf (b) Tj ET\r\nBT /F1 9 Tf (c) Tj ET";
-    PdfBuilder rendering = PdfBuilder::withPages(
-        1, "/MediaBox [0 0 100 30] /Contents 5 0 R /Resources << /Font << /F1 6 0 R /F10 7 0 R >> >>");
+    PdfBuilder rendering =
+        PdfBuilder::withPages(1, "/MediaBox [0 0 100 30] /Contents 5 0 R /Resources << /Font << /F1 6 0 R /F10 7 0 R >> >>");
     rendering.add(5, "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream");
     rendering.add(6, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     rendering.add(7, "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>");
@@ -216,26 +227,31 @@ TEST(KVPDFAnnotationFreeTextTest, ABoxDrawnByQPdfWriterShowsItsTextInsideTheBox)
     const QString out = dir.filePath(QStringLiteral("out.pdf"));
     ASSERT_TRUE(writeFile(in, PdfBuilder::withPages(1).build()));
     const QRectF box(100, 500, 200, 40);
-    const ToolResult added = runTool(QStringLiteral(FOLIVO_KVPROBE),
-                                     {QStringLiteral("add-freetext"), in, QStringLiteral("--page"), QStringLiteral("1"),
-                                      QStringLiteral("--rect"), QStringLiteral("100,500,200,40"), QStringLiteral("Hello free text"),
-                                      QStringLiteral("-o"), out});
+    const ToolResult added =
+        runTool(QStringLiteral(FOLIVO_KVPROBE),
+                {QStringLiteral("add-freetext"), in, QStringLiteral("--page"), QStringLiteral("1"), QStringLiteral("--rect"),
+                 QStringLiteral("100,500,200,40"), QStringLiteral("Hello free text"), QStringLiteral("-o"), out});
     ASSERT_EQ(added.exitCode, 0) << added.err.constData();
     EXPECT_EQ(qpdfCheck(out).exitCode, 0);
 
-    const ToolResult json = runTool(QStringLiteral("qpdf"), {QStringLiteral("--json=1"), QStringLiteral("--json-key=objects"), out});
+    const ToolResult json =
+        runTool(QStringLiteral("qpdf"), {QStringLiteral("--json=1"), QStringLiteral("--json-key=objects"), out});
     const QJsonObject objects = QJsonDocument::fromJson(json.out).object().value(QStringLiteral("objects")).toObject();
     QJsonObject form;
     for (const QJsonValue &value : objects) {
         const QJsonObject object = value.toObject();
         if (object.value(QStringLiteral("/Subtype")) == QStringLiteral("/FreeText"))
-            form = objects.value(object.value(QStringLiteral("/AP")).toObject().value(QStringLiteral("/N")).toString()).toObject();
+            form =
+                objects.value(object.value(QStringLiteral("/AP")).toObject().value(QStringLiteral("/N")).toString()).toObject();
     }
     ASSERT_FALSE(form.isEmpty());
     EXPECT_EQ(form.value(QStringLiteral("/BBox")).toArray(), QJsonArray({100, 500, 300, 540}));
     EXPECT_EQ(form.value(QStringLiteral("/Matrix")).toArray(), QJsonArray({1, 0, 0, 1, -100, -500}));
-    EXPECT_TRUE(form.value(QStringLiteral("/Resources")).toObject().value(QStringLiteral("/Font")).toObject().contains(
-        QStringLiteral("/FVFont")));
+    EXPECT_TRUE(form.value(QStringLiteral("/Resources"))
+                    .toObject()
+                    .value(QStringLiteral("/Font"))
+                    .toObject()
+                    .contains(QStringLiteral("/FVFont")));
 
     // pdftotext's boxes have their origin at the top left of the 792-point page.
     const ToolResult words = runTool(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), out, QStringLiteral("-")});

@@ -53,8 +53,7 @@ QByteArray pageWithAnnotations(const std::vector<QByteArray> &annotations, const
     return b.build();
 }
 
-template <class Annotation>
-std::vector<std::shared_ptr<Annotation>> annotationsOf(const std::shared_ptr<KVPDFDocument> &document)
+template <class Annotation> std::vector<std::shared_ptr<Annotation>> annotationsOf(const std::shared_ptr<KVPDFDocument> &document)
 {
     std::vector<std::shared_ptr<Annotation>> found;
     for (const auto &annotation : document->pageAtIndex(0)->annotationImprints())
@@ -72,11 +71,11 @@ TEST(KVPDFAnnotationNoteTest, ReadingWritesNothing)
 {
     // A note without C, M or Popup, with an appearance of its own; a free-text box without CA,
     // M, DA or DS; a pop-up.
-    const QByteArray file = pageWithAnnotations(
-        {"<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] /Contents (hi) /AP << /N 20 0 R /D 20 0 R >> >>",
-         "<< /Type /Annot /Subtype /FreeText /Rect [50 50 150 80] /Contents (box) >>",
-         "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent 10 0 R >>"},
-        {{20, kIconStream}});
+    const QByteArray file =
+        pageWithAnnotations({"<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] /Contents (hi) /AP << /N 20 0 R /D 20 0 R >> >>",
+                             "<< /Type /Annot /Subtype /FreeText /Rect [50 50 150 80] /Contents (box) >>",
+                             "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent 10 0 R >>"},
+                            {{20, kIconStream}});
     auto document = open(file);
     auto fresh = open(file);
     auto note = annotationsOf<KVPDFAnnotationText>(document).at(0);
@@ -102,15 +101,15 @@ TEST(KVPDFAnnotationNoteTest, ReadingWritesNothing)
 TEST(KVPDFAnnotationNoteTest, PopupsJoinTheAnnotationTheirParentNames)
 {
     const QByteArray file = pageWithAnnotations({
-        "<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] /Popup 11 0 R >>",         // 10
-        "<< /Type /Annot /Subtype /Popup /Rect [40 10 200 100] /Parent 10 0 R >>",     // 11
-        "<< /Type /Annot /Subtype /FreeText /Rect [50 150 150 180] >>",                // 12
-        "<< /Type /Annot /Subtype /Popup /Rect [60 150 200 250] /Parent 12 0 R >>",    // 13
+        "<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] /Popup 11 0 R >>",             // 10
+        "<< /Type /Annot /Subtype /Popup /Rect [40 10 200 100] /Parent 10 0 R >>",         // 11
+        "<< /Type /Annot /Subtype /FreeText /Rect [50 150 150 180] >>",                    // 12
+        "<< /Type /Annot /Subtype /Popup /Rect [60 150 200 250] /Parent 12 0 R >>",        // 13
         "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent << /Subtype /Text >> >>", // 14
-        "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent 99 0 R >>",           // 15
-        "<< /Type /Annot /Subtype /Square /Rect [300 300 320 320] >>",                 // 16
-        "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent 16 0 R >>",           // 17
-        "<< /Type /Annot /Subtype /Text /Rect [400 10 420 28] >>",                     // 18
+        "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent 99 0 R >>",               // 15
+        "<< /Type /Annot /Subtype /Square /Rect [300 300 320 320] >>",                     // 16
+        "<< /Type /Annot /Subtype /Popup /Rect [0 0 0 0] /Parent 16 0 R >>",               // 17
+        "<< /Type /Annot /Subtype /Text /Rect [400 10 420 28] >>",                         // 18
     });
     auto document = open(file);
     auto fresh = open(file);
@@ -136,11 +135,13 @@ TEST(KVPDFAnnotationNoteTest, PopupsJoinTheAnnotationTheirParentNames)
 
 TEST(KVPDFAnnotationNoteTest, AskingForAPopupAndCopyingLeaveTheSourceAsItWas)
 {
-    const QByteArray file = pageWithAnnotations({
-        "<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] /AP << /N 20 0 R >> >>", // 10: no pop-up
-        "<< /Type /Annot /Subtype /Text /Rect [50 10 70 28] /C [1 0 0] /Popup 12 0 R >>", // 11
-        "<< /Type /Annot /Subtype /Popup /Rect [80 10 200 100] /Parent 11 0 R /F 28 >>", // 12
-    }, {{20, kIconStream}});
+    const QByteArray file = pageWithAnnotations(
+        {
+            "<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] /AP << /N 20 0 R >> >>",      // 10: no pop-up
+            "<< /Type /Annot /Subtype /Text /Rect [50 10 70 28] /C [1 0 0] /Popup 12 0 R >>", // 11
+            "<< /Type /Annot /Subtype /Popup /Rect [80 10 200 100] /Parent 11 0 R /F 28 >>",  // 12
+        },
+        {{20, kIconStream}});
     auto document = open(file);
     auto fresh = open(file);
     auto page = document->pageAtIndex(0);
@@ -197,10 +198,9 @@ TEST(KVPDFAnnotationNoteTest, ColourChangeRewritesOnlyTheIconStreamsAndNeverShar
     const KVColor blue = KVColor::rgb(0, 0, 1);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        auto document = open(pageWithAnnotations(
-            {"<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] " + c.ap + " >>",
-             "<< /Type /Annot /Subtype /Text /Rect [50 10 70 28] /AP << /N 20 0 R >> >>"},
-            {{20, kIconStream}}));
+        auto document = open(pageWithAnnotations({"<< /Type /Annot /Subtype /Text /Rect [10 10 30 28] " + c.ap + " >>",
+                                                  "<< /Type /Annot /Subtype /Text /Rect [50 10 70 28] /AP << /N 20 0 R >> >>"},
+                                                 {{20, kIconStream}}));
         auto notes = annotationsOf<KVPDFAnnotationText>(document);
         const QByteArray shared = syntaxOf(document->resolveObject(20, 0));
         const QByteArray before = syntaxOf(notes[0]->annotDict()->objectForKey("AP"));
@@ -226,7 +226,8 @@ TEST(KVPDFAnnotationNoteTest, ColourChangeRewritesOnlyTheIconStreamsAndNeverShar
             EXPECT_EQ(stream->objectNumber(), 0u) << "a new object";
             const QByteArray content = stream->decodedData();
             // Closed: the bubble filled blue; open: outlined blue.
-            EXPECT_TRUE(content.contains(QByteArray(qstrcmp(key, "N") == 0 ? "0.000000 0.000000 1.000000 rg" : "0.000000 0.000000 1.000000 RG")))
+            EXPECT_TRUE(content.contains(
+                QByteArray(qstrcmp(key, "N") == 0 ? "0.000000 0.000000 1.000000 rg" : "0.000000 0.000000 1.000000 RG")))
                 << content.left(80).constData();
         }
         EXPECT_EQ(syntaxOf(notes[1]->annotDict()->objectForKey("AP")), other);
@@ -240,14 +241,15 @@ TEST(KVPDFAnnotationNoteTest, NewNoteSavesWithItsPopupAndShowsTheBubble)
     const QString in = dir.filePath(QStringLiteral("in.pdf"));
     const QString out = dir.filePath(QStringLiteral("out.pdf"));
     ASSERT_TRUE(writeFile(in, PdfBuilder::withPages(1).build()));
-    const ToolResult added = runTool(QStringLiteral(FOLIVO_KVPROBE),
-                                     {QStringLiteral("add-note"), in, QStringLiteral("--page"), QStringLiteral("1"),
-                                      QStringLiteral("--at"), QStringLiteral("300,600"), QStringLiteral("Check this"),
-                                      QStringLiteral("-o"), out});
+    const ToolResult added =
+        runTool(QStringLiteral(FOLIVO_KVPROBE),
+                {QStringLiteral("add-note"), in, QStringLiteral("--page"), QStringLiteral("1"), QStringLiteral("--at"),
+                 QStringLiteral("300,600"), QStringLiteral("Check this"), QStringLiteral("-o"), out});
     ASSERT_EQ(added.exitCode, 0) << added.err.constData();
     EXPECT_EQ(qpdfCheck(out).exitCode, 0);
 
-    const ToolResult json = runTool(QStringLiteral("qpdf"), {QStringLiteral("--json=1"), QStringLiteral("--json-key=objects"), out});
+    const ToolResult json =
+        runTool(QStringLiteral("qpdf"), {QStringLiteral("--json=1"), QStringLiteral("--json-key=objects"), out});
     const QJsonObject objects = QJsonDocument::fromJson(json.out).object().value(QStringLiteral("objects")).toObject();
     QJsonObject note, popup;
     QString noteRef;
@@ -273,11 +275,11 @@ TEST(KVPDFAnnotationNoteTest, NewNoteSavesWithItsPopupAndShowsTheBubble)
     EXPECT_EQ(annots.out.count(" R"), 2) << annots.out.constData();
 
     // The icon at 4 points a pixel: the bubble's middle in the note colour, its edge black.
-    const ToolResult drawn = runTool(QStringLiteral("pdftoppm"),
-                                     {QStringLiteral("-r"), QStringLiteral("288"), QStringLiteral("-png"), QStringLiteral("-x"),
-                                      QStringLiteral("1200"), QStringLiteral("-y"), QStringLiteral("696"), QStringLiteral("-W"),
-                                      QStringLiteral("80"), QStringLiteral("-H"), QStringLiteral("72"), out,
-                                      dir.filePath(QStringLiteral("crop"))});
+    const ToolResult drawn =
+        runTool(QStringLiteral("pdftoppm"),
+                {QStringLiteral("-r"), QStringLiteral("288"), QStringLiteral("-png"), QStringLiteral("-x"),
+                 QStringLiteral("1200"), QStringLiteral("-y"), QStringLiteral("696"), QStringLiteral("-W"), QStringLiteral("80"),
+                 QStringLiteral("-H"), QStringLiteral("72"), out, dir.filePath(QStringLiteral("crop"))});
     ASSERT_EQ(drawn.exitCode, 0);
     const QImage crop(dir.filePath(QStringLiteral("crop-1.png")));
     ASSERT_FALSE(crop.isNull());
@@ -317,13 +319,13 @@ QJsonValue comparable(const QJsonObject &objects, const QJsonValue &value, int d
     if (value.isObject()) {
         const QJsonObject object = value.toObject();
         if (object.contains(QStringLiteral("stream")))
-            return comparable(objects, object.value(QStringLiteral("stream")).toObject().value(QStringLiteral("dict")), depth + 1);
+            return comparable(objects, object.value(QStringLiteral("stream")).toObject().value(QStringLiteral("dict")),
+                              depth + 1);
         QJsonObject out;
         for (auto it = object.begin(); it != object.end(); ++it) {
             if (it.key() == QLatin1String("/Length") || it.key() == QLatin1String("/P"))
                 continue;
-            if (it.key() == QLatin1String("/Parent") || it.key() == QLatin1String("/Popup")
-                || it.key() == QLatin1String("/IRT"))
+            if (it.key() == QLatin1String("/Parent") || it.key() == QLatin1String("/Popup") || it.key() == QLatin1String("/IRT"))
                 out.insert(it.key(), true);
             else
                 out.insert(it.key(), comparable(objects, it.value(), depth + 1));
@@ -359,10 +361,10 @@ TEST(KVPDFNotesCorpusTest, SavingWithoutEditsKeepsEveryNoteAndFreeTextDictionary
     const QDir pdfjs(corpusDir() + QStringLiteral("/pdfjs"));
     // The files with notes, pop-ups and free-text boxes (annotation-text-widget holds text
     // fields, which are no notes).
-    const QStringList files = pdfjs.entryList({QStringLiteral("annotation-text-without-popup.pdf"),
-                                               QStringLiteral("annotation-freetext*.pdf"), QStringLiteral("annotation-popup*.pdf"),
-                                               QStringLiteral("annotation-link-text-popup.pdf")},
-                                              QDir::Files, QDir::Name);
+    const QStringList files =
+        pdfjs.entryList({QStringLiteral("annotation-text-without-popup.pdf"), QStringLiteral("annotation-freetext*.pdf"),
+                         QStringLiteral("annotation-popup*.pdf"), QStringLiteral("annotation-link-text-popup.pdf")},
+                        QDir::Files, QDir::Name);
     if (files.isEmpty())
         GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
     QTemporaryDir dir;
