@@ -60,6 +60,10 @@
 //                      [--export VALUE] [--on] -o OUT [--password P]
 //   kvprobe choose FILE --field NAME (--select I,J,... | --value TEXT) -o OUT [--password P]
 //                                      button and choice edits, saved (KVProbeButtons.h)
+//   kvprobe add-note FILE --page N --at X,Y TEXT -o OUT [--title T] [--password P]
+//   kvprobe add-freetext FILE --page N --rect X,Y,W,H TEXT -o OUT [--font F] [--size S] [--password P]
+//                                      adds a note with its pop-up, or a drawn free-text box,
+//                                      and saves (KVProbeNotes.cpp)
 //
 // The object subcommands take --password P (or --password=P) for a file that needs one.
 // The JSON values have the shape the peer tool's JSON version 2 gives them (see KVProbeJson.h).
@@ -84,6 +88,7 @@
 #include "KVProbeButtons.h"
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
+#include "KVProbeNotes.h"
 #include "KVProbeFonts.h"
 #include "KVProbeImageOps.h"
 #include "KVProbeImages.h"
@@ -136,6 +141,9 @@ int usage()
                          "       kvprobe add-button FILE --kind check|radio --rect X,Y,W,H [--page N] [--name NAME]"
                          " [--export VALUE] [--on] -o OUT [--password P]\n"
                          "       kvprobe choose FILE --field NAME (--select I,J,... | --value TEXT) -o OUT [--password P]\n"
+                         "       kvprobe add-note FILE --page N --at X,Y TEXT -o OUT [--title T] [--password P]\n"
+                         "       kvprobe add-freetext FILE --page N --rect X,Y,W,H TEXT -o OUT [--font F] [--size S]"
+                         " [--password P]\n"
                          "LEVEL: none, generalized (the default), specialized or all\n");
     return 2;
 }
@@ -472,6 +480,10 @@ int main(int argc, char **argv)
     // Drawing a field needs a GUI application, which the other subcommands do without.
     if (argc > 1 && qstrcmp(argv[1], "fill") == 0)
         return kvprobeFill(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "add-note") == 0)
+        return kvprobeAddNote(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "add-freetext") == 0)
+        return kvprobeAddFreeText(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3)

@@ -6,8 +6,10 @@
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectName.h"
 
+#include "KVPDFAnnotationFreeText.h"
 #include "KVPDFAnnotationLink.h"
 #include "KVPDFAnnotationShape.h"
+#include "KVPDFAnnotationText.h"
 #include "KVPDFAnnotationWidget.h"
 #include "KVPDFAnnotationWidgetButton.h"
 #include "KVPDFAnnotationWidgetButtonSubmit.h"
@@ -52,6 +54,9 @@ void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
     classes.annotationFactories.insert("Link", make<KVPDFAnnotationLink>);
     classes.annotationFactories.insert("Square", makeShape);
     classes.annotationFactories.insert("Circle", makeShape);
+    classes.annotationFactories.insert("Text", make<KVPDFAnnotationText>);
+    classes.annotationFactories.insert("Popup", make<KVPDFAnnotationPopup>);
+    classes.annotationFactories.insert("FreeText", make<KVPDFAnnotationFreeText>);
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
     classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidgetText>);
     classes.widgetFactories.insert("Btn", makeButton);

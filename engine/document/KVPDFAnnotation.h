@@ -135,6 +135,10 @@ public:
     // Called by the page the annotation is taken off: from then on the annotation holds its
     // dictionary's document itself.
     void detachFromPage();
+    // Called by the page that read this pop-up, once for each note or free-text box of the page
+    // whose dictionary is the pop-up's Parent. Links the two in memory only (reading writes
+    // nothing). Every annotation but a pop-up ignores it.
+    virtual void joinParent(const std::shared_ptr<KVPDFAnnotation> &parent) { (void)parent; }
     // The dictionary's object number when it was read (0 for a direct or new dictionary).
     uint64_t originalObjectNumber() const { return m_originalObjectNumber; }
     QByteArray subtype() const;

@@ -126,6 +126,7 @@ void KVPDFPage::processAnnotations()
     }
     if (!annots)
         return;
+    std::vector<std::shared_ptr<KVPDFAnnotation>> popups, parents;
     for (size_t i = 0; i < annots->count(); ++i) {
         try {
             KVPDFObjectPtr element = annots->resolvedObjectAtIndex(i);
@@ -136,14 +137,30 @@ void KVPDFPage::processAnnotations()
                 dictionary = kv_cast<KVPDFObjectDictionary>(element);
             if (!dictionary)
                 continue;
-            if (auto annotation = KVPDFAnnotation::annotationForDictionary(dictionary, this))
+            if (auto annotation = KVPDFAnnotation::annotationForDictionary(dictionary, this)) {
                 m_imprints.push_back(annotation);
+                const int type = annotation->annotationType();
+                if (type == KVPDFAnnotation::AnnotationPopup)
+                    popups.push_back(annotation);
+                else if (type == KVPDFAnnotation::AnnotationText || type == KVPDFAnnotation::AnnotationFreeText)
+                    parents.push_back(annotation);
+            }
         } catch (const FolivoException &failure) {
             kvLog(QStringLiteral("Annotation %1 of page %2 unreadable: %3")
                       .arg(i)
                       .arg(m_pageNumber + 1)
                       .arg(QString::fromStdString(failure.reason())));
         }
+    }
+    // By object number: a Parent given as a direct dictionary names no annotation of the page.
+    for (const auto &popup : popups) {
+        const KVPDFObjectPtr parent = kvReadableEntry(popup->annotDict(), "Parent", u"Popup");
+        const uint64_t number = parent ? parent->objectNumber() : 0;
+        if (number == 0)
+            continue;
+        for (const auto &candidate : parents)
+            if (candidate->originalObjectNumber() == number)
+                popup->joinParent(candidate);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "KVPDFServices.h"
 
+#include <cmath>
+
 namespace {
 struct Slot {
     std::mutex lock;
@@ -47,6 +49,20 @@ const KVPDFAnnotationClasses &KVPDFAnnotationClasses::engine()
         return made;
     }();
     return classes;
+}
+
+KVPDFDefaultFont KVPDFServices::defaultTextFont()
+{
+    const std::shared_ptr<const KVPDFServices> services = installed();
+    const KVPDFDefaultFont fallback;
+    if (!services->defaultFont)
+        return fallback;
+    KVPDFDefaultFont font = services->defaultFont();
+    if (font.name.isEmpty())
+        font.name = fallback.name;
+    if (!std::isfinite(font.size) || font.size <= 0)
+        font.size = fallback.size;
+    return font;
 }
 
 std::shared_ptr<const KVPDFServices> KVPDFServices::installed()

@@ -1,7 +1,7 @@
 #pragma once
 // What the engine asks of the program around it, in one value: the renderer that redraws a
 // file the engine cannot parse, the pool of imagers that draw pages, the paper a page without
-// a MediaBox gets, the annotation classes by Subtype and field type, and the table of local
+// a MediaBox gets, the default text font, the annotation classes by Subtype and field type, and the table of local
 // files this session's image dictionaries were made from.
 //
 // Who installs: the application, once at start, with everything it provides; it installs a
@@ -10,7 +10,7 @@
 // failing assertion leaves nothing of its test behind.
 // Nothing installed: the engine runs on default services, as it did before anything could be
 // installed: no redraw (a file that does not parse opens broken), no imager pool (drawing goes
-// without), US Letter portrait, base annotations only, and a session file-name table of its own.
+// without), US Letter portrait, Helvetica 12, base annotations only, and a session file-name table of its own.
 // Threads: install and installed may be called from any thread. installed() answers the
 // services as they were when it was called and they stay unchanged while held, so a reader sees
 // one installation whole (a page reads paper size and orientation as one pair). Installers nest
@@ -43,6 +43,15 @@ using KVPDFRedrawFunction = std::function<QByteArray(const QByteArray &data)>;
 // `subtype`; nullptr refuses the dictionary, which then becomes a base annotation.
 using KVPDFAnnotationFactory = std::function<std::shared_ptr<KVPDFAnnotation>(
     const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &subtype, KVPDFPage *page)>;
+
+// The program's default text font: a family or PostScript name and a size in points.
+struct KVPDFDefaultFont {
+    QString name = QStringLiteral("Helvetica");
+    double size = 12;
+};
+// Answers the program's default text font (the user's choice); called on the thread that reads
+// or makes a free-text box, so it must be safe to call from any thread and must not throw.
+using KVPDFDefaultFontFunction = std::function<KVPDFDefaultFont()>;
 
 // The paper of a page without a MediaBox, in points.
 struct KVPDFPaper {
@@ -98,8 +107,14 @@ struct KVPDFServices {
     // The user's language's text for a key of the program's string table ("Submit",
     // "Untitled"); empty: the key itself.
     std::function<QString(const QString &key)> localizedStrings;
+    // The default text font of a free-text box whose DA names none. Empty: Helvetica 12.
+    KVPDFDefaultFontFunction defaultFont;
     // Never null in an installed value.
     std::shared_ptr<KVPDFSessionFileNames> sessionFileNames = std::make_shared<KVPDFSessionFileNames>();
+
+    // The installed provider's font, or Helvetica 12 without one. An answer without a name
+    // takes Helvetica, one whose size is not a finite number above 0 takes 12.
+    static KVPDFDefaultFont defaultTextFont();
 
     // The services in force; never null.
     static std::shared_ptr<const KVPDFServices> installed();

@@ -386,8 +386,11 @@ TEST(KVPDFAnnotationBaseTest, PageReadsEveryAnnotationOnceAfterItsContentImprint
         SCOPED_TRACE(i);
         EXPECT_EQ(annotations[i]->subtype(), subtypes[i]);
         EXPECT_EQ(annotations[i]->page(), page);
-        // The engine's one class so far is the link's; every other kind is a base annotation.
-        EXPECT_EQ(annotations[i]->annotationType(), i == 0 ? KVPDFAnnotation::AnnotationLink : KVPDFAnnotation::AnnotationBase);
+        // The link and the note have classes of their own; every other kind here is a base
+        // annotation.
+        EXPECT_EQ(annotations[i]->annotationType(), i == 0   ? KVPDFAnnotation::AnnotationLink
+                                                    : i == 3 ? KVPDFAnnotation::AnnotationText
+                                                             : KVPDFAnnotation::AnnotationBase);
     }
     EXPECT_EQ(annotations[0]->originalObjectNumber(), 10u);
     EXPECT_EQ(annotations[3]->dictionaryRect(), QRectF(1, 2, 2, 2)) << "a stream stands for its dictionary";
