@@ -11,7 +11,8 @@
 // QuadPoints, L, LE, InkList, Vertices and a pop-up's Parent, each under its key and as the
 // peer tool's JSON prints them (a value of its own prints as "N G R"), and:
 //   "modified": M as the engine reads the date, in UTC ("yyyy-MM-ddTHH:mm:ssZ"), whatever the
-//               time zone the probe runs in; absent when M is no date;
+//               time zone the probe runs in; a date without a zone as its wall-clock time
+//               ("yyyy-MM-ddTHH:mm:ss"); absent when M is no date;
 //   "DA": {"font": "/F1", "size": 12, "color": [r, g, b]}: the last Tf's font and size and the
 //         last fill colour operator's numbers (g 1, rg 3, k 4) of the default appearance; each
 //         part absent when DA does not give it;
@@ -132,8 +133,16 @@ QJsonObject annotationJson(KVPDFAnnotation &annotation)
             entry[QStringLiteral("Parent")] = valueJson(parent);
     try {
         if (auto m = kv_cast<KVPDFObjectString>(dictionary->resolvedObjectForKey("M")))
-            if (std::optional<QDateTime> date = KVPDFObjectDate::dateFromPDFString(*m); date && date->isValid())
-                entry[QStringLiteral("modified")] = date->toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+            if (std::optional<QDateTime> date = KVPDFObjectDate::dateFromPDFString(*m); date && date->isValid()) {
+                // A date that names no zone is the writer's wall-clock time, read in the
+                // reader's own zone: printed as that wall-clock time, so the output is the same
+                // in every zone.
+                static const QRegularExpression zoned(QStringLiteral("^(D:)?\\d{14}(Z|[+-])"));
+                if (zoned.match(m->stringValue()).hasMatch())
+                    entry[QStringLiteral("modified")] = date->toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+                else
+                    entry[QStringLiteral("modified")] = date->toLocalTime().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+            }
     } catch (const std::exception &) {
     }
     if (KVPDFObjectPtr da = dictionary->objectForKey("DA"))

@@ -111,7 +111,8 @@ QString text(const QJsonValue &value)
     return QJsonArray{value}.isEmpty() ? QString() : QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
 }
 
-// The UTC time of a PDF date as qpdf gives it ("u:D:20151220233005+01'00'").
+// The UTC time of a PDF date as qpdf gives it ("u:D:20151220233005+01'00'"); for a date
+// without a zone, its wall-clock time.
 QString utcOf(const QString &date)
 {
     static const QRegularExpression form(
@@ -119,6 +120,9 @@ QString utcOf(const QString &date)
     const QRegularExpressionMatch m = form.match(date);
     if (!m.hasMatch())
         return QString();
+    if (m.captured(7).isEmpty() && !date.contains(QLatin1Char('Z')))
+        return QStringLiteral("%1-%2-%3T%4:%5:%6")
+            .arg(m.captured(1), m.captured(2), m.captured(3), m.captured(4), m.captured(5), m.captured(6));
     int offset = 0;
     if (!m.captured(7).isEmpty())
         offset = (m.captured(8).toInt() * 3600 + m.captured(9).toInt() * 60) * (m.captured(7) == QLatin1String("-") ? -1 : 1);
