@@ -11,7 +11,8 @@
 //                                      "stored_sha256", "filters", "decoded", "complete"}
 //
 //   kvprobe key FILE [--password P]    {"key": hex}: the file key the password gives
-//   kvprobe annots FILE [--password P] per page, each annotation's subtype, Rect and flags
+//   kvprobe annots FILE [--password P] per page, each annotation's subtype, Rect, flags and keys
+//                                      (KVProbeAnnots.cpp)
 //   kvprobe outline FILE [--password P]
 //                                      the outline tree: titles, flags, targets (KVProbeOutline.cpp)
 //   kvprobe links FILE [--password P]  per page, each link's kind, Rect and target (KVProbeLinks.cpp)

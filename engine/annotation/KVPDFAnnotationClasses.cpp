@@ -7,9 +7,14 @@
 #include "KVPDFObjectName.h"
 
 #include "KVPDFAnnotationFreeText.h"
+#include "KVPDFAnnotationInk.h"
+#include "KVPDFAnnotationLine.h"
 #include "KVPDFAnnotationLink.h"
+#include "KVPDFAnnotationMarkup.h"
+#include "KVPDFAnnotationPolygon.h"
 #include "KVPDFAnnotationShape.h"
 #include "KVPDFAnnotationText.h"
+#include "KVPDFAnnotationStamp.h"
 #include "KVPDFAnnotationWidget.h"
 #include "KVPDFAnnotationWidgetButton.h"
 #include "KVPDFAnnotationWidgetButtonSubmit.h"
@@ -46,6 +51,12 @@ std::shared_ptr<KVPDFAnnotation> makeButton(const std::shared_ptr<KVPDFObjectDic
         return std::make_shared<KVPDFAnnotationWidgetButtonSubmit>(dictionary, page, down);
     return std::make_shared<KVPDFAnnotationWidgetButton>(dictionary, page);
 }
+
+std::shared_ptr<KVPDFAnnotation> makeMarkup(const std::shared_ptr<KVPDFObjectDictionary> &dictionary, const QByteArray &subtype,
+                                            KVPDFPage *page)
+{
+    return std::make_shared<KVPDFAnnotationMarkup>(dictionary, subtype, page);
+}
 }
 
 void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
@@ -57,6 +68,13 @@ void kvpdfRegisterEngineAnnotationClasses(KVPDFAnnotationClasses &classes)
     classes.annotationFactories.insert("Text", make<KVPDFAnnotationText>);
     classes.annotationFactories.insert("Popup", make<KVPDFAnnotationPopup>);
     classes.annotationFactories.insert("FreeText", make<KVPDFAnnotationFreeText>);
+    for (const char *markup : {"Highlight", "Underline", "StrikeOut", "Squiggly"})
+        classes.annotationFactories.insert(markup, makeMarkup);
+    // PolyLine has no class: it is carried unchanged.
+    classes.annotationFactories.insert("Line", make<KVPDFAnnotationLine>);
+    classes.annotationFactories.insert("Ink", make<KVPDFAnnotationInk>);
+    classes.annotationFactories.insert("Polygon", make<KVPDFAnnotationPolygon>);
+    classes.annotationFactories.insert("Stamp", make<KVPDFAnnotationStamp>);
     // By field type. Signatures (Sig) and unknown types stay plain annotations.
     classes.widgetFactories.insert("Tx", make<KVPDFAnnotationWidgetText>);
     classes.widgetFactories.insert("Btn", makeButton);

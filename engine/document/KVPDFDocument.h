@@ -305,8 +305,9 @@ public:
     // The page tree is rebuilt flat from pages(), so insertions, deletions
     // and reordering take effect; what a page inherited from the old tree moves into the page.
     // Without imprints it writes the working copy: the current bytes and an incremental update
-    // holding the current pages (a complete plain file when the bytes have no cross-reference
-    // section to update or are still encrypted). Every line ends with EOL() except the fixed
+    // holding the current pages, its trailer keeping the FolivoVersion of the trailer chain (a
+    // complete plain file when the bytes have no cross-reference section to update or are
+    // still encrypted). Every line ends with EOL() except the fixed
     // 20-byte table rows and the "stream" keyword's line, always CR LF.
     //
     // The object table is not changed: objects are copied and the copies renumbered. A reference
@@ -432,7 +433,7 @@ public:
     bool updateDocData();
     // A new complete file holding every object of the table under its own number and
     // generation, unencrypted: one table from 0 with free rows for missing numbers, and a
-    // trailer of Root, Info, ID and Size. Object and cross-reference streams are left out (the
+    // trailer of Root, Info, ID, Size and the FolivoVersion found along the trailer chain. Object and cross-reference streams are left out (the
     // objects they held are in the table themselves); an object that cannot be read gets a
     // free row. Empty when the document has no catalogue.
     QByteArray changedDocData();

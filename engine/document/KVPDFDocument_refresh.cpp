@@ -183,6 +183,10 @@ QByteArray KVPDFDocument::changedDocData()
     const Dictionary oldTrailer = m_structure.trailer ? m_structure.trailer->trailerDictionary() : nullptr;
     if (KVPDFObjectPtr info = oldTrailer ? oldTrailer->objectForKey("Info") : nullptr)
         trailer->setObject("Info", info->copy());
+    // The refreshed bytes have no older trailer left to hold it: the version that wrote the
+    // file decides how its markups' quadrilaterals are read.
+    if (KVPDFObjectPtr version = m_structure.trailer ? m_structure.trailer->entryAlongChain("FolivoVersion") : nullptr)
+        trailer->setObject("FolivoVersion", version->copy());
     if (m_contents.docID)
         trailer->setObject("ID", m_contents.docID->copy());
     out.append(KVPDFXrefWriter::trailerAndEnd(trailer, xrefOffset, m_bytes.eol));

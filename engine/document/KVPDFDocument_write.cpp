@@ -627,6 +627,10 @@ public:
         // Readers take Info from the newest trailer only; without it the title would be lost.
         if (KVPDFObjectPtr info = m_document.trailer()->trailerDictionary()->objectForKey("Info"))
             trailer->setObject("Info", info->copy());
+        // Which version wrote the file decides how its markups' quadrilaterals are read, and
+        // readers look at the newest trailer first.
+        if (KVPDFObjectPtr version = m_document.trailer()->entryAlongChain("FolivoVersion"))
+            trailer->setObject("FolivoVersion", version->copy());
         trailer->setObject("ID", documentID(m_document));
         return trailer;
     }

@@ -179,6 +179,14 @@ KVPDFTrailer::KVPDFTrailer(KVPDFObjectContext *context, std::shared_ptr<Chain> c
 
 KVPDFTrailer::~KVPDFTrailer() { close(); }
 
+KVPDFObjectPtr KVPDFTrailer::entryAlongChain(QByteArrayView key) const
+{
+    for (const KVPDFTrailer *section = this; section; section = section->m_prev.get())
+        if (KVPDFObjectPtr value = section->m_trailerDictionary ? section->m_trailerDictionary->objectForKey(key) : nullptr)
+            return value;
+    return nullptr;
+}
+
 void KVPDFTrailer::close()
 {
     std::unique_ptr<KVPDFTrailer> older = std::move(m_prev);

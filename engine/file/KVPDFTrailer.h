@@ -94,6 +94,10 @@ public:
     // Never null: an empty dictionary when the file has none. Stream sections answer the
     // stream's dictionary. A classic trailer has lost its XRefStm key.
     const std::shared_ptr<KVPDFObjectDictionary> &trailerDictionary() const { return m_trailerDictionary; }
+    // The value of `key` in the newest trailer dictionary of this section and the older ones
+    // that holds it, unresolved; nullptr when none does. For the keys an update may leave out
+    // of its own trailer while an older one still speaks for the file (FolivoVersion).
+    KVPDFObjectPtr entryAlongChain(QByteArrayView key) const;
     KVPDFTrailer *prev() const { return m_prev.get(); }
     KVPDFTrailer *next() const { return m_next; }
     void setNext(KVPDFTrailer *next) { m_next = next; }
