@@ -349,8 +349,9 @@ void KVPDFAnnotationPopup::setText(const std::shared_ptr<KVPDFAnnotation> &paren
 {
     m_text = parent;
     Entries values = entries();
+    // The note holds its pop-up through Popup; a strong link back would keep both alive.
     change(values, "Parent",
-           parent && parent->annotDict() ? KVPDFObjectReference::referenceWithObject(parent->annotDict()) : nullptr);
+           parent && parent->annotDict() ? KVPDFObjectReference::referenceWithObjectWeakly(parent->annotDict()) : nullptr);
     storeEntries(std::move(values));
     if (auto note = std::dynamic_pointer_cast<KVPDFAnnotationText>(parent); note && note->popup().get() != this)
         note->setPopup(shared_from_this());

@@ -28,6 +28,18 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObject(
     return reference;
 }
 
+std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObjectWeakly(const KVPDFObjectPtr &target)
+{
+    auto reference = referenceWithObject(nullptr);
+    reference->m_weakTarget = target;
+    if (target) {
+        reference->m_context = target->context();
+        reference->m_objectNumber = target->objectNumber();
+        reference->m_generation = target->generation();
+    }
+    return reference;
+}
+
 std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithObjectNumber(uint64_t number, uint64_t generation,
                                                                                       KVPDFObjectContext *context,
                                                                                       uint64_t position)
@@ -69,7 +81,7 @@ std::shared_ptr<KVPDFObjectReference> KVPDFObjectReference::referenceWithPtr(con
 
 KVPDFObjectPtr KVPDFObjectReference::cachedTarget() const
 {
-    return m_resolved.load(std::memory_order_acquire) ? m_target : nullptr;
+    return m_resolved.load(std::memory_order_acquire) ? m_target : m_weakTarget.lock();
 }
 
 void KVPDFObjectReference::setTarget(const KVPDFObjectPtr &target)
@@ -80,6 +92,8 @@ void KVPDFObjectReference::setTarget(const KVPDFObjectPtr &target)
 
 KVPDFObjectPtr KVPDFObjectReference::targetWithoutCaching()
 {
+    if (KVPDFObjectPtr held = m_weakTarget.lock())
+        return held;
     if (m_resolved.load(std::memory_order_acquire) || !m_context || m_dataLocation != 0)
         return resolvedObject();
     return m_context->readObjectOnce(m_objectNumber, m_generation);
@@ -117,6 +131,8 @@ KVPDFObjectPtr KVPDFObjectReference::resolvedObject()
 {
     if (m_resolved.load(std::memory_order_acquire))
         return m_target;
+    if (KVPDFObjectPtr held = m_weakTarget.lock())
+        return held;
     if (!m_context)
         return nullptr;
     KVPDFObjectPtr target;
@@ -196,7 +212,10 @@ KVPDFObjectPtr KVPDFObjectReference::copy()
     reference->m_objectNumber = m_objectNumber;
     reference->m_generation = m_generation;
     reference->m_dataLocation = m_dataLocation;
-    reference->setTarget(cachedTarget());
+    if (m_resolved.load(std::memory_order_acquire))
+        reference->setTarget(m_target);
+    else
+        reference->m_weakTarget = m_weakTarget;
     reference->m_flags = m_flags;
     reference->m_rawLength = m_rawLength;
     return reference;

@@ -2,6 +2,9 @@
 // An indirect reference "N G R" (type 10). It resolves its target through the document's object
 // table on first use and caches it; a reference made from an object holds that object.
 // A cycle (an object whose resolution needs itself) resolves to nullptr with a log line.
+// A back link made with referenceWithObjectWeakly does not keep its target alive: two new
+// objects that refer to each other (a pop-up's Parent and its note's Popup) would otherwise hold
+// each other for ever, since neither is in a document's table, whose teardown breaks cycles.
 //
 // Threads: any number of threads may resolve one reference at once (see KVPDFLazyState.h); the
 // first target published is cached and every later resolution answers it. setTarget,
@@ -15,6 +18,10 @@ public:
     KVPDFObjectReference();
 
     static std::shared_ptr<KVPDFObjectReference> referenceWithObject(const KVPDFObjectPtr &target);
+    // A reference to `target` that holds it only while something else does; once the target is
+    // gone it resolves by number as a reference read from a file does (nullptr when unnumbered).
+    // Copies stay weak until fixReferences points them at a copied target.
+    static std::shared_ptr<KVPDFObjectReference> referenceWithObjectWeakly(const KVPDFObjectPtr &target);
     // `position`: where the target's text starts in the file, 0 when unknown.
     static std::shared_ptr<KVPDFObjectReference> referenceWithObjectNumber(uint64_t number, uint64_t generation,
                                                                            KVPDFObjectContext *context, uint64_t position = 0);
@@ -57,4 +64,6 @@ private:
     // m_resolved set reads it without a lock.
     KVPDFObjectPtr m_target;
     std::atomic<bool> m_resolved{false};
+    // Set once, at creation or copy, before the reference is shared.
+    std::weak_ptr<KVPDFObject> m_weakTarget;
 };

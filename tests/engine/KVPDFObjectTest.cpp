@@ -462,3 +462,28 @@ TEST(KVPDFObjectModelTest, DatesRoundTrip)
     EXPECT_EQ(parsed->toLocalTime().date(), QDate(2024, 1, 1));
     EXPECT_EQ(parsed->toLocalTime().time(), QTime(0, 0));
 }
+
+// Two new dictionaries that refer to each other (a pop-up's Parent, its note's Popup) must be
+// freed once nothing else holds them: the back link is weak, and stays weak in a copy.
+TEST(KVPDFObjectReferenceTest, AWeakBackLinkResolvesWhileItsTargetLivesAndHoldsNothing)
+{
+    auto note = KVPDFObjectDictionary::dictionaryWithDictionary({});
+    auto popup = KVPDFObjectDictionary::dictionaryWithDictionary({});
+    note->setObject("Popup", KVPDFObjectReference::referenceWithObject(popup));
+    auto parent = KVPDFObjectReference::referenceWithObjectWeakly(note);
+    popup->setObject("Parent", parent);
+    auto copied = std::dynamic_pointer_cast<KVPDFObjectReference>(parent->copy());
+    ASSERT_TRUE(copied);
+
+    EXPECT_EQ(parent->resolvedObject(), note);
+    EXPECT_EQ(parent->cachedTarget(), note);
+    EXPECT_EQ(copied->resolvedObject(), note);
+
+    std::weak_ptr<KVPDFObject> watchNote = note, watchPopup = popup;
+    popup.reset();
+    note.reset();
+    EXPECT_TRUE(watchNote.expired()) << "the pop-up's Parent kept its note alive";
+    EXPECT_TRUE(watchPopup.expired());
+    EXPECT_EQ(parent->resolvedObject(), nullptr);
+    EXPECT_EQ(copied->resolvedObject(), nullptr) << "the copy holds its target strongly";
+}
