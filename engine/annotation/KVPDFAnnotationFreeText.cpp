@@ -1,5 +1,6 @@
 #include "KVPDFAnnotationFreeText.h"
 
+#include "KVPDFAnnotationEdits.h"
 #include "KVNumbers.h"
 #include "KVPDFAnnotationShape.h"
 #include "KVPDFDocument.h"
@@ -29,19 +30,9 @@ const QByteArray kFontResource = QByteArrayLiteral("FVFont");
 
 KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key) { return kvReadableEntry(dictionary, key, u"FreeText"); }
 
-QString textOf(const Dictionary &dictionary, QByteArrayView key)
-{
-    auto string = kv_cast<KVPDFObjectString>(readKey(dictionary, key));
-    return string ? string->stringValue() : QString();
-}
+QString textOf(const Dictionary &dictionary, QByteArrayView key) { return kvpdf::annotation::readText(dictionary, key, u"FreeText"); }
 
-KVPDFObjectPtr textString(const QString &text, const Dictionary &owner)
-{
-    auto string = KVPDFObjectString::stringWithString(text.isNull() ? QString(QLatin1String("")) : text);
-    if (owner)
-        string->setContext(owner->context());
-    return string;
-}
+using kvpdf::annotation::textString;
 
 std::array<float, 3> rgbOf(const KVColor &color)
 {

@@ -1,5 +1,6 @@
 #include "KVPDFAnnotationText.h"
 
+#include "KVPDFAnnotationEdits.h"
 #include "KVNumbers.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
@@ -20,19 +21,9 @@ using Entries = std::vector<std::pair<QByteArray, KVPDFObjectPtr>>;
 
 KVPDFObjectPtr readKey(const Dictionary &dictionary, QByteArrayView key) { return kvReadableEntry(dictionary, key, u"Note"); }
 
-QString textOf(const Dictionary &dictionary, QByteArrayView key)
-{
-    auto string = kv_cast<KVPDFObjectString>(readKey(dictionary, key));
-    return string ? string->stringValue() : QString();
-}
+QString textOf(const Dictionary &dictionary, QByteArrayView key) { return kvpdf::annotation::readText(dictionary, key, u"Note"); }
 
-KVPDFObjectPtr textString(const QString &text, const Dictionary &owner)
-{
-    auto string = KVPDFObjectString::stringWithString(text.isNull() ? QString(QLatin1String("")) : text);
-    if (owner)
-        string->setContext(owner->context());
-    return string;
-}
+using kvpdf::annotation::textString;
 
 void change(Entries &values, const QByteArray &key, const KVPDFObjectPtr &value)
 {
