@@ -22,10 +22,7 @@
 #include <cmath>
 #include <limits>
 
-namespace {
-
-// A resolved entry, null when missing or when the object it refers to cannot be read.
-KVPDFObjectPtr entry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
+KVPDFObjectPtr kvpdfImageEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
 {
     try {
         KVPDFObjectPtr value = dictionary.resolvedObjectForKey(key);
@@ -35,7 +32,7 @@ KVPDFObjectPtr entry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
     }
 }
 
-KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index)
+KVPDFObjectPtr kvpdfImageElement(KVPDFObjectArray &array, size_t index)
 {
     try {
         KVPDFObjectPtr value = index < array.count() ? array.objectAtIndex(index) : nullptr;
@@ -44,6 +41,11 @@ KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index)
         return nullptr;
     }
 }
+
+namespace {
+
+KVPDFObjectPtr entry(KVPDFObjectDictionary &dictionary, QByteArrayView key) { return kvpdfImageEntry(dictionary, key); }
+KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index) { return kvpdfImageElement(array, index); }
 
 float realEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
 {

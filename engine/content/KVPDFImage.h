@@ -18,8 +18,15 @@
 #include <memory>
 
 class KVPDFDocument;
+class KVPDFObjectArray;
+class KVPDFObjectDictionary;
 class KVPDFObjectStream;
 class KVPDFObjectString;
+
+// Image dictionaries come from files: a resolved entry or array element, null when it is
+// missing or the object it refers to cannot be read (never throws).
+KVPDFObjectPtr kvpdfImageEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key);
+KVPDFObjectPtr kvpdfImageElement(KVPDFObjectArray &array, size_t index);
 
 class KVPDFImage {
 public:

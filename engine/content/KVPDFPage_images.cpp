@@ -29,25 +29,8 @@
 
 namespace {
 
-KVPDFObjectPtr entry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
-{
-    try {
-        KVPDFObjectPtr value = dictionary.resolvedObjectForKey(key);
-        return value ? value->resolvedObject() : nullptr;
-    } catch (const FolivoException &) {
-        return nullptr;
-    }
-}
-
-KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index)
-{
-    try {
-        KVPDFObjectPtr value = index < array.count() ? array.objectAtIndex(index) : nullptr;
-        return value ? value->resolvedObject() : nullptr;
-    } catch (const FolivoException &) {
-        return nullptr;
-    }
-}
+KVPDFObjectPtr entry(KVPDFObjectDictionary &dictionary, QByteArrayView key) { return kvpdfImageEntry(dictionary, key); }
+KVPDFObjectPtr element(KVPDFObjectArray &array, size_t index) { return kvpdfImageElement(array, index); }
 
 std::optional<int64_t> integerEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key)
 {
