@@ -39,6 +39,15 @@ std::optional<float> readNumber(const std::shared_ptr<KVPDFObjectDictionary> &di
     return number->realValue();
 }
 
+std::vector<double> storedDashLengths(const std::vector<double> &lengths)
+{
+    std::vector<double> stored;
+    stored.reserve(lengths.size());
+    for (double length : lengths)
+        stored.push_back(double(float(length)));
+    return stored;
+}
+
 void apply(Entries &entries, std::initializer_list<Change> changes)
 {
     for (const Change &change : changes) {

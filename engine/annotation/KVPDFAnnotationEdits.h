@@ -43,6 +43,9 @@ KVPDFObjectPtr textString(const QString &text, const std::shared_ptr<KVPDFObject
 // A PDF date string bound to `owner`'s document.
 KVPDFObjectPtr dateString(const QDateTime &date, const std::shared_ptr<KVPDFObjectDictionary> &owner);
 
+// Dash lengths as they are stored: each at 32-bit float precision.
+std::vector<double> storedDashLengths(const std::vector<double> &lengths);
+
 KVColor withAlpha(const KVColor &color, float alpha);
 // An alpha neither 1 nor 0: the only ones CA is written for.
 bool partialAlpha(const KVColor &color);

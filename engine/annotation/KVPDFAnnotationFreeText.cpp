@@ -193,18 +193,8 @@ QDateTime KVPDFAnnotationFreeText::modified()
 
 void KVPDFAnnotationFreeText::write(std::initializer_list<std::pair<QByteArray, KVPDFObjectPtr>> changes, bool look)
 {
-    Entries values = entries();
-    for (const auto &[key, value] : changes) {
-        auto found = std::find_if(values.begin(), values.end(), [&key](const auto &entry) { return entry.first == key; });
-        if (!value) {
-            if (found != values.end())
-                values.erase(found);
-        } else if (found != values.end()) {
-            found->second = value;
-        } else {
-            values.emplace_back(key, value);
-        }
-    }
+    kvpdf::annotation::Entries values = entries();
+    kvpdf::annotation::apply(values, changes);
     if (look)
         resetAppearance(values);
     storeEntries(std::move(values));

@@ -113,9 +113,7 @@ void KVPDFAnnotationPath::setStrokeWidth(float width)
 
 void KVPDFAnnotationPath::setStrokePattern(const std::vector<double> &pattern)
 {
-    m_strokePattern.clear();
-    for (double length : pattern)
-        m_strokePattern.push_back(double(float(length)));
+    m_strokePattern = kvpdf::annotation::storedDashLengths(pattern);
     writeBorderStyle();
 }
 

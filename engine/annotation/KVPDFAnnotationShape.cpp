@@ -1,5 +1,6 @@
 #include "KVPDFAnnotationShape.h"
 
+#include "KVPDFAnnotationEdits.h"
 #include "KVPDFExceptions.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectArray.h"
@@ -93,20 +94,8 @@ QDateTime KVPDFAnnotationShape::modified()
 
 void KVPDFAnnotationShape::write(std::initializer_list<std::pair<QByteArray, KVPDFObjectPtr>> changes, bool look)
 {
-    std::vector<std::pair<QByteArray, KVPDFObjectPtr>> values = entries();
-    for (const auto &change : changes) {
-        const QByteArray &key = change.first;
-        const KVPDFObjectPtr &value = change.second;
-        auto found = std::find_if(values.begin(), values.end(), [&key](const auto &entry) { return entry.first == key; });
-        if (!value) {
-            if (found != values.end())
-                values.erase(found);
-        } else if (found != values.end()) {
-            found->second = value;
-        } else {
-            values.emplace_back(key, value);
-        }
-    }
+    kvpdf::annotation::Entries values = entries();
+    kvpdf::annotation::apply(values, changes);
     if (look)
         resetAppearance(values);
     storeEntries(std::move(values));
@@ -172,9 +161,7 @@ void KVPDFAnnotationShape::setStrokeWidth(float width)
 
 void KVPDFAnnotationShape::setStrokePattern(const std::vector<double> &pattern)
 {
-    m_strokePattern.clear();
-    for (double length : pattern)
-        m_strokePattern.push_back(double(float(length)));
+    m_strokePattern = kvpdf::annotation::storedDashLengths(pattern);
     m_borderStyle = m_strokePattern.empty() ? "S" : "D";
     writeBorderStyle(m_borderStyle);
 }

@@ -1,10 +1,12 @@
 #include "KVPDFAnnotationWidget.h"
 
 #include "KVPDFExceptions.h"
+#include "KVPDFFieldAppearance.h"
 #include "KVPDFLog.h"
 #include "KVPDFObjectDictionary.h"
 #include "KVPDFObjectInteger.h"
 #include "KVPDFObjectName.h"
+#include "KVPDFObjectStream.h"
 #include "KVPDFObjectReference.h"
 #include "KVPDFObjectString.h"
 
@@ -197,4 +199,15 @@ std::shared_ptr<KVPDFImprint> KVPDFAnnotationWidget::copy() const
     std::shared_ptr<KVPDFAnnotationWidget> widget(new KVPDFAnnotationWidget());
     copyWidgetInto(*widget);
     return widget;
+}
+
+void KVPDFAnnotationWidget::installPlacedAppearance(const kvpdf::fieldappearance::Rendering &rendering)
+{
+    std::shared_ptr<KVPDFObjectStream> stream = kvpdf::fieldappearance::placedForm(rendering, rect(), annotDict().get());
+    auto appearances = KVPDFObjectDictionary::dictionaryWithDictionary({{"N", KVPDFObjectReference::referenceWithObject(stream)}});
+    std::vector<std::pair<QByteArray, KVPDFObjectPtr>> values = entries();
+    resetAppearance(values);
+    values.emplace_back("AP", appearances);
+    storeEntries(std::move(values));
+    setAppearance(appearances);
 }

@@ -29,6 +29,10 @@
 
 #include <QString>
 
+namespace kvpdf::fieldappearance {
+struct Rendering;
+}
+
 class KVPDFAnnotationWidget : public KVPDFAnnotation, public KVPDFFormField {
 public:
     // Answered by widgetType(); the writer and the application layer branch on it.
@@ -134,6 +138,9 @@ protected:
     void copyWidgetInto(KVPDFAnnotationWidget &target) const;
     void setFieldFlag(uint64_t flag, bool on) { m_fieldFlags = on ? (m_fieldFlags | flag) : (m_fieldFlags & ~flag); }
     void setFieldType(const QByteArray &type) { m_fieldType = type; }
+    // Makes the rendering, placed at the widget's rectangle, the only normal appearance, in the
+    // stored entries and in memory. For the fields that keep the rendering's own colours.
+    void installPlacedAppearance(const kvpdf::fieldappearance::Rendering &rendering);
 
 private:
     uint64_t m_fieldFlags = 0;

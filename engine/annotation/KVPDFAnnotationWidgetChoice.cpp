@@ -207,13 +207,7 @@ bool KVPDFAnnotationWidgetChoice::update()
         kvLog(QStringLiteral("Choice field %1: the rendering cannot be read; its appearance stays").arg(fieldName()));
         return false;
     }
-    std::shared_ptr<KVPDFObjectStream> stream = kvpdf::fieldappearance::placedForm(*read, rect(), annotDict().get());
-    auto appearances = KVPDFObjectDictionary::dictionaryWithDictionary({{"N", KVPDFObjectReference::referenceWithObject(stream)}});
-    Entries values = entries();
-    resetAppearance(values);
-    values.emplace_back("AP", appearances);
-    storeEntries(std::move(values));
-    setAppearance(appearances);
+    installPlacedAppearance(*read);
     m_subs = read->subobjects;
     m_updatedOnce = true;
     return true;
