@@ -30,7 +30,11 @@ test-asan: asan-build
 		ctest --output-on-failure -j $(JOBS)
 
 # The tests that read one document on many threads (label "threads"), under ThreadSanitizer;
-# any report fails them. Not part of .ci/run.
+# any report fails them. Not part of .ci/run. Qt and poppler are not built with ThreadSanitizer:
+# Qt's raster engine converts large images in segments on its own thread pool, synchronised by
+# futex-based semaphores the sanitizer cannot see, so the allocator and memmove calls made inside
+# Qt on those pool threads are not checked (ignore_noninstrumented_modules). Every access our own
+# code compiles is; a race wholly inside a Qt call was never visible to this build anyway.
 tsan-configure: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIVO_TSAN=ON >/dev/null
 
@@ -38,7 +42,7 @@ tsan-build: tsan-configure
 	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target engine_tests
 
 test-tsan: tsan-build
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 		ctest --output-on-failure -L threads
 
 # Until the application window lands, running shows what the engine reads from the file.
