@@ -181,6 +181,22 @@ Request splitName(QString name)
     return request;
 }
 
+// The URW family drawn for a standard family or one of its usual stand-in names, or null.
+const char *standardTwin(const QString &family)
+{
+    QString key = family.toLower();
+    key.remove(QLatin1Char(' '));
+    static const std::pair<const char *, const char *> twins[] = {
+        {"helvetica", "Nimbus Sans"},  {"arial", "Nimbus Sans"},        {"times", "Nimbus Roman"},
+        {"timesroman", "Nimbus Roman"}, {"timesnewroman", "Nimbus Roman"}, {"courier", "Nimbus Mono PS"},
+        {"couriernew", "Nimbus Mono PS"},
+    };
+    for (const auto &[name, twin] : twins)
+        if (key == QLatin1String(name))
+            return twin;
+    return nullptr;
+}
+
 QString patternString(FcPattern *pattern, const char *object)
 {
     FcChar8 *value = nullptr;
@@ -198,6 +214,11 @@ Resolved resolve(Registry &r, const QString &name)
     Resolved answer;
     answer.fallbackFamily = request.family;
     FcPattern *pattern = FcPatternCreate();
+    // The standard faces and the names PDF producers give them keep the metrics of the standard
+    // fonts whatever else is installed: fontconfig alone would give Arial or Times New Roman to
+    // another metric family (Liberation) once that is present.
+    if (const char *twin = standardTwin(request.family))
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(twin));
     if (!request.family.isEmpty())
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8 *>(request.family.toUtf8().constData()));
     if (request.style.weight >= 0)
