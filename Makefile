@@ -39,7 +39,7 @@ tsan-configure: deps
 	@cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIVO_TSAN=ON >/dev/null
 
 tsan-build: tsan-configure
-	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target engine_tests
+	@cmake --build $(TSAN_BUILD) -j $(JOBS) --target engine_tests document_tests
 
 test-tsan: tsan-build
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$(CURDIR)/tests/tsan.supp" \

@@ -19,7 +19,7 @@
 #include "KVPDFObjectStream.h"
 #include "KVPDFPage.h"
 #include "KVPDFServices.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 
 #include <QJsonArray>
 
@@ -99,7 +99,7 @@ QJsonObject kvprobeClearJson(const QString &path, const QStringList &options, in
         *exitCode = 2;
         return {};
     }
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     page->prepareForSelection();
     const std::vector<std::shared_ptr<KVPDFBaseline>> lines = page->baselines();
     if (lineIndex >= qlonglong(lines.size())) {

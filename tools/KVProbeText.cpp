@@ -27,7 +27,7 @@
 #include "KVPDFPageString.h"
 #include "KVPDFServices.h"
 #include "KVPDFTextBlob.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 
 #include <QImage>
 #include <QJsonArray>
@@ -146,7 +146,7 @@ QJsonObject kvprobeTextJson(const QString &path, const QStringList &options, int
         return {};
     const QString columns = opened->options.values.value(QStringLiteral("--columns"));
     const bool selection = selectionFlag || !columns.isEmpty();
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     KVPDFPage &page = *opened->page;
     std::vector<QRectF> sections;
     if (selection)
@@ -208,7 +208,7 @@ QJsonObject kvprobeCharPosJson(const QString &path, const QStringList &options, 
         *exitCode = usage();
         return {};
     }
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     KVPDFPage &page = *opened->page;
     page.prepareForSelection();
 

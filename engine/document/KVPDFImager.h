@@ -13,9 +13,9 @@
 //   Rotate applied), turned by a further `rotatedBy` degrees (a multiple of 90), its top-left
 //   corner at the painter's origin, one painter unit per point, y downwards. A page number
 //   past the end draws nothing.
-// - returnToPool releases what the imager holds of its renderer and puts it back, stamped
-//   with the time, so the next request for the same bytes reuses it. The caller drops its
-//   pointer after returning it.
+// - returnToPool puts the imager back, stamped with the time, keeping what its renderer
+//   parsed of the bytes, so the next request for the same bytes draws without parsing them
+//   again. The caller drops its pointer after returning it.
 // An imager is used by one thread at a time, between taking it and returning it.
 #include <QByteArray>
 

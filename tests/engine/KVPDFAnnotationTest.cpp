@@ -14,7 +14,7 @@
 #include "support/CorpusManifest.h"
 #include "support/KVPDFSaveChecks.h"
 #include "support/PdfBuilder.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -90,7 +90,7 @@ std::shared_ptr<KVPDFAnnotation> annotationWith(const QByteArray &keys)
 
 class KVPDFAnnotationTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_services.emplace(popplerServices()); }
+    static void SetUpTestSuite() { s_services.emplace(imagerServices()); }
     static void TearDownTestSuite() { s_services.reset(); }
     static inline std::optional<KVPDFServices::Installer> s_services;
 };

@@ -10,7 +10,7 @@
 #include "KVPDFObjectString.h"
 #include "KVPDFPage.h"
 #include "support/PdfBuilder.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -107,7 +107,7 @@ ToolResult qpdfCheck(const QByteArray &data)
 
 class KVPDFImprintTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { s_services.emplace(popplerServices()); }
+    static void SetUpTestSuite() { s_services.emplace(imagerServices()); }
     static void TearDownTestSuite() { s_services.reset(); }
     static inline std::optional<KVPDFServices::Installer> s_services;
 };

@@ -10,7 +10,7 @@
 #include "KVPDFTextBlob.h"
 #include "KVProbeText.h"
 #include "support/CorpusManifest.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -244,7 +244,7 @@ TEST(TextPeer, TwoColumnPageReadsTitleLeftColumnRightColumnAsPdftotext)
     if (!haveCorpus())
         GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
     KVPDFLogCapture quiet;
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     const QString file = QStringLiteral("pdfjs/tracemonkey.pdf");
     SelectionPage selection = prepareSelection(file, 1);
     ASSERT_TRUE(selection.page);
@@ -292,7 +292,7 @@ TEST(TextPeer, LineEdgesAndLowerEdgesLieWithinAPointOfPdftotext)
     if (!haveCorpus())
         GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
     KVPDFLogCapture quiet;
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     std::vector<std::pair<const char *, int>> pages(std::begin(kLinePages), std::end(kLinePages));
     for (const KnownPage &known : kLineEdgeDifferences)
         pages.emplace_back(known.file, known.page);
@@ -371,7 +371,7 @@ TEST(TextPeer, EachPdftotextWordLiesOnTheLineOfItsBaseline)
     if (!haveCorpus())
         GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
     KVPDFLogCapture quiet;
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     std::set<std::tuple<QString, int, QString>> missing;
     size_t words = 0;
     for (const auto &[name, number] : kLinePages) {

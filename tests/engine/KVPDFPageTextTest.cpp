@@ -11,7 +11,7 @@
 #include "KVPDFTextBlob.h"
 #include "KVSystemFont.h"
 #include "support/PdfBuilder.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 
 #include <QByteArray>
 
@@ -369,7 +369,7 @@ TEST(SelectionHitTests, APageWithoutLinesAnswersNothing)
 
 TEST(SelectionColumns, AHeadingThenTheLeftColumnThenTheRight)
 {
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     std::vector<Show> list{{72, 740, "A heading across the page over both columns of text"}};
     for (int k = 0; k < 12; ++k) {
         list.push_back({72, 680.0 - 14 * k, "left line " + QByteArray::number(k) + " of the text"});

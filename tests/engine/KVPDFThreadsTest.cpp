@@ -20,7 +20,7 @@
 #include "KVPDFTextBlob.h"
 #include "KVPDFTrailer.h"
 #include "support/PdfBuilder.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -215,7 +215,7 @@ TEST(KVPDFThreadsTest, PagesPreparedForSearchAndSelectionOnManyThreadsGiveOneThr
     if (!QFile::exists(QDir(corpusDir()).filePath(QStringLiteral("manifest.tsv"))))
         GTEST_SKIP() << "no corpus at " << corpusDir().toStdString();
     KVPDFLogCapture quiet;
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
 
     std::vector<std::shared_ptr<KVPDFDocument>> alone;
     const std::vector<PageUse> expected = openCorpus(alone);
