@@ -53,7 +53,7 @@ run: build
 fuzz: deps
 	@cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFOLIVO_FUZZ=ON \
 		-DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-	@cmake --build build-fuzz -j $(JOBS) --target fuzz_object_parser fuzz_document_open fuzz_cmap
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_object_parser fuzz_document_open fuzz_cmap fuzz_rtf_reader
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

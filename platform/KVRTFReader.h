@@ -8,7 +8,7 @@
 // control symbols; the font table (\fonttbl, names up to ";") and the colour table (\colortbl,
 // \red \green \blue per entry, an entry without them being the automatic colour); \f \fs \cf
 // \plain \deff; \uN Unicode characters with \ucN fallback skipping (a negative N counts from
-// 65536, so surrogate pairs arrive whole); \'hh and raw bytes above 0x7F as Windows-1252,
+// 65536, so surrogate pairs arrive whole; an N outside 16 bits reads as U+FFFD); \'hh and raw bytes above 0x7F as Windows-1252,
 // whatever \ansicpg says; \par \line and a backslash before a line end as "\n", \tab and
 // \cell as "\t", \row as "\n", and the named punctuation (\emdash, \lquote, \~ ...). Groups
 // marked \* and destinations that hold no text of the document (style sheet, info, pictures,
