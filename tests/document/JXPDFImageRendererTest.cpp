@@ -142,6 +142,26 @@ TEST(JXPDFImageRendererTest, ImageSourceBecomesOneLosslessImageOfItsSize)
     EXPECT_NE(columns.at(8), QStringLiteral("jpeg"));
 }
 
+TEST(JXPDFImageRendererTest, DrawnSourceOnAPageOfFractionalSizeKeepsItsTopEdge)
+{
+    // The red band lies along the frame's top edge; a page set to whole points below it would
+    // move it down or cut it.
+    QImage band(1, 1, QImage::Format_RGB32);
+    band.fill(Qt::red);
+    JXPDFImageRenderer renderer(QRectF(0, 0, 60.5, 40.25));
+    renderer.setImage(band, QPointF(0, 30.25));
+    renderer.setImagedSize(QSizeF(60.5, 10));
+    QTemporaryDir dir;
+    const QString path = write(dir, QStringLiteral("fraction.pdf"), renderer.pdfDataInsideRect(renderer.bounds()));
+    EXPECT_EQ(runTool(QStringLiteral("qpdf"), {QStringLiteral("--check"), path}).exitCode, 0);
+    EXPECT_TRUE(runTool(QStringLiteral("pdfinfo"), {path}).out.contains("60.5 x 40.25 pts"));
+    const QImage drawn = popplerRender(path, 288);
+    ASSERT_EQ(drawn.size(), QSize(242, 161));
+    EXPECT_TRUE(isRed(drawn.pixel(100, 1)));
+    EXPECT_TRUE(isRed(drawn.pixel(100, 38)));
+    EXPECT_FALSE(isRed(drawn.pixel(100, 43)));
+}
+
 TEST(JXPDFImageRendererTest, ImageFlipAndOpacity)
 {
     // Top half red, bottom half blue, as the image's rows run.
