@@ -23,9 +23,9 @@
 // - drawInto: the same drawing onto any QPainter (a bitmap cache); PDF sources are drawn by
 //   poppler from their bytes.
 //
-// Sources the platform of the original had and this one lacks: PICT images (there is no PICT
-// reader; such data has no image representation here, so it never reaches a renderer), and
-// the OCR source's page image made of image imprints (the OCR source takes the engine page).
+// Sources with no counterpart here: PICT images (there is no PICT reader; such data has no
+// image representation, so it never reaches a renderer), and an OCR background made of image
+// imprints (the OCR source takes the engine page instead).
 //
 // The stroke line scale is 1 / sqrt(|det|) of the applied transform, so a stroke keeps its
 // width in points under the identity and under any turn.
