@@ -53,6 +53,9 @@
 //   kvprobe clear FILE --page N --line K -o OUT [--password P]
 //                                      takes line K of the page's lines out of its content
 //                                      and saves (KVProbeClear.cpp)
+//   kvprobe compose FILE --page N [--rotate D] [--opacity A] -o OUT [--password P]
+//                                      the page drawn turned and faded into a one-page PDF
+//                                      of its own (KVProbeCompose.cpp)
 //   kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]
 //                                      fills text field NAME, renders it and saves
 //                                      (KVProbeFill.cpp)
@@ -77,7 +80,7 @@
 // Exits 0 whenever a result could be reported (for info, open results 1 to 3 included), 1 when
 // the file cannot be read, 2 on bad usage, 3 when object N is not a stream, 4 when the other
 // subcommands meet a file the engine does not open with result 0 (with the password given),
-// 5 when save, fill or clear could not write OUT, 6 when fill finds no text field NAME (the
+// 5 when save, fill, clear or compose could not write OUT, 6 when fill finds no text field NAME (the
 // button and choice edits: see KVProbeButtons.h).
 #include "KVPDFDocument.h"
 #include "KVPDFObjectDictionary.h"
@@ -86,6 +89,7 @@
 #include "KVPDFTrailer.h"
 #include "KVProbeAnnots.h"
 #include "KVProbeClear.h"
+#include "KVProbeCompose.h"
 #include "KVProbeButtons.h"
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
@@ -137,6 +141,7 @@ int usage()
                          "       kvprobe text FILE --page N [--selection] [--columns OUT.png] [--password P]\n"
                          "       kvprobe charpos FILE --page N --at X,Y [--password P]\n"
                          "       kvprobe clear FILE --page N --line K -o OUT [--password P]\n"
+                         "       kvprobe compose FILE --page N [--rotate D] [--opacity A] -o OUT [--password P]\n"
                          "       kvprobe fill FILE --field NAME --value TEXT -o OUT [--password P]\n"
                          "       kvprobe toggle FILE --field NAME [--widget K] -o OUT [--password P]\n"
                          "       kvprobe add-button FILE --kind check|radio --rect X,Y,W,H [--page N] [--name NAME]"
@@ -532,6 +537,8 @@ int main(int argc, char **argv)
         return kvprobeCharPos(args[2], args.mid(3));
     if (command == QLatin1String("clear"))
         return kvprobeClear(args[2], args.mid(3));
+    if (command == QLatin1String("compose"))
+        return kvprobeCompose(args[2], args.mid(3));
     if (command == QLatin1String("info"))
         return info(args[2], args.mid(3));
     if (command == QLatin1String("object"))
