@@ -123,6 +123,16 @@ struct Resolution {
     double y = kDefaultImagePPI;
 };
 
+// Pixels per inch from pixels per metre. A whole number of pixels per metre cannot state a
+// whole number of pixels per inch (72 ppi is stored as 2835, 72.009 ppi), so a value within one
+// step of a whole number is taken to mean that number, and a 72 ppi page is not a hair small.
+double perInch(double perMetre)
+{
+    const double ppi = perMetre * 0.0254;
+    const double whole = std::round(ppi);
+    return std::abs(ppi - whole) <= 0.0254 ? whole : ppi;
+}
+
 // A PNG's pHYs chunk in pixels per inch, when it states one in metres.
 std::optional<Resolution> pngResolution(const QByteArray &data)
 {
@@ -137,7 +147,7 @@ std::optional<Resolution> pngResolution(const QByteArray &data)
             const uchar *p = bytes + at + 8;
             if (p[8] != 1)
                 return std::nullopt;
-            return Resolution{bigEndian32(p) * 0.0254, bigEndian32(p + 4) * 0.0254};
+            return Resolution{perInch(bigEndian32(p)), perInch(bigEndian32(p + 4))};
         }
         at += 12 + qsizetype(length);
     }
@@ -215,7 +225,7 @@ Resolution statedResolution(const QImage &image)
     if (image.dotsPerMeterX() <= 0 || image.dotsPerMeterY() <= 0 ||
         (image.dotsPerMeterX() == defaultX && image.dotsPerMeterY() == defaultY))
         return {};
-    return {image.dotsPerMeterX() * 0.0254, image.dotsPerMeterY() * 0.0254};
+    return {perInch(image.dotsPerMeterX()), perInch(image.dotsPerMeterY())};
 }
 
 // The orientation a JPEG asks to be shown in, applied to a point of the stored image (u right,
@@ -334,28 +344,39 @@ bool tooLarge(QSize size)
     return size.isValid() && qint64(size.width()) * size.height() > kMaxImagePixels;
 }
 
-// The JPEG as it is on a page of its own, when it can be stored so.
-std::optional<KVPDFImagePage> jpegPage(const QByteArray &data)
-{
-    const std::optional<JPEGHeader> header = jpegHeader(data);
-    if (!header)
-        return std::nullopt;
+// A reader of the image in `data`, over a buffer of its own: Qt's TIFF reader loses its place
+// in a device another reader (or its own size()) has read from.
+struct BufferReader {
+    explicit BufferReader(const QByteArray &data, const QByteArray &format = {})
+    {
+        buffer.setData(data);
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        if (!format.isEmpty())
+            reader.setFormat(format);
+        reader.setDecideFormatFromContent(format.isEmpty());
+    }
     QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
+    QImageReader reader;
+};
+
+// The JPEG of `header` as it is on a page of its own.
+KVPDFImagePage jpegPage(const QByteArray &data, const JPEGHeader &header)
+{
+    BufferReader orientation(data, "jpeg");
+    QImageReader &reader = orientation.reader;
     // Only asked for the orientation: nothing is decoded.
     const QImageIOHandler::Transformations transformation = reader.transformation();
     KVPDFImagePage page;
     page.image.kind = KVPDFImageSamples::Kind::JPEG;
-    page.image.width = header->width;
-    page.image.height = header->height;
-    page.image.components = header->components;
-    page.image.invertedCMYK = header->components == 4 && header->adobe;
+    page.image.width = header.width;
+    page.image.height = header.height;
+    page.image.components = header.components;
+    page.image.invertedCMYK = header.components == 4 && header.adobe;
     page.image.data = data;
-    Resolution resolution = sane(header->resolution.value_or(Resolution{}));
-    double shownWidth = header->width;
-    double shownHeight = header->height;
+    Resolution resolution = sane(header.resolution.value_or(Resolution{}));
+    double shownWidth = header.width;
+    double shownHeight = header.height;
     if (turnsQuarter(transformation)) {
         std::swap(shownWidth, shownHeight);
         std::swap(resolution.x, resolution.y);
@@ -367,30 +388,23 @@ std::optional<KVPDFImagePage> jpegPage(const QByteArray &data)
 
 QByteArray pdfFromImageBytes(const QByteArray &data, QString *error)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    if (!buffer.open(QIODevice::ReadOnly)) {
-        fail(error, QStringLiteral("The image could not be read."));
-        return {};
-    }
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QByteArray format = reader.format();
+    const QByteArray format = BufferReader(data).reader.format();
     if (format.isEmpty()) {
         fail(error, QStringLiteral("The file is not an image of a kind that can be opened."));
         return {};
     }
-    if (tooLarge(reader.size())) {
+    const std::optional<JPEGHeader> jpeg = format == "jpeg" ? jpegHeader(data) : std::nullopt;
+    if (tooLarge(BufferReader(data, format).reader.size()) || (jpeg && tooLarge(QSize(jpeg->width, jpeg->height)))) {
         fail(error, QStringLiteral("The image is too large to open."));
         return {};
     }
 
     std::vector<KVPDFImagePage> pages;
-    if (format == "jpeg") {
-        if (std::optional<KVPDFImagePage> page = jpegPage(data))
-            pages.push_back(std::move(*page));
-    }
-    if (pages.empty()) {
+    if (jpeg) {
+        pages.push_back(jpegPage(data, *jpeg));
+    } else {
+        BufferReader pageReader(data, format);
+        QImageReader &reader = pageReader.reader;
         reader.setAutoTransform(true);
         // Room for the largest image allowed, at four bytes a pixel.
         reader.setAllocationLimit(int(kMaxImagePixels * 4 >> 20));

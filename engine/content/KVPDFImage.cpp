@@ -376,10 +376,13 @@ QByteArray KVPDFImage::pdfDataWithImages(const std::vector<KVPDFImagePage> &page
                 return QByteArray();
             drawImageAlone(*page, imageStream(*page, entry.image), entry.ctm,
                            QRectF(0, 0, entry.pageSize.width(), entry.pageSize.height()));
-            if (!document)
+            if (!document) {
                 document = pageDocument;
-            else
+            } else {
+                // Out of its own list first, so it moves rather than being copied.
+                pageDocument->removePageAtIndex(0);
                 document->insertPage(page, document->pageCount());
+            }
         }
         return document->currentDataWithImprints(true);
     } catch (const FolivoException &failure) {
