@@ -641,7 +641,7 @@ bool officeConvert(const QTemporaryDir &dir, const QString &input, const char *f
                                    {QStringLiteral("-env:UserInstallation=") + QUrl::fromLocalFile(dir.filePath(QStringLiteral("profile"))).toString(),
                                     QStringLiteral("--headless"), QStringLiteral("--norestore"), QStringLiteral("--convert-to"),
                                     QString::fromLatin1(format), QStringLiteral("--outdir"), dir.filePath(QStringLiteral("made")), input},
-                                   60000);
+                                   120000);
     return run.exitCode == 0;
 }
 
