@@ -183,24 +183,26 @@ private:
             const QTextCharFormat format = fragment.charFormat();
             const bool isLink = format.isAnchor() && !format.anchorHref().isEmpty();
             if (inLink && (!isLink || format.anchorHref() != openLink)) {
-                out += "}}}";
+                out += "}}";
                 inLink = false;
             }
             if (isLink && !inLink) {
                 openLink = format.anchorHref();
-                out += "{\\field{\\*\\fldinst{HYPERLINK \"";
+                // The instruction without a group of its own: converters that print fields show
+                // the label for this form, and the address in place of it for the other.
+                out += "{\\field{\\*\\fldinst HYPERLINK \"";
                 // A quote would end the field's argument early; in an address it is %22 anyway.
                 QString href = openLink;
                 href.replace(u'"', QLatin1String("%22"));
                 appendText(out, href, false);
-                out += "\"}}{\\fldrslt ";
+                out += "\"}{\\fldrslt ";
                 inLink = true;
             }
             writeCharacterFormat(out, format);
             appendText(out, fragment.text(), true);
         }
         if (inLink)
-            out += "}}}";
+            out += "}}";
     }
 
     void writeCharacterFormat(QByteArray &out, const QTextCharFormat &format)
@@ -255,8 +257,12 @@ private:
                 out += "\\'3b"; // a bare ";" ends the font table's entry
             } else if (unit >= 0x20 && unit < 0x7F) {
                 out += char(unit);
-            } else {
+            } else if (inBody) {
                 // Signed 16-bit: what older readers take, and a surrogate pair is two of them.
+                // Each in a group of its own, because some readers skip the text after \uN
+                // whatever \uc says.
+                out += "{\\u" + kvFormatSigned(int16_t(unit)) + '}';
+            } else {
                 out += "\\u" + kvFormatSigned(int16_t(unit)) + ' ';
             }
         }
