@@ -1,10 +1,23 @@
 // The rich-text reader: text and first-character attributes from what real writers produce,
-// and bad data that must neither crash nor leak tables or skipped groups into the text.
+// and bad data that must neither crash nor leak tables or skipped groups into the text. Then the
+// whole text storage: runs and paragraphs from each writer's dialect, and hostile input that
+// must end with the text read so far and a report that says what went wrong.
+#include "KVRTF.h"
 #include "KVRTFReader.h"
 
 #include <gtest/gtest.h>
 
+#include <QColor>
+#include <QFile>
+#include <QFont>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+
 #include <optional>
+#include <vector>
 
 namespace {
 struct Expected {
@@ -114,4 +127,310 @@ TEST(KVRTFReaderTest, DataThatIsNotRtfReadsAsNothing)
         SCOPED_TRACE(data.constData());
         EXPECT_FALSE(KVRTFReader::read(data).has_value());
     }
+}
+
+namespace {
+struct TextRun {
+    QString text;
+    QTextCharFormat format;
+};
+
+struct Paragraph {
+    QString text;
+    QTextBlockFormat format;
+    std::vector<TextRun> runs;
+};
+
+std::vector<Paragraph> paragraphsOf(const QTextDocument &document)
+{
+    std::vector<Paragraph> paragraphs;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        Paragraph paragraph{block.text(), block.blockFormat(), {}};
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it)
+            paragraph.runs.push_back({it.fragment().text(), it.fragment().charFormat()});
+        paragraphs.push_back(paragraph);
+    }
+    return paragraphs;
+}
+
+QString familyOf(const QTextCharFormat &format)
+{
+    const QStringList families = format.fontFamilies().toStringList();
+    return families.isEmpty() ? QString() : families.first();
+}
+
+QByteArray dataFile(const QString &name)
+{
+    QFile file(QStringLiteral(FOLIVO_TEST_DATA "/rtf/") + name);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+    return file.readAll();
+}
+}
+
+TEST(KVRTFDocumentTest, TextSystemDialectKeepsFontSizeColourAndAlignment)
+{
+    QTextDocument document;
+    const kvrtf::ReadReport report = kvrtf::read(dataFile(QStringLiteral("text-system.rtf")), document);
+    EXPECT_TRUE(report.complete) << report.problem.toStdString();
+    const std::vector<Paragraph> paragraphs = paragraphsOf(document);
+    ASSERT_EQ(paragraphs.size(), 2u);
+
+    const Paragraph &centred = paragraphs[0];
+    EXPECT_EQ(centred.text, QString::fromUtf8("Café naïve €"));
+    EXPECT_EQ(centred.format.alignment(), Qt::AlignHCenter);
+    const QList<QTextOption::Tab> tabs = centred.format.tabPositions();
+    ASSERT_EQ(tabs.size(), 4);
+    EXPECT_DOUBLE_EQ(tabs[1].position, 1133 / 20.0);
+    EXPECT_EQ(tabs[2].type, QTextOption::LeftTab);
+    EXPECT_EQ(tabs[3].type, QTextOption::RightTab);
+    ASSERT_EQ(centred.runs.size(), 1u);
+    const QTextCharFormat &helvetica = centred.runs[0].format;
+    EXPECT_EQ(familyOf(helvetica), "Helvetica");
+    EXPECT_DOUBLE_EQ(helvetica.fontPointSize(), 14.0);
+    EXPECT_EQ(helvetica.foreground().color(), QColor(204, 0, 51));
+    EXPECT_FALSE(helvetica.hasProperty(QTextFormat::FontWeight));
+
+    const Paragraph &right = paragraphs[1];
+    EXPECT_EQ(right.text, "Right");
+    EXPECT_EQ(right.format.alignment(), Qt::AlignRight);
+    ASSERT_EQ(right.runs.size(), 1u);
+    const QTextCharFormat &menlo = right.runs[0].format;
+    EXPECT_EQ(familyOf(menlo), "Menlo");
+    EXPECT_EQ(menlo.fontWeight(), QFont::Bold);
+    EXPECT_TRUE(menlo.fontItalic());
+    EXPECT_DOUBLE_EQ(menlo.fontPointSize(), 10.0);
+    EXPECT_FALSE(menlo.hasProperty(QTextFormat::ForegroundBrush)) << "\\cf0 is the automatic colour";
+}
+
+// The office suite's RTF made from a hand-written flat ODT: its font table names faces with
+// nested alternatives, and its paragraphs restate their style's properties inline.
+TEST(KVRTFDocumentTest, OfficeSuiteRtfKeepsFontsColoursAndAlignment)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QProcess soffice;
+    soffice.start(QStringLiteral("soffice"),
+                  {QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
+                   QStringLiteral("--headless"), QStringLiteral("--convert-to"), QStringLiteral("rtf"),
+                   QStringLiteral("--outdir"), folder.path(),
+                   QStringLiteral(FOLIVO_TEST_DATA "/rtf/office-formats.fodt")});
+    ASSERT_TRUE(soffice.waitForFinished(120000));
+    ASSERT_EQ(soffice.exitCode(), 0) << soffice.readAllStandardError().toStdString();
+    QFile converted(folder.filePath(QStringLiteral("office-formats.rtf")));
+    ASSERT_TRUE(converted.open(QIODevice::ReadOnly));
+
+    QTextDocument document;
+    const kvrtf::ReadReport report = kvrtf::read(converted.readAll(), document);
+    EXPECT_TRUE(report.complete) << report.problem.toStdString();
+    const std::vector<Paragraph> paragraphs = paragraphsOf(document);
+    // The suite ends its last paragraph with \par too, which leaves an empty one after it.
+    ASSERT_GE(paragraphs.size(), 2u);
+    EXPECT_EQ(document.toPlainText().trimmed(), "Centred serif\nJustified mono");
+
+    struct Expected {
+        const char *text;
+        Qt::Alignment alignment;
+        const char *family;
+        double size;
+        bool bold;
+        bool italic;
+        QColor color;
+    };
+    const Expected expected[] = {
+        {"Centred serif", Qt::AlignHCenter, "Liberation Serif", 18.0, true, false, QColor(255, 0, 0)},
+        {"Justified mono", Qt::AlignJustify, "Liberation Mono", 10.0, false, true, QColor(0, 0, 255)},
+    };
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(expected[i].text);
+        const Paragraph &paragraph = paragraphs[i];
+        EXPECT_EQ(paragraph.text, expected[i].text);
+        EXPECT_EQ(paragraph.format.alignment(), expected[i].alignment);
+        ASSERT_EQ(paragraph.runs.size(), 1u);
+        const QTextCharFormat &format = paragraph.runs[0].format;
+        EXPECT_EQ(familyOf(format), expected[i].family);
+        EXPECT_DOUBLE_EQ(format.fontPointSize(), expected[i].size);
+        EXPECT_EQ(format.fontWeight() >= QFont::Bold, expected[i].bold);
+        EXPECT_EQ(format.fontItalic(), expected[i].italic);
+        EXPECT_EQ(format.foreground().color(), expected[i].color);
+    }
+}
+
+TEST(KVRTFDocumentTest, RunsCarryTheirFormats)
+{
+    QTextDocument document;
+    const QByteArray rtf = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Helvetica-BoldOblique;}{\\f1\\fnil Arial-ItalicMT;}"
+                           "{\\f2 Liberation Sans;}{\\f3 Avenir-Heavy;}{\\f4 Foo-Bar;}}"
+                           "{\\colortbl;\\red255\\green0\\blue0;;\\red0\\green0\\blue255;}\n"
+                           "\\f0 a\\plain\\f1 b\\plain\\f2\\b c\\b0\\f3 d\\plain\\f4 e\\plain\\f9 f\\plain g"
+                           "\\ul h\\ulnone i\\uld j\\ul0 \\cf1\\cb3 k\\cf2\\cb0 l\\highlight1 m\\plain\\fs21 n}";
+    EXPECT_TRUE(kvrtf::read(rtf, document).complete);
+    const std::vector<Paragraph> paragraphs = paragraphsOf(document);
+    ASSERT_EQ(paragraphs.size(), 1u);
+    ASSERT_EQ(paragraphs[0].text, "abcdefghijklmn");
+
+    struct Expected {
+        const char *family;
+        int weight;
+        bool italic;
+        bool underline;
+        std::optional<QColor> foreground;
+        std::optional<QColor> background;
+        double size;
+    };
+    const std::optional<QColor> none;
+    const Expected expected[] = {
+        {"Helvetica", QFont::Bold, true, false, none, none, 0},          // a: PostScript face
+        {"Arial", QFont::Normal, true, false, none, none, 0},            // b: "MT" suffix
+        {"Liberation Sans", QFont::Bold, false, false, none, none, 0},   // c: \b on a family
+        {"Avenir", QFont::Black, false, false, none, none, 0},           // d: a face's weight
+        {"Foo-Bar", QFont::Normal, false, false, none, none, 0},         // e: not a face suffix
+        {"", QFont::Normal, false, false, none, none, 0},                // f: not in the table
+        {"", QFont::Normal, false, false, none, none, 0},                // g: \deff is not applied
+        {"", QFont::Normal, false, true, none, none, 0},                 // h
+        {"", QFont::Normal, false, false, none, none, 0},                // i: \ulnone
+        {"", QFont::Normal, false, true, none, none, 0},                 // j: dotted is underlined
+        {"", QFont::Normal, false, false, QColor(255, 0, 0), QColor(0, 0, 255), 0}, // k: \ul0
+        {"", QFont::Normal, false, false, none, none, 0},                // l: automatic entry
+        {"", QFont::Normal, false, false, none, QColor(255, 0, 0), 0},   // m: \highlight
+        {"", QFont::Normal, false, false, none, none, 10.5},             // n
+    };
+    QString text;
+    std::vector<QTextCharFormat> formats;
+    for (const TextRun &run : paragraphs[0].runs)
+        for (QChar c : run.text) {
+            text.append(c);
+            formats.push_back(run.format);
+        }
+    ASSERT_EQ(formats.size(), std::size(expected));
+    for (size_t i = 0; i < formats.size(); ++i) {
+        SCOPED_TRACE(QString(text.at(qsizetype(i))).toStdString());
+        const QTextCharFormat &format = formats[i];
+        EXPECT_EQ(familyOf(format), expected[i].family);
+        EXPECT_EQ(format.fontWeight(), expected[i].weight);
+        EXPECT_EQ(format.fontItalic(), expected[i].italic);
+        EXPECT_EQ(format.fontUnderline(), expected[i].underline);
+        EXPECT_EQ(format.hasProperty(QTextFormat::ForegroundBrush), expected[i].foreground.has_value());
+        if (expected[i].foreground)
+            EXPECT_EQ(format.foreground().color(), *expected[i].foreground);
+        EXPECT_EQ(format.hasProperty(QTextFormat::BackgroundBrush), expected[i].background.has_value());
+        if (expected[i].background)
+            EXPECT_EQ(format.background().color(), *expected[i].background);
+        EXPECT_EQ(format.hasProperty(QTextFormat::FontPointSize), expected[i].size > 0);
+        if (expected[i].size > 0)
+            EXPECT_DOUBLE_EQ(format.fontPointSize(), expected[i].size);
+    }
+}
+
+TEST(KVRTFDocumentTest, ParagraphsTakeThePropertiesInForceAtTheirEnd)
+{
+    QTextDocument document;
+    const QByteArray rtf = "{\\rtf1\\pard\\qj\\li720\\ri360\\fi-180\\sb120\\sa240\\tqc\\tx1440\\tx2880 one\\tab two"
+                           "\\line three\\par\\pard\\ql\\par\\pard first \\qc\\par\n"
+                           "\\pard\\qr\\li99999999 last}";
+    EXPECT_TRUE(kvrtf::read(rtf, document).complete);
+    const std::vector<Paragraph> paragraphs = paragraphsOf(document);
+    ASSERT_EQ(paragraphs.size(), 4u);
+
+    const QTextBlockFormat &first = paragraphs[0].format;
+    EXPECT_EQ(paragraphs[0].text, QStringLiteral("one\ttwo") + QChar::LineSeparator + QStringLiteral("three"));
+    EXPECT_EQ(first.alignment(), Qt::AlignJustify);
+    EXPECT_DOUBLE_EQ(first.leftMargin(), 36.0);
+    EXPECT_DOUBLE_EQ(first.rightMargin(), 18.0);
+    EXPECT_DOUBLE_EQ(first.textIndent(), -9.0);
+    EXPECT_DOUBLE_EQ(first.topMargin(), 6.0);
+    EXPECT_DOUBLE_EQ(first.bottomMargin(), 12.0);
+    const QList<QTextOption::Tab> tabs = first.tabPositions();
+    ASSERT_EQ(tabs.size(), 2);
+    EXPECT_EQ(tabs[0].type, QTextOption::CenterTab);
+    EXPECT_DOUBLE_EQ(tabs[0].position, 72.0);
+    EXPECT_EQ(tabs[1].type, QTextOption::LeftTab);
+
+    // \pard forgets everything; what it does not restate stays unset.
+    EXPECT_EQ(paragraphs[1].text, "");
+    EXPECT_EQ(paragraphs[1].format.alignment(), Qt::AlignLeft);
+    EXPECT_FALSE(paragraphs[1].format.hasProperty(QTextFormat::BlockLeftMargin));
+    EXPECT_TRUE(paragraphs[1].format.tabPositions().isEmpty());
+    EXPECT_EQ(paragraphs[2].text, "first ");
+    EXPECT_EQ(paragraphs[2].format.alignment(), Qt::AlignHCenter) << "set after the text, before \\par";
+
+    // The last paragraph has no \par; an indent beyond any page is held to one.
+    EXPECT_EQ(paragraphs[3].text, "last");
+    EXPECT_EQ(paragraphs[3].format.alignment(), Qt::AlignRight);
+    EXPECT_DOUBLE_EQ(paragraphs[3].format.leftMargin(), 31680 / 20.0);
+}
+
+TEST(KVRTFDocumentTest, HyperlinkFieldsBecomeLinks)
+{
+    struct Case {
+        const char *name;
+        QByteArray rtf;
+        QString href;
+    };
+    const Case cases[] = {
+        {"desktop text system", "{\\rtf1 a{\\field{\\*\\fldinst{HYPERLINK \"https://example.com/x?a=1\"}}"
+                                "{\\fldrslt \\ul link}}b}", "https://example.com/x?a=1"},
+        {"office suite", "{\\rtf1 a{\\field{\\*\\fldinst HYPERLINK \"http://example.org/\" }{\\fldrslt {\\rtlch link}}}b}",
+         "http://example.org/"},
+        {"unquoted, with a target switch", "{\\rtf1 a{\\field{\\*\\fldinst HYPERLINK \\\\t \"_blank\" http://e.x/}"
+                                           "{\\fldrslt link}}b}", "http://e.x/"},
+        {"a bookmark", "{\\rtf1 a{\\field{\\*\\fldinst HYPERLINK \\\\l \"part2\"}{\\fldrslt link}}b}", "#part2"},
+        {"another kind of field shows its result only", "{\\rtf1 a{\\field{\\*\\fldinst PAGE}{\\fldrslt link}}b}", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTextDocument document;
+        EXPECT_TRUE(kvrtf::read(c.rtf, document).complete);
+        ASSERT_EQ(document.toPlainText(), "alinkb");
+        const std::vector<Paragraph> paragraphs = paragraphsOf(document);
+        for (const TextRun &run : paragraphs[0].runs) {
+            const bool inLink = run.text == "link";
+            EXPECT_EQ(run.format.isAnchor(), inLink && !c.href.isEmpty()) << run.text.toStdString();
+            EXPECT_EQ(run.format.anchorHref(), inLink ? c.href : QString()) << run.text.toStdString();
+        }
+    }
+}
+
+TEST(KVRTFDocumentTest, BadDataKeepsTheTextReadSoFarAndSaysSo)
+{
+    struct Case {
+        const char *name;
+        QByteArray rtf;
+        QString text;
+        bool complete;
+    };
+    const QByteArray nested = "{\\rtf1 a" + QByteArray(10000, '{') + "b" + QByteArray(10000, '}') + "c}";
+    const QByteArray longWord = "{\\rtf1 a\\" + QByteArray(1 << 20, 'x') + " b}";
+    const QByteArray longNumber = "{\\rtf1\\fs" + QByteArray(1 << 20, '9') + " a}";
+    const Case cases[] = {
+        {"a group left open", "{\\rtf1 a{\\b b", "ab", false},
+        {"a brace closing more than was opened", "{\\rtf1 a}}b}", "a", true},
+        {"10,000 nested groups", nested, "abc", false},
+        {"a \\u cut off", "{\\rtf1 a\\u", "a", false},
+        {"a \\u without its number", "{\\rtf1 a\\u-}", "a-", true},
+        {"\\u-1", "{\\rtf1\\uc0 \\u-1 a}", QString(QChar(0xFFFF)) + "a", true},
+        {"\\u beyond 16 bits", "{\\rtf1\\uc0\\u-99999 a\\u65536 b}", QString::fromUtf8("\uFFFDa\uFFFDb"), true},
+        {"\\'zz", "{\\rtf1 \\'zz}", "zz", false},
+        {"a control word of a megabyte", longWord, "a" + QString(qsizetype((1 << 20) - 32), u'x') + " b", false},
+        {"a parameter of a megabyte", longNumber, "a", true},
+        {"\\bin with a huge count", "{\\rtf1 a\\bin2147483647 bc}", "a", false},
+        {"\\bin with a negative count", "{\\rtf1 a\\bin-5 b}", "ab", true},
+        {"characters the storage treats as structure", "{\\rtf1\\uc0 a\\u13 b\\u8233 c\\u-560 d}", "a\nb\nc\nd", true},
+        {"not RTF at all", "plain words", "", false},
+        {"nothing", "", "", true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTextDocument document(QStringLiteral("what was there before"));
+        const kvrtf::ReadReport report = kvrtf::read(c.rtf, document);
+        EXPECT_EQ(document.toPlainText(), c.text);
+        EXPECT_EQ(report.complete, c.complete) << report.problem.toStdString();
+        EXPECT_EQ(report.problem.isEmpty(), report.complete);
+    }
+}
+
+TEST(KVRTFDocumentTest, HugeSizesAreHeldToWhatRtfCanSay)
+{
+    QTextDocument document;
+    EXPECT_TRUE(kvrtf::read("{\\rtf1\\fs99999999 a}", document).complete);
+    EXPECT_DOUBLE_EQ(document.begin().begin().fragment().charFormat().fontPointSize(), 32767 / 2.0);
 }
