@@ -289,3 +289,124 @@ TEST(JXNSTextStorageExtensionsTest, RemovedAttributeLeavesEveryRunAndParagraph)
         EXPECT_FALSE(block.blockFormat().hasProperty(QTextFormat::BlockRightMargin));
     EXPECT_TRUE(alphaString(document).isEmpty());
 }
+
+namespace {
+
+QString describeParagraph(const QTextBlockFormat &format)
+{
+    QStringList tabs;
+    for (const QTextOption::Tab &tab : format.tabPositions())
+        tabs << QStringLiteral("%1/%2").arg(tab.position).arg(int(tab.type));
+    return QStringLiteral("paragraph align %1 head %2 first %3 tail %4 before %5 after %6 tabs %7")
+        .arg(int(format.alignment() & Qt::AlignHorizontal_Mask))
+        .arg(format.leftMargin())
+        .arg(format.leftMargin() + format.textIndent())
+        .arg(format.rightMargin())
+        .arg(format.topMargin())
+        .arg(format.bottomMargin())
+        .arg(tabs.join(u' '));
+}
+
+QString describeCharacters(const QTextCharFormat &format)
+{
+    auto brush = [&format](QTextFormat::Property property) {
+        return format.hasProperty(property) && format.brushProperty(property).style() != Qt::NoBrush
+            ? format.brushProperty(property).color().toRgb().name(QColor::HexArgb)
+            : QStringLiteral("none");
+    };
+    const QStringList families = format.fontFamilies().toStringList();
+    return QStringLiteral("%1 %2pt%3%4%5 fg %6 bg %7 link %8")
+        .arg(families.value(0))
+        .arg(format.fontPointSize())
+        .arg(format.fontWeight() >= QFont::Bold ? " bold" : "")
+        .arg(format.fontItalic() ? " italic" : "")
+        .arg(format.fontUnderline() ? " underline" : "")
+        .arg(brush(QTextFormat::ForegroundBrush), brush(QTextFormat::BackgroundBrush),
+             format.isAnchor() ? format.anchorHref() : QStringLiteral("none"));
+}
+
+// Paragraph by paragraph, the paragraph's properties and then each run as its text and its
+// formats, fragments of equal formats joined (how Qt splits a run into fragments is its own).
+QStringList describeRuns(const QTextDocument &document)
+{
+    QStringList lines;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        lines << describeParagraph(block.blockFormat());
+        QString format, text;
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QString next = describeCharacters(it.fragment().charFormat());
+            if (next != format && !text.isEmpty()) {
+                lines << "  \"" + text + "\" " + format;
+                text.clear();
+            }
+            format = next;
+            text += it.fragment().text();
+        }
+        if (!text.isEmpty())
+            lines << "  \"" + text + "\" " + format;
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST(JXNSTextStorageExtensionsTest, StoredTextComesBackRunByRun)
+{
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    auto run = [&cursor](const QString &text, const QString &family, double size, auto &&...edits) {
+        QTextCharFormat format;
+        format.setFontFamilies(QStringList{family});
+        format.setFontPointSize(size);
+        (edits(format), ...);
+        cursor.insertText(text, format);
+    };
+    auto paragraph = [](Qt::Alignment alignment) {
+        QTextBlockFormat format;
+        format.setAlignment(alignment);
+        return format;
+    };
+    auto bold = [](QTextCharFormat &format) { format.setFontWeight(QFont::Bold); };
+    auto italic = [](QTextCharFormat &format) { format.setFontItalic(true); };
+    auto underline = [](QTextCharFormat &format) { format.setFontUnderline(true); };
+    auto color = [](QColor c) { return [c](QTextCharFormat &format) { format.setForeground(c); }; };
+    auto background = [](QColor c) { return [c](QTextCharFormat &format) { format.setBackground(c); }; };
+
+    QTextBlockFormat indented = paragraph(Qt::AlignLeft);
+    indented.setLeftMargin(18);
+    indented.setTextIndent(-9);
+    indented.setRightMargin(12);
+    indented.setTopMargin(3);
+    indented.setBottomMargin(6);
+    indented.setTabPositions({QTextOption::Tab(72, QTextOption::LeftTab), QTextOption::Tab(144, QTextOption::RightTab)});
+    cursor.setBlockFormat(indented);
+    run("Plain then ", "Helvetica", 12);
+    run("bold", "Helvetica", 12, bold);
+    run(" and\titalic", "Times New Roman", 14.5, italic);
+    run(" underlined half-red", "Times New Roman", 14, underline, color(QColor(255, 0, 0, 128)));
+    run(" on yellow", "Times New Roman", 14, color(QColor(0, 128, 0)), background(QColor(255, 255, 0)));
+    cursor.insertBlock(paragraph(Qt::AlignHCenter));
+    run("Centred with ", "Helvetica", 10, color(QColor(0, 0, 255, 64)));
+    run("a link", "Helvetica", 10, underline, color(QColor(0, 0, 255)), [](QTextCharFormat &format) {
+        format.setAnchor(true);
+        format.setAnchorHref(QStringLiteral("https://example.com/page?x=1&y=2"));
+    });
+    run(".", "Helvetica", 10);
+    cursor.insertBlock(paragraph(Qt::AlignRight));
+    run(QString::fromUtf8("Right: \xF0\x9F\x98\x80" "42 caf\xC3\xA9"), "Times New Roman", 12, bold, italic);
+    cursor.insertBlock(paragraph(Qt::AlignLeft));
+    cursor.insertBlock(paragraph(Qt::AlignJustify));
+    run("Justified {braces} and \\ end", "Helvetica", 9);
+
+    const QByteArray stored = getTextData(document);
+    const QString alpha = alphaString(document);
+    EXPECT_EQ(alpha.toStdString(), "26,20,0.50,57,13,0.25");
+    const std::unique_ptr<QTextDocument> read = textStorageWithData(stored);
+    ASSERT_TRUE(read);
+    applyAlphaString(*read, alpha);
+
+    EXPECT_EQ(read->toPlainText(), document.toPlainText());
+    EXPECT_EQ(describeRuns(*read).join(u'\n').toStdString(), describeRuns(document).join(u'\n').toStdString())
+        << stored.constData();
+    EXPECT_EQ(alphaString(*read), alpha);
+}
