@@ -57,16 +57,15 @@ std::optional<QColor> foregroundColor(const QTextCharFormat &format)
 bool hasFont(const QTextCharFormat &format)
 {
     return format.hasProperty(QTextFormat::FontFamilies) || format.hasProperty(QTextFormat::FontFamily)
-        || format.hasProperty(QTextFormat::FontPointSize) || format.hasProperty(QTextFormat::FontPixelSize);
+           || format.hasProperty(QTextFormat::FontPointSize) || format.hasProperty(QTextFormat::FontPixelSize);
 }
 
 bool hasParagraphStyle(const QTextBlockFormat &format)
 {
     static const QTextFormat::Property properties[] = {
-        QTextFormat::BlockAlignment,   QTextFormat::BlockLeftMargin,  QTextFormat::BlockRightMargin,
-        QTextFormat::BlockTopMargin,   QTextFormat::BlockBottomMargin, QTextFormat::TextIndent,
-        QTextFormat::TabPositions,     QTextFormat::LineHeight,        QTextFormat::LineHeightType,
-        QTextFormat::LayoutDirection,  QTextFormat::BlockIndent,
+        QTextFormat::BlockAlignment,    QTextFormat::BlockLeftMargin, QTextFormat::BlockRightMargin, QTextFormat::BlockTopMargin,
+        QTextFormat::BlockBottomMargin, QTextFormat::TextIndent,      QTextFormat::TabPositions,     QTextFormat::LineHeight,
+        QTextFormat::LineHeightType,    QTextFormat::LayoutDirection, QTextFormat::BlockIndent,
     };
     for (const QTextFormat::Property property : properties)
         if (format.hasProperty(property))
@@ -180,8 +179,7 @@ void applyAlphaString(QTextDocument &text, const QString &alphaString)
     cursor.endEditBlock();
 }
 
-QTextDocumentFragment attributedStringWithLink(const QString &link, const QString &label, const QColor &color,
-                                               const QFont &font)
+QTextDocumentFragment attributedStringWithLink(const QString &link, const QString &label, const QColor &color, const QFont &font)
 {
     QTextCharFormat format;
     format.setAnchor(true);

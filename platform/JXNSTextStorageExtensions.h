@@ -55,8 +55,7 @@ void applyAlphaString(QTextDocument &text, const QString &alphaString);
 
 // The label as a link to `link`, in `color`, underlined, in `font` (family, weight, slant and,
 // when it has one, its point size).
-QTextDocumentFragment attributedStringWithLink(const QString &link, const QString &label, const QColor &color,
-                                               const QFont &font);
+QTextDocumentFragment attributedStringWithLink(const QString &link, const QString &label, const QColor &color, const QFont &font);
 
 // The alignment of the first paragraph style in the text; defaultAlignment() when the text is
 // empty or has none.

@@ -38,9 +38,9 @@ FontFace splitPostScriptName(const QString &name)
         bool bold;
         bool italic;
     } styles[] = {
-        {"regular", false, false}, {"roman", false, false},      {"plain", false, false},
-        {"book", false, false},    {"bold", true, false},        {"italic", false, true},
-        {"oblique", false, true},  {"bolditalic", true, true},   {"boldoblique", true, true},
+        {"regular", false, false}, {"roman", false, false},    {"plain", false, false},
+        {"book", false, false},    {"bold", true, false},      {"italic", false, true},
+        {"oblique", false, true},  {"bolditalic", true, true}, {"boldoblique", true, true},
     };
     for (const auto &candidate : styles) {
         if (style == QLatin1String(candidate.style)) {
@@ -100,7 +100,7 @@ public:
         out += "}\n{\\colortbl;";
         for (const QColor &color : std::as_const(m_colors))
             out += "\\red" + kvFormatSigned(color.red()) + "\\green" + kvFormatSigned(color.green()) + "\\blue"
-                + kvFormatSigned(color.blue()) + ";";
+                   + kvFormatSigned(color.blue()) + ";";
         out += "}\n";
         out += body;
         out += "}\n";

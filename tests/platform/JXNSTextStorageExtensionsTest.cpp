@@ -65,22 +65,42 @@ TEST(JXNSTextStorageExtensionsTest, AlphaStrings)
         QList<Check> checks;
     };
     const Case cases[] = {
-        {"opaque text gives the empty string, and applying it changes nothing", redText("hello"), "", "",
-         {{0, red}, {4, red}}},
-        {"groups in text order", redText("0123456789ab"), "0,5,0.50,9,2,0.25", "0,5,0.50,9,2,0.25",
+        {"opaque text gives the empty string, and applying it changes nothing", redText("hello"), "", "", {{0, red}, {4, red}}},
+        {"groups in text order",
+         redText("0123456789ab"),
+         "0,5,0.50,9,2,0.25",
+         "0,5,0.50,9,2,0.25",
          {{4, QColor(255, 0, 0, 128)}, {5, red}, {9, QColor(255, 0, 0, 64)}, {11, red}}},
-        {"a group past the end stops, the earlier ones stay", redText("01234"), "0,2,0.50,3,3,0.25,4,1,0.10", "0,2,0.50",
+        {"a group past the end stops, the earlier ones stay",
+         redText("01234"),
+         "0,2,0.50,3,3,0.25,4,1,0.10",
+         "0,2,0.50",
          {{1, QColor(255, 0, 0, 128)}, {3, red}, {4, red}}},
-        {"colourless text turns black with the alpha", plainText("abcd"), "1,2,0.40", "1,2,0.40",
+        {"colourless text turns black with the alpha",
+         plainText("abcd"),
+         "1,2,0.40",
+         "1,2,0.40",
          {{0, std::nullopt}, {1, QColor(0, 0, 0, 102)}, {2, QColor(0, 0, 0, 102)}, {3, std::nullopt}}},
-        {"a longer colour run keeps its opacity outside the group", redText("0123456789"), "2,3,0.5", "2,3,0.50",
+        {"a longer colour run keeps its opacity outside the group",
+         redText("0123456789"),
+         "2,3,0.5",
+         "2,3,0.50",
          {{1, red}, {2, QColor(255, 0, 0, 128)}, {5, red}}},
-        {"a run across a paragraph break is one group", redText("ab\ncd"), "0,5,0.50", "0,5,0.50",
+        {"a run across a paragraph break is one group",
+         redText("ab\ncd"),
+         "0,5,0.50",
+         "0,5,0.50",
          {{2, QColor(255, 0, 0, 128)}, {4, QColor(255, 0, 0, 128)}}},
         {"a negative location stops", redText("abcd"), "0,1,0.50,-1,2,0.50", "0,1,0.50", {{1, red}}},
-        {"a non-numeric location or length stops", redText("abcd"), "0,1,0.50,x,1,0.50,1,2x,0.5", "0,1,0.50",
+        {"a non-numeric location or length stops",
+         redText("abcd"),
+         "0,1,0.50,x,1,0.50,1,2x,0.5",
+         "0,1,0.50",
          {{1, red}, {2, red}}},
-        {"alphas are clamped to 0..1", plainText("abcd"), "0,1,1.70,1,1,-3", "1,1,0.00",
+        {"alphas are clamped to 0..1",
+         plainText("abcd"),
+         "0,1,1.70,1,1,-3",
+         "1,1,0.00",
          {{0, QColor(0, 0, 0)}, {1, QColor(0, 0, 0, 0)}}},
         {"an incomplete last group is ignored", redText("abcd"), "0,1,0.50,2", "0,1,0.50", {{2, red}}},
         {"an empty group at the very end changes nothing", redText("abcd"), "4,0,0.50", "", {{3, red}}},
@@ -164,7 +184,10 @@ TEST(JXNSTextStorageExtensionsTest, AlignmentQueries)
     const Case cases[] = {
         {"an empty text answers the default", {}, defaultAlignment(), false},
         {"paragraphs without a style answer the default", {QTextBlockFormat(), QTextBlockFormat()}, defaultAlignment(), false},
-        {"the first style found, after one without", {QTextBlockFormat(), block(Qt::AlignHCenter), block(Qt::AlignRight)}, 2, true},
+        {"the first style found, after one without",
+         {QTextBlockFormat(), block(Qt::AlignHCenter), block(Qt::AlignRight)},
+         2,
+         true},
         {"a style without an alignment is natural", {block(std::nullopt, 10), block(Qt::AlignJustify)}, 4, true},
         {"left and natural need no wrap", {block(Qt::AlignLeft), block(std::nullopt, 10)}, 0, false},
         {"right", {block(Qt::AlignRight)}, 1, true},
@@ -185,7 +208,8 @@ TEST(JXNSTextStorageExtensionsTest, AlignmentQueries)
     }
 
     EXPECT_EQ(defaultAlignment(), 0); // the shipped strings are English
-    const std::pair<const char *, int> languages[] = {{"en", 0}, {"de", 0}, {"ar", 1}, {"he", 1}, {"fa_IR", 1}, {"", 0}, {"xx", 0}};
+    const std::pair<const char *, int> languages[] = {{"en", 0},    {"de", 0}, {"ar", 1}, {"he", 1},
+                                                      {"fa_IR", 1}, {"", 0},   {"xx", 0}};
     for (const auto &[code, expected] : languages)
         EXPECT_EQ(defaultAlignmentForLanguage(QString::fromLatin1(code)), expected) << code;
 }
@@ -311,8 +335,8 @@ QString describeCharacters(const QTextCharFormat &format)
 {
     auto brush = [&format](QTextFormat::Property property) {
         return format.hasProperty(property) && format.brushProperty(property).style() != Qt::NoBrush
-            ? format.brushProperty(property).color().toRgb().name(QColor::HexArgb)
-            : QStringLiteral("none");
+                   ? format.brushProperty(property).color().toRgb().name(QColor::HexArgb)
+                   : QStringLiteral("none");
     };
     const QStringList families = format.fontFamilies().toStringList();
     return QStringLiteral("%1 %2pt%3%4%5 fg %6 bg %7 link %8")
@@ -393,7 +417,9 @@ TEST(JXNSTextStorageExtensionsTest, StoredTextComesBackRunByRun)
     });
     run(".", "Helvetica", 10);
     cursor.insertBlock(paragraph(Qt::AlignRight));
-    run(QString::fromUtf8("Right: \xF0\x9F\x98\x80" "42 caf\xC3\xA9"), "Times New Roman", 12, bold, italic);
+    run(QString::fromUtf8("Right: \xF0\x9F\x98\x80"
+                          "42 caf\xC3\xA9"),
+        "Times New Roman", 12, bold, italic);
     cursor.insertBlock(paragraph(Qt::AlignLeft));
     cursor.insertBlock(paragraph(Qt::AlignJustify));
     run("Justified {braces} and \\ end", "Helvetica", 9);

@@ -98,7 +98,10 @@ TEST(KVRTFWriterTest, WritesTheWordsOtherReadersKnow)
     };
     const Case cases[] = {
         {"a surrogate pair is two signed 16-bit characters, each in its own group",
-         [](QTextCursor &cursor) { cursor.insertText(QString::fromUtf8("a\xF0\x9F\x98\x80" "1")); },
+         [](QTextCursor &cursor) {
+             cursor.insertText(QString::fromUtf8("a\xF0\x9F\x98\x80"
+                                                 "1"));
+         },
          {"\\uc0", "a{\\u-10179}{\\u-8704}1"}},
         {"braces, backslashes and tabs are escaped",
          [](QTextCursor &cursor) { cursor.insertText(QStringLiteral("{x}\\\ty")); },
@@ -173,7 +176,8 @@ TEST(KVRTFWriterInterchangeTest, CommandLineConverterReadsOurText)
     expected = expected.simplified();
 
     QStringList lines = runTool(QStringLiteral("unrtf"), {QStringLiteral("--text"), path}, 30000).split(u'\n');
-    lines.removeIf([](const QString &line) { return line.startsWith(QLatin1String("###")) || line == QLatin1String("-----------------"); });
+    lines.removeIf(
+        [](const QString &line) { return line.startsWith(QLatin1String("###")) || line == QLatin1String("-----------------"); });
     EXPECT_EQ(lines.join(u' ').simplified().toStdString(), expected.toStdString());
 
     QString html = runTool(QStringLiteral("unrtf"), {QStringLiteral("--html"), path}, 30000);
@@ -190,7 +194,8 @@ TEST(KVRTFWriterInterchangeTest, OfficeSuiteReadsOurText)
     fillMixedText(document);
     const QString input = writeToFile(folder, document);
     runTool(QStringLiteral("soffice"),
-            {QStringLiteral("--headless"), QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
+            {QStringLiteral("--headless"),
+             QStringLiteral("-env:UserInstallation=file://") + folder.filePath(QStringLiteral("profile")),
              QStringLiteral("--convert-to"), QStringLiteral("txt:Text (encoded):UTF8"), QStringLiteral("--outdir"),
              folder.filePath(QStringLiteral("out")), input},
             180000);
