@@ -1,5 +1,6 @@
 #include "JXFolivoDocument.h"
 
+#include "JXFolivoImport.h"
 #include "JXFolivoImprint.h"
 #include "JXFolivoPage.h"
 #include "KVDocInfoController.h"
@@ -12,7 +13,6 @@
 #include "KVProcess.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTimer>
 
 namespace {
@@ -152,6 +152,7 @@ bool JXFolivoDocument::engineRead(const QString &path)
     KVPDFOpenResult result = KVPDFOpenOK;
     auto consent = [this] { return prompter().redrawConsent(*this); };
     setPDFDocument(KVPDFDocument::documentWithContentsOfFile(path, &result, consent));
+    m_openResult = result;
     if (!m_pdfDocument) {
         m_readError = QStringLiteral("The file could not be read as a PDF document.");
         return false;
@@ -228,19 +229,12 @@ bool JXFolivoDocument::readBlankPage()
 
 bool JXFolivoDocument::readFromData(const QByteArray &data, const QString &type, QString *error)
 {
-    std::unique_ptr<QFile> file;
     QString reason;
-    for (int attempt = 0; attempt < 16 && !file; ++attempt) {
-        QString name = QStringLiteral("com.quorvane.folivo.data");
-        static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-        for (int i = 0; i < 8; ++i)
-            name += QLatin1Char(letters[QRandomGenerator::global()->bounded(int(sizeof letters - 1))]);
-        file = kvCreateTemporaryFile(name, &reason);
-    }
+    std::unique_ptr<QFile> file = jximport::createTemporaryFile(jximport::kDataFileTemplate, &reason);
     if (!file) {
+        m_readError = reason;
         if (error)
             *error = reason;
-        m_readError = reason;
         return false;
     }
     const QString path = file->fileName();
@@ -259,14 +253,60 @@ bool JXFolivoDocument::readFromData(const QByteArray &data, const QString &type,
 
 bool JXFolivoDocument::makePDFDocumentFromImage(const QString &path)
 {
-    Q_UNUSED(path);
-    return false;
+    // Whether the file is a readable image is settled before anything of the document changes,
+    // so a file that turns out not to be one is read as a PDF from a clean slate.
+    if (jximport::fileKindOfFile(path) != jximport::FileKind::Image)
+        return false;
+    QString reason;
+    const QByteArray data = jximport::pdfFromImageFile(path, &reason);
+    if (data.isEmpty()) {
+        m_readError = reason;
+        return false;
+    }
+    KVPDFOpenResult result = KVPDFOpenOK;
+    std::shared_ptr<KVPDFDocument> images = KVPDFDocument::documentWithData(data, &result);
+    if (!images || result != KVPDFOpenOK || images->pageCount() == 0) {
+        m_readError = QStringLiteral("The image could not be made into a page.");
+        return false;
+    }
+    if (!readBlankPage())
+        return false;
+    KVDocInfoController::blankDocument(*m_pdfDocument);
+    m_extraDocuments.push_back(images);
+    std::vector<std::shared_ptr<JXFolivoPage>> pages;
+    for (const auto &pdfPage : images->pages()) {
+        if (auto page = JXFolivoPage::pageWith(pdfPage, this))
+            pages.push_back(page);
+    }
+    setPDFDocument(nullptr);
+    setPages(std::move(pages));
+    m_wasCreatedFromImage = true;
+    return true;
 }
 
 bool JXFolivoDocument::makePDFDocumentFromWordDocument(const QString &path)
 {
-    Q_UNUSED(path);
-    m_readError = QStringLiteral("Word documents cannot be read.");
+    jximport::WordConversionOptions options;
+    QPointer<JXFolivoDocument> self(this);
+    options.busy = [self] {
+        if (self)
+            emit self->busy();
+    };
+    QString reason;
+    const QByteArray data = jximport::convertWordToPDF(path, options, &reason);
+    if (data.isEmpty()) {
+        m_readError = reason;
+        return false;
+    }
+    KVPDFOpenResult result = KVPDFOpenBroken;
+    std::shared_ptr<KVPDFDocument> converted = KVPDFDocument::documentWithData(data, &result);
+    if (!converted || converted->pageCount() == 0) {
+        m_readError = QStringLiteral("The Word document could not be converted into pages.");
+        return false;
+    }
+    setPDFDocument(std::move(converted));
+    m_wasCreatedFromImage = true;
+    // The read wraps the pages.
     return false;
 }
 

@@ -68,6 +68,8 @@ public:
     bool readFromData(const QByteArray &data, const QString &type, QString *error = nullptr);
     bool makePDFDocumentFromImage(const QString &path);
     bool makePDFDocumentFromWordDocument(const QString &path);
+    // The engine's open result of the last engine read (KVPDFOpenResult), -1 before one.
+    int openResult() const { return m_openResult; }
     // The reason of the last failed read, for the caller to report; empty after a success.
     const QString &readError() const { return m_readError; }
 
@@ -148,6 +150,9 @@ signals:
     void pdfDocumentWillChange();
     void pdfDocumentDidChange();
     void closed();
+    // Emitted now and then while a conversion keeps the read busy (a Word document), so the
+    // window can show that it works.
+    void busy();
     void documentEditedChanged(bool edited);
 
 private:
@@ -177,6 +182,7 @@ private:
     bool m_performingOCR = false;
     int m_changeCount = 0;
     QString m_readError;
+    int m_openResult = -1;
     QPointer<QObject> m_window;
     std::shared_ptr<JXFolivoPrompter> m_prompter;
     bool m_closed = false;

@@ -1,6 +1,7 @@
 #include "JXFolivoPage.h"
 
 #include "JXFolivoDocument.h"
+#include "JXFolivoImport.h"
 #include "JXFolivoImprint.h"
 #include "KVLog.h"
 #include "KVPDFAnnotation.h"
@@ -41,22 +42,34 @@ std::shared_ptr<JXFolivoPage> JXFolivoPage::pageWith(std::shared_ptr<KVPDFPage> 
     return std::make_shared<JXFolivoPage>(std::move(pdfPage), document);
 }
 
-std::shared_ptr<KVPDFPage> JXFolivoPage::blankLowLevelPageWithRect(const QRectF &rect, JXFolivoDocument *document)
+namespace {
+// The engine page of a one-page PDF, its document kept alive by the application document.
+std::shared_ptr<KVPDFPage> onePage(const QByteArray &data, JXFolivoDocument *document)
 {
-    if (rect.width() <= 0 || rect.height() <= 0)
+    if (data.isEmpty())
         return nullptr;
     KVPDFOpenResult result = KVPDFOpenOK;
-    std::shared_ptr<KVPDFDocument> blank = KVPDFDocument::documentWithData(KVPDFBlankPage(), &result);
-    if (!blank || result != KVPDFOpenOK || blank->pageCount() < 1)
+    std::shared_ptr<KVPDFDocument> pdf = KVPDFDocument::documentWithData(data, &result);
+    if (!pdf || result != KVPDFOpenOK || pdf->pageCount() < 1)
         return nullptr;
-    std::shared_ptr<KVPDFPage> page = blank->pageAtIndex(0);
-    page->pageDictionary()->setObject(
-        "MediaBox", KVPDFObjectPtr(KVPDFPage::makePDFRect(QRectF(QPointF(0, 0), rect.size()))));
-    page->pageDictionary()->removeObjectForKey("CropBox");
-    page->setPageDictionary(page->pageDictionary());
     if (document)
-        document->extraDocuments().push_back(blank);
-    return page;
+        document->extraDocuments().push_back(pdf);
+    return pdf->pageAtIndex(0);
+}
+
+// The image's size in points at its own resolution, 72 ppi when it states none.
+QSizeF imageSizeInPoints(const QImage &image)
+{
+    const double ppiX = image.dotsPerMeterX() * 0.0254;
+    const double ppiY = image.dotsPerMeterY() * 0.0254;
+    return QSizeF(image.width() * 72.0 / (ppiX >= 1 ? ppiX : jximport::kDefaultImagePPI),
+                  image.height() * 72.0 / (ppiY >= 1 ? ppiY : jximport::kDefaultImagePPI));
+}
+}
+
+std::shared_ptr<KVPDFPage> JXFolivoPage::blankLowLevelPageWithRect(const QRectF &rect, JXFolivoDocument *document)
+{
+    return onePage(jximport::blankPagePDF(rect.size()), document);
 }
 
 std::shared_ptr<JXFolivoPage> JXFolivoPage::blankPageWithRect(const QRectF &rect, JXFolivoDocument *document)
@@ -64,24 +77,28 @@ std::shared_ptr<JXFolivoPage> JXFolivoPage::blankPageWithRect(const QRectF &rect
     return pageWith(blankLowLevelPageWithRect(rect, document), document);
 }
 
-std::shared_ptr<JXFolivoPage> JXFolivoPage::pageWithImageRep(const QImage &, JXFolivoDocument *)
+std::shared_ptr<JXFolivoPage> JXFolivoPage::pageWithImageRep(const QImage &image, JXFolivoDocument *document)
 {
-    return nullptr;
+    if (image.isNull())
+        return nullptr;
+    const QSizeF size = imageSizeInPoints(image);
+    return pageWith(onePage(jximport::pdfFromImage(image, size, QRectF(QPointF(0, 0), size)), document), document);
 }
 
-std::shared_ptr<JXFolivoPage> JXFolivoPage::pageWithImageRep(const QImage &, JXFolivoDocument *, const QRectF &)
+std::shared_ptr<JXFolivoPage> JXFolivoPage::pageWithImageRep(const QImage &image, JXFolivoDocument *document,
+                                                             const QRectF &pageRect)
 {
-    return nullptr;
+    if (image.isNull())
+        return nullptr;
+    const QRectF drawn = jximport::imageRectOnPage(imageSizeInPoints(image), pageRect);
+    return pageWith(onePage(jximport::pdfFromImage(image, pageRect.size(), drawn), document), document);
 }
 
 KVFolivoFont JXFolivoPage::defaultFont() { return KVFolivoDefaultFont(); }
 
 QString JXFolivoPage::baseName(const QString &name)
 {
-    QString base = name;
-    while (base.size() >= 2 && base.back().isDigit() && base.back().unicode() < 128)
-        base.chop(1);
-    return base;
+    return jximport::baseName(name);
 }
 
 std::shared_ptr<JXFolivoPage> JXFolivoPage::copy() const
