@@ -8,7 +8,8 @@
 // Precedence: what a file is comes from its bytes, never from its name or the type a caller
 // assumed: a PDF renamed .png is a PDF, an image named .pdf is an image. The PDF header wins
 // over everything else (a PDF may start with junk before "%PDF-", and an image format's magic
-// bytes may happen to follow it); then the image formats Qt reads; then Word's two containers.
+// bytes may happen to follow it) when it starts the file; then Word's two containers, whose
+// signatures are strong; then the image formats Qt reads; then a PDF header after junk.
 //
 // Ownership: every answer is a value (QByteArray, QString, geometry) or a file the caller owns
 // (createTemporaryFile). Files are made only in the run's private temporary folder
@@ -49,10 +50,10 @@ enum class FileKind {
     Word,  // a Word binary (.doc, OLE compound file) or Office Open XML word-processing file (.docx)
 };
 
-// The PDF header is searched in this many leading bytes, as PDF readers commonly allow.
-inline constexpr qsizetype kPDFHeaderSearchBytes = 1024;
+// The PDF header is searched in this many leading bytes, as the engine does when it opens one.
+inline constexpr qsizetype kPDFHeaderSearchBytes = 1000;
 // Images larger than this (width x height, per frame) are refused rather than decoded.
-inline constexpr qint64 kMaxImagePixels = qint64(20000) * 20000;
+inline constexpr qint64 kMaxImagePixels = qint64(1) << 28;
 // The PPI assumed for an image that states none (or states a resolution below 1 ppi).
 inline constexpr double kDefaultImagePPI = 72.0;
 
@@ -63,13 +64,18 @@ FileKind fileKindOfFile(const QString &path);
 // first 64 KiB of a zip file when giving a prefix.
 FileKind fileKindOfData(const QByteArray &data);
 
-// A PDF of one page per image frame of the file at `path`, in file order (the pages of a TIFF,
-// the frames of an animation). Each page is exactly the frame's size in points at its stated
-// resolution (kDefaultImagePPI when absent), the frame drawn over the whole page. JPEG data is
-// stored as it is (DCTDecode, no re-encoding); other frames as raw samples, Flate-compressed,
-// 8-bit grey kept as one DeviceGray channel, colour as DeviceRGB, alpha as an SMask. A frame
-// that fails to decode after an earlier one succeeded ends the pages there (the frames read are
-// kept, and the reason logged); a failure on the first frame fails the road.
+// A PDF of the image file at `path`: one page per page of a TIFF, in file order, and one page
+// for any other image (an animation or an icon file gives its first picture). Each page is
+// exactly the picture's size in points at its stated resolution (kDefaultImagePPI when it
+// states none: PNG's pHYs and JPEG's JFIF density are read from the bytes; for other formats a
+// resolution equal to the one Qt gives every new image counts as none), the picture drawn over
+// the whole page, turned as its EXIF orientation says. A JPEG that PDF readers can show as it
+// is (Huffman-coded, 8 bits, grey, RGB or CMYK) is stored as it is (DCTDecode, never
+// re-encoded); other pictures as samples, Flate-compressed, converted to sRGB when they carry
+// another colour profile: grey kept as one DeviceGray channel, colour as DeviceRGB, opacity as
+// an SMask (left out when every pixel is opaque). A TIFF page that fails to decode after an
+// earlier one succeeded ends the pages there (the pages read are kept, and the reason logged);
+// a failure on the first fails the road.
 QByteArray pdfFromImageFile(const QString &path, QString *error = nullptr);
 // The same for the bytes of an image file.
 QByteArray pdfFromImageData(const QByteArray &data, QString *error = nullptr);

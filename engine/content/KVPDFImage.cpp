@@ -196,23 +196,12 @@ bool KVPDFImage::hasBeenBlankedOut() const
 
 void KVPDFImage::restore() const { kvLog(QStringLiteral("restore only works with browseback for now")); }
 
-QByteArray KVPDFImage::pdfData() const
-{
-    if (!m_xObject)
-        return QByteArray();
-    std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(KVPDFBlankPage(), nullptr);
-    std::shared_ptr<KVPDFPage> page = document ? document->pageAtIndex(0) : nullptr;
-    if (!page || !page->pageDictionary())
-        return QByteArray();
-    // The image and what it reaches (its soft mask, its colour space) become the new
-    // document's own, so the one-page file depends on nothing of the image's document.
-    KVPDFImport import(*document);
-    KVPDFObjectPtr image = import.add(m_xObject);
-    import.finish();
-    if (!image)
-        return QByteArray();
+namespace {
 
-    const QTransform &ctm = m_gstate.CTM;
+// Draws `image` (an object of the page's document) alone on the page under `ctm`, the page's
+// size becoming `mediaBox`.
+void drawImageAlone(KVPDFPage &page, const KVPDFObjectPtr &image, const QTransform &ctm, const QRectF &mediaBox)
+{
     const QByteArray content = QStringLiteral("q\r\t\t%1 %2 %3 %4 %5 %6 cm\r\t\t/FolivoImage Do\r\t\tQ")
                                    .arg(ctm.m11(), 0, 'f', 6)
                                    .arg(ctm.m12(), 0, 'f', 6)
@@ -222,17 +211,184 @@ QByteArray KVPDFImage::pdfData() const
                                    .arg(ctm.dy(), 0, 'f', 6)
                                    .toLatin1();
     auto contents = KVPDFObjectStream::streamWithData(content);
-    page->addExtraObject(contents);
+    page.addExtraObject(contents);
     auto xObjects = KVPDFObjectDictionary::dictionaryWithDictionary(
         std::vector<KVPDFObjectDictionary::Entry>{{"FolivoImage", KVPDFObjectReference::referenceWithObject(image)}});
     auto resources =
         KVPDFObjectDictionary::dictionaryWithDictionary(std::vector<KVPDFObjectDictionary::Entry>{{"XObject", xObjects}});
-    const std::shared_ptr<KVPDFObjectDictionary> &pageDictionary = page->pageDictionary();
-    pageDictionary->setObject("MediaBox", KVPDFPage::makePDFRect(ctm.mapRect(QRectF(0, 0, 1, 1))));
+    const std::shared_ptr<KVPDFObjectDictionary> &pageDictionary = page.pageDictionary();
+    pageDictionary->setObject("MediaBox", KVPDFPage::makePDFRect(mediaBox));
     pageDictionary->removeObjectForKey("CropBox");
     pageDictionary->setObject("Resources", resources);
     pageDictionary->setObject("Contents", KVPDFObjectReference::referenceWithObject(contents));
+}
+
+// A one-page document made from the engine's blank page, and that page; null when it cannot
+// be made.
+std::pair<std::shared_ptr<KVPDFDocument>, std::shared_ptr<KVPDFPage>> blankDocumentAndPage()
+{
+    std::shared_ptr<KVPDFDocument> document = KVPDFDocument::documentWithData(KVPDFBlankPage(), nullptr);
+    std::shared_ptr<KVPDFPage> page = document ? document->pageAtIndex(0) : nullptr;
+    if (!page || !page->pageDictionary())
+        return {};
+    return {document, page};
+}
+
+// Why `samples` cannot be written, or empty when they can.
+QString faultOfSamples(const KVPDFImageSamples &samples)
+{
+    if (samples.width <= 0 || samples.height <= 0)
+        return QStringLiteral("an image without pixels");
+    const qint64 pixels = qint64(samples.width) * samples.height;
+    switch (samples.kind) {
+    case KVPDFImageSamples::Kind::Gray:
+        if (samples.data.size() != pixels)
+            return QStringLiteral("grey samples of the wrong size");
+        break;
+    case KVPDFImageSamples::Kind::RGB:
+        if (samples.data.size() != pixels * 3)
+            return QStringLiteral("colour samples of the wrong size");
+        break;
+    case KVPDFImageSamples::Kind::JPEG:
+        if (samples.data.isEmpty())
+            return QStringLiteral("no JPEG data");
+        if (samples.components != 1 && samples.components != 3 && samples.components != 4)
+            return QStringLiteral("a JPEG of %1 components").arg(samples.components);
+        break;
+    }
+    if (!samples.alpha.isEmpty() && samples.alpha.size() != pixels)
+        return QStringLiteral("alpha of the wrong size");
+    return {};
+}
+
+std::shared_ptr<KVPDFObjectDictionary> imageDictionary(const KVPDFImageSamples &samples, const char *colorSpace)
+{
+    using Entry = KVPDFObjectDictionary::Entry;
+    auto integer = [](int64_t value) { return KVPDFObjectInteger::integerWithLongLong(value); };
+    auto name = [](const char *bytes) { return KVPDFObjectName::nameWithBytes(bytes); };
+    return KVPDFObjectDictionary::dictionaryWithDictionary(std::vector<Entry>{
+        {"Type", name("XObject")},
+        {"Subtype", name("Image")},
+        {"Width", integer(samples.width)},
+        {"Height", integer(samples.height)},
+        {"BitsPerComponent", integer(8)},
+        {"ColorSpace", name(colorSpace)},
+    });
+}
+
+// A Flate-compressed image stream of `data` under `dictionary`'s entries.
+std::shared_ptr<KVPDFObjectStream> deflatedImage(const QByteArray &data, const std::shared_ptr<KVPDFObjectDictionary> &dictionary)
+{
+    auto stream = KVPDFObjectStream::streamByDeflatingData(data);
+    for (const auto &[key, value] : dictionary->value())
+        stream->dictionary()->setObject(key, value);
+    return stream;
+}
+
+// The image XObject of `samples` (and its SMask), made extra objects of `page`.
+std::shared_ptr<KVPDFObjectStream> imageStream(KVPDFPage &page, const KVPDFImageSamples &samples)
+{
+    std::shared_ptr<KVPDFObjectStream> image;
+    switch (samples.kind) {
+    case KVPDFImageSamples::Kind::Gray:
+        image = deflatedImage(samples.data, imageDictionary(samples, "DeviceGray"));
+        break;
+    case KVPDFImageSamples::Kind::RGB:
+        image = deflatedImage(samples.data, imageDictionary(samples, "DeviceRGB"));
+        break;
+    case KVPDFImageSamples::Kind::JPEG: {
+        const char *space = samples.components == 1 ? "DeviceGray" : samples.components == 3 ? "DeviceRGB" : "DeviceCMYK";
+        auto dictionary = imageDictionary(samples, space);
+        dictionary->setObject("Filter", KVPDFObjectName::nameWithBytes("DCTDecode"));
+        dictionary->setObject("Length", KVPDFObjectInteger::integerWithLongLong(samples.data.size()));
+        if (samples.components == 4 && samples.invertedCMYK) {
+            std::vector<KVPDFObjectPtr> decode;
+            for (int i = 0; i < 4; ++i) {
+                decode.push_back(KVPDFObjectInteger::integerWithLongLong(1));
+                decode.push_back(KVPDFObjectInteger::integerWithLongLong(0));
+            }
+            dictionary->setObject("Decode", KVPDFObjectArray::arrayWithArray(std::move(decode)));
+        }
+        image = KVPDFObjectStream::streamWithDictionary(dictionary, samples.data, {0, uint64_t(samples.data.size())});
+        break;
+    }
+    }
+    if (!samples.alpha.isEmpty()) {
+        KVPDFImageSamples mask;
+        mask.width = samples.width;
+        mask.height = samples.height;
+        auto smask = deflatedImage(samples.alpha, imageDictionary(mask, "DeviceGray"));
+        page.addExtraObject(smask);
+        image->dictionary()->setObject("SMask", KVPDFObjectReference::referenceWithObject(smask));
+    }
+    page.addExtraObject(image);
+    return image;
+}
+
+} // namespace
+
+QByteArray KVPDFImage::pdfData() const
+{
+    if (!m_xObject)
+        return QByteArray();
+    auto [document, page] = blankDocumentAndPage();
+    if (!page)
+        return QByteArray();
+    // The image and what it reaches (its soft mask, its colour space) become the new
+    // document's own, so the one-page file depends on nothing of the image's document.
+    KVPDFImport import(*document);
+    KVPDFObjectPtr image = import.add(m_xObject);
+    import.finish();
+    if (!image)
+        return QByteArray();
+    drawImageAlone(*page, image, m_gstate.CTM, m_gstate.CTM.mapRect(QRectF(0, 0, 1, 1)));
     return document->currentDataWithImprints(true);
+}
+
+QByteArray KVPDFImage::pdfDataWithImages(const std::vector<KVPDFImagePage> &pages)
+{
+    if (pages.empty()) {
+        kvLog(QStringLiteral("A PDF of images needs at least one image"));
+        return QByteArray();
+    }
+    for (size_t index = 0; index < pages.size(); ++index) {
+        const KVPDFImagePage &entry = pages[index];
+        QString fault = faultOfSamples(entry.image);
+        const QSizeF size = entry.pageSize;
+        if (fault.isEmpty() && !(size.width() > 0 && size.height() > 0 && std::isfinite(size.width()) && std::isfinite(size.height())))
+            fault = QStringLiteral("a page without area");
+        if (fault.isEmpty() && !entry.ctm.isInvertible())
+            fault = QStringLiteral("an image drawn without area");
+        if (!fault.isEmpty()) {
+            kvLog(QStringLiteral("Image %1 of a PDF of images cannot be written: %2").arg(index + 1).arg(fault));
+            return QByteArray();
+        }
+    }
+    try {
+        std::shared_ptr<KVPDFDocument> document;
+        for (size_t index = 0; index < pages.size(); ++index) {
+            const KVPDFImagePage &entry = pages[index];
+            // Each page starts in a document of its own and moves into the first, which
+            // brings its objects along; the blank page's tree is not one pages can be added to
+            // in place.
+            auto [pageDocument, page] = blankDocumentAndPage();
+            if (!page)
+                return QByteArray();
+            drawImageAlone(*page, imageStream(*page, entry.image), entry.ctm,
+                           QRectF(0, 0, entry.pageSize.width(), entry.pageSize.height()));
+            if (!document) {
+                document = pageDocument;
+            } else {
+                // Out of its own list first, so it moves rather than being copied.
+                pageDocument->removePageAtIndex(0);
+                document->insertPage(page, document->pageCount());
+            }
+        }
+        return document->currentDataWithImprints(true);
+    } catch (const FolivoException &failure) {
+        kvLog(QStringLiteral("A PDF of images could not be written: %1").arg(QString::fromStdString(failure.reason())));
+        return QByteArray();
+    }
 }
 
 void KVPDFImageCollector::xobject(const KVPDFContentEvent &, const QByteArray &name,

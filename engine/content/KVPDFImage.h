@@ -12,10 +12,13 @@
 #include "KVPDFGraphicsState.h"
 
 #include <QByteArray>
+#include <QSizeF>
 #include <QString>
+#include <QTransform>
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class KVPDFDocument;
 class KVPDFObjectArray;
@@ -27,6 +30,36 @@ class KVPDFObjectString;
 // missing or the object it refers to cannot be read (never throws).
 KVPDFObjectPtr kvpdfImageEntry(KVPDFObjectDictionary &dictionary, QByteArrayView key);
 KVPDFObjectPtr kvpdfImageElement(KVPDFObjectArray &array, size_t index);
+
+// The pixels of an image that is not yet in any PDF, for KVPDFImage::pdfDataWithImages. Rows
+// run from the top, without padding.
+struct KVPDFImageSamples {
+    enum class Kind {
+        Gray, // 8 bits, one byte a pixel: DeviceGray
+        RGB,  // 8 bits a component, three bytes a pixel: DeviceRGB
+        JPEG, // the bytes of a JPEG file, stored as they are (DCTDecode), never decoded here
+    };
+    Kind kind = Kind::RGB;
+    int width = 0;
+    int height = 0;
+    QByteArray data;
+    // JPEG only: 1 (DeviceGray), 3 (DeviceRGB) or 4 (DeviceCMYK), as its frame header says, and
+    // whether its CMYK is stored inverted (Adobe's APP14 marker), which a Decode array undoes.
+    int components = 3;
+    bool invertedCMYK = false;
+    // Opacity, 8 bits a pixel (width x height bytes), written as the image's SMask; empty for
+    // an opaque image.
+    QByteArray alpha;
+};
+
+// One page of a PDF made from images: its size in points and where the image lies on it, as
+// the matrix that maps the unit square onto the image in PDF user space (origin at the
+// bottom left), as a cm before the Do would.
+struct KVPDFImagePage {
+    KVPDFImageSamples image;
+    QSizeF pageSize;
+    QTransform ctm;
+};
 
 class KVPDFImage {
 public:
@@ -76,6 +109,12 @@ public:
     // A one-page PDF showing the image alone, as drawn: the media box is the image's box on its
     // page (the unit square under the CTM of its Do). Empty when it cannot be written.
     QByteArray pdfData() const;
+    // A PDF of one page for each of `pages`, in order, each showing its image alone: samples
+    // Flate-compressed, JPEG data as it is, alpha as an SMask. Empty, with the reason logged,
+    // for no pages, a page without area (or not finite), an image without pixels, data or
+    // alpha whose size disagrees with the image's, a JPEG with another component count, or
+    // when the file cannot be written. Never throws; no state is shared between calls.
+    static QByteArray pdfDataWithImages(const std::vector<KVPDFImagePage> &pages);
 
     // "KVPDFImage <name>: x y width height".
     QString description() const;
