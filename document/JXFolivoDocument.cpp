@@ -13,6 +13,7 @@
 #include "KVProcess.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 
 namespace {
@@ -149,6 +150,11 @@ bool JXFolivoDocument::readFromFile(const QString &path, const QString &type, bo
 
 bool JXFolivoDocument::engineRead(const QString &path)
 {
+    // The engine takes empty bytes for a document without pages; an empty file is no PDF.
+    if (QFileInfo(path).size() == 0) {
+        m_readError = QStringLiteral("The file is empty.");
+        return false;
+    }
     KVPDFOpenResult result = KVPDFOpenOK;
     auto consent = [this] { return prompter().redrawConsent(*this); };
     setPDFDocument(KVPDFDocument::documentWithContentsOfFile(path, &result, consent));
