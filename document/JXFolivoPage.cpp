@@ -199,7 +199,16 @@ namespace {
 std::shared_ptr<JXFolivoImprint> imprintForAnnotation(const std::shared_ptr<KVPDFAnnotation> &annotation,
                                                       JXFolivoPage *page)
 {
-    switch (annotation->annotationType()) {
+    int type = annotation->annotationType();
+    // Kinds the engine has no class for come as its base annotation: their subtype tells them.
+    if (type == KVPDFAnnotation::AnnotationBase && annotation->annotDict()) {
+        static const QHash<QByteArray, int> withoutClass = {
+            {"Widget", KVPDFAnnotation::AnnotationWidget}, {"FileAttachment", 14}, {"Sound", 15},
+            {"Movie", 16},                                 {"Screen", 18},         {"PrinterMark", 19},
+        };
+        type = withoutClass.value(annotation->annotDict()->nameForKey("Subtype"), type);
+    }
+    switch (type) {
     case KVPDFAnnotation::AnnotationText:
     case KVPDFAnnotation::AnnotationLink:
     case KVPDFAnnotation::AnnotationFreeText:
@@ -228,8 +237,10 @@ std::shared_ptr<JXFolivoImprint> imprintForAnnotation(const std::shared_ptr<KVPD
         case KVPDFAnnotationWidget::WidgetChoice:
             return JXFolivoImprint::imprintWith(annotation, page);
         default:
+            // A signature field has no widget class of its own in the engine: its type is read
+            // from the field dictionary.
             if (auto widget = std::dynamic_pointer_cast<KVPDFAnnotationWidget>(annotation);
-                widget && widget->fieldType() == "Sig")
+                (widget ? widget->fieldType() : KVPDFAnnotationWidget::fieldTypeFor(annotation->annotDict())) == "Sig")
                 kvLog(QStringLiteral("KVPDFAnnotationWidgetTypeSignature not implemented"));
             return nullptr;
         }
