@@ -284,6 +284,11 @@ bool JXFolivoDocument::makePDFDocumentFromImage(const QString &path)
         if (auto page = JXFolivoPage::pageWith(pdfPage, this))
             pages.push_back(page);
     }
+    // The blank page goes with its engine document: the document never holds a page the
+    // engine does not.
+    for (const auto &page : m_pages)
+        page->setDocument(nullptr);
+    m_pages.clear();
     setPDFDocument(nullptr);
     setPages(std::move(pages));
     m_wasCreatedFromImage = true;

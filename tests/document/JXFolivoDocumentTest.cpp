@@ -16,6 +16,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -200,6 +201,39 @@ TEST(JXFolivoDocumentTest, APDFUnderAnImageNameOpensWithItsPages)
     EXPECT_EQ(document.pageCount(), 3u);
     EXPECT_EQ(document.pdfDocument()->pageCount(), 3u);
     EXPECT_FALSE(document.wasCreatedFromImage());
+}
+
+TEST(JXFolivoDocumentTest, AnImageOpensAsAPageOfItsOwnSize)
+{
+    QTemporaryDir dir;
+    QImage image(144, 72, QImage::Format_Grayscale8);
+    image.fill(0x80);
+    // 96 pixels per inch: the page is 108 x 54 points.
+    image.setDotsPerMeterX(3780);
+    image.setDotsPerMeterY(3780);
+    const QString path = dir.filePath(QStringLiteral("grey.png"));
+    ASSERT_TRUE(image.save(path));
+    JXFolivoDocument document;
+    JXNotificationRecorder recorder(kDocumentNotifications);
+    ASSERT_TRUE(document.readFromFile(path, QStringLiteral("image/png")));
+    EXPECT_TRUE(document.wasCreatedFromImage());
+    ASSERT_EQ(document.pageCount(), 1u);
+    ASSERT_EQ(document.pdfDocument()->pageCount(), 1u);
+    EXPECT_EQ(document.pdfDocument()->pageAtIndex(0), document.pages()[0]->pdfPage());
+    const QRectF box = document.pages()[0]->pdfPage()->mediaBox();
+    EXPECT_NEAR(box.width(), 108, 0.05);
+    EXPECT_NEAR(box.height(), 54, 0.05);
+    // The read ends in setPages, which says the document was reordered.
+    ASSERT_FALSE(recorder.posted.empty());
+    EXPECT_EQ(recorder.posted.back().name, JXFolivoDocument::documentReorderedNotification());
+    auto info = KVDocInfoController::ensureInfo(*document.pdfDocument());
+    EXPECT_EQ(KVDocInfoController::valueFrom(info.get(), "Creator"), QStringLiteral("FolivoPro"));
+
+    // A file that is neither an image nor a PDF fails, and leaves no page behind.
+    const QString text = writeFile(dir, QStringLiteral("notes.png"), "just some text\n");
+    EXPECT_FALSE(document.readFromFile(text, QStringLiteral("image/png")));
+    EXPECT_EQ(document.pageCount(), 0u);
+    EXPECT_EQ(document.pdfDocument(), nullptr);
 }
 
 TEST(JXFolivoDocumentTest, InsertingIntoADocumentWithoutEngineDocumentLeavesOnlyThatPage)
