@@ -21,6 +21,7 @@
 //   kvprobe save IN OUT [--password P] [--user U --owner O] [--compression N]
 //                                      full rewrite of IN to OUT, with new passwords if given,
 //                                      images recompressed at level N (1 to 3)
+//   kvprobe doc FILE [--password-answers A,B,C] [--password P] [--type T] [--redraw yes|no]
 //   kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf] [--property K=V]...
 //                    [--flatten] [--password P]
 //                                      adds an imprint to page N and saves (KVProbeImprints.cpp)
@@ -91,6 +92,7 @@
 #include "KVProbeClear.h"
 #include "KVProbeCompose.h"
 #include "KVProbeButtons.h"
+#include "KVProbeDoc.h"
 #include "KVProbeFields.h"
 #include "KVProbeFill.h"
 #include "KVProbeNotes.h"
@@ -131,6 +133,8 @@ int usage()
                          "       kvprobe add-imprint IN OUT --page N --at X,Y --size W,H [--pdf ONEPAGE.pdf]"
                          " [--property K=V]... [--flatten] [--password P]\n"
                          "       kvprobe imprints FILE [--password P]\n"
+                         "       kvprobe doc FILE [--password-answers A,B,C] [--password P] [--type T]"
+                         " [--redraw yes|no]\n"
                          "       kvprobe fonts FILE --page N [--font F --decode HEX] [--password P]\n"
                          "       kvprobe runs FILE --page N [--password P]\n"
                          "       kvprobe images FILE [--page N] [--password P]\n"
@@ -490,6 +494,8 @@ int main(int argc, char **argv)
         return kvprobeAddNote(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], "add-freetext") == 0)
         return kvprobeAddFreeText(argc, argv);
+    if (argc > 1 && qstrcmp(argv[1], "doc") == 0)
+        return kvprobeDoc(argc, argv);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() < 3)
