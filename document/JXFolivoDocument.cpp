@@ -207,6 +207,8 @@ void JXFolivoDocument::wrapEnginePages()
     }
     somePagesChanged();
     pagesSavedOrReverted();
+    if (m_pdfDocument && !m_pages.empty())
+        diminishLargeScan(bounds().size());
 }
 
 bool JXFolivoDocument::readBlankPage()
