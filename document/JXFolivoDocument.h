@@ -172,7 +172,7 @@ public:
     // The window's first placement against the screens given, with "windowHeight" read from
     // `defaults`.
     JXFolivoGeometry::WindowPlacement windowPlacement(const QRectF &mainScreenVisible, const QRectF &windowScreenVisible,
-                                                      const QSizeF &savedContentSize, const KVDefaults &defaults) const;
+                                                      const QSizeF &savedContentSize, const KVDefaults &defaults);
 
     // Scan reduction, right after a read: a document whose pages are each one image at 72
     // pixels per inch, larger than the paper its shape names, gets pages of that paper with the

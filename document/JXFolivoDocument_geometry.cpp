@@ -153,14 +153,14 @@ void JXFolivoDocument::endFullyCachePages()
 JXFolivoGeometry::WindowPlacement JXFolivoDocument::windowPlacement(const QRectF &mainScreenVisible,
                                                                     const QRectF &windowScreenVisible,
                                                                     const QSizeF &savedContentSize,
-                                                                    const KVDefaults &defaults) const
+                                                                    const KVDefaults &defaults)
 {
     JXFolivoGeometry::WindowPlacementInput input;
     input.mainScreenVisible = mainScreenVisible;
     input.windowScreenVisible = windowScreenVisible;
     input.hasPages = !m_pages.empty();
     if (input.hasPages)
-        input.documentSize = const_cast<JXFolivoDocument *>(this)->bounds().size();
+        input.documentSize = bounds().size();
     input.fillScreenHeight = defaults.integerForKey(QStringLiteral("windowHeight")) == 1;
     input.savedContentSize = savedContentSize;
     return JXFolivoGeometry::windowPlacement(input);
