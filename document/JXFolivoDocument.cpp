@@ -214,6 +214,8 @@ void JXFolivoDocument::wrapEnginePages()
     }
     somePagesChanged();
     pagesSavedOrReverted();
+    if (m_pdfDocument && !m_pages.empty())
+        diminishLargeScan(bounds().size());
 }
 
 bool JXFolivoDocument::readBlankPage()

@@ -21,7 +21,9 @@
 // engine documents its pages come from (extraDocuments) and the information controller.
 // Threads: main thread only; the delayed password requests and the delayed close run through
 // the main event loop.
+#include "JXFolivoGeometry.h"
 #include "JXFolivoPrompter.h"
+#include "KVPDFServices.h"
 
 #include <QObject>
 #include <QPointer>
@@ -30,10 +32,13 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class JXFolivoImprint;
+class KVDefaults;
 class JXFolivoPage;
 class KVDocInfoController;
 class KVPDFDocument;
@@ -145,6 +150,45 @@ public:
     QString description() const;
 
     // Geometry
+    // The union of the page bounds from (0, 0), worked out on the first call after a read or a
+    // scan reduction and kept until the next: pages changed in between leave it as it is.
+    QRectF bounds();
+    // The page's bounds for an index of the document, else defaultPageSizeForCreation().
+    QRectF boundsOfPage(long index);
+    static QRectF defaultPageSizeWhenNone() { return JXFolivoGeometry::defaultPageSizeWhenNone(); }
+    // The print paper, its sides exchanged for landscape.
+    QRectF defaultPageSizeForCreation() const;
+    int defaultPageRotationWhenNone() const;
+    // The print paper: the document's own once set, else the installed services' default paper.
+    KVPDFPaper printPaper() const;
+    void setPrintPaper(const KVPDFPaper &paper) { m_printPaper = paper; }
+    // See JXFolivoGeometry::facingSpreadBounds.
+    QRectF boundsOfFacingPage(long index, bool facingPageOne);
+
+    // Full-size caching passes: the pages asked for between begin and end keep a full-size
+    // image; those asked for in the pass before and not in this one let theirs go at its end.
+    void beginFullyCachePages();
+    void fullyCachePage(long index);
+    void endFullyCachePages();
+
+    // The window's first placement against the screens given, with "windowHeight" read from
+    // `defaults`.
+    JXFolivoGeometry::WindowPlacement windowPlacement(const QRectF &mainScreenVisible, const QRectF &windowScreenVisible,
+                                                      const QSizeF &savedContentSize, const KVDefaults &defaults);
+
+    // Scan reduction, right after a read: a document whose pages are each one image at 72
+    // pixels per inch, larger than the paper its shape names, gets pages of that paper with the
+    // image shrunk onto them. A document with any text, or a page with anything else on it,
+    // stays as it is.
+    void diminishLargeScan(QSizeF size);
+    void reduceScanIfNeeded(QSizeF target);
+    // Makes the page that stands in for a scanned page: its one image imprint on `pageRect`.
+    // Null leaves the page as it is. The default draws the image through the installed imager
+    // pool at its own pixel size.
+    using ScanPageMaker = std::function<std::shared_ptr<JXFolivoPage>(JXFolivoDocument &, JXFolivoImprint &,
+                                                                      const QRectF &pageRect)>;
+    void setScanPageMaker(ScanPageMaker maker) { m_scanPageMaker = std::move(maker); }
+    // end Geometry
 
 signals:
     void pdfDocumentWillChange();
@@ -169,6 +213,9 @@ private:
     // Geometry
     QRectF m_documentBounds;
     bool m_computedDocumentBounds = false;
+    JXFolivoGeometry::CachePasses m_fullyCachedPages;
+    std::optional<KVPDFPaper> m_printPaper;
+    ScanPageMaker m_scanPageMaker;
     // end Geometry
     bool m_wasCreatedFromImage = false;
     std::vector<std::shared_ptr<JXFolivoPage>> m_pages;

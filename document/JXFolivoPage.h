@@ -17,6 +17,9 @@
 #include "KVFolivoPreferences.h"
 
 #include <QImage>
+#include <QPainterPath>
+#include <QPointF>
+#include <QTransform>
 #include <QList>
 #include <QMetaType>
 #include <QRectF>
@@ -26,11 +29,14 @@
 #include <QTextDocument>
 #include <QVariantMap>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class JXFolivoDocument;
+class QPainter;
 class JXFolivoImprint;
 class KVPDFPage;
 
@@ -138,6 +144,37 @@ public:
     QString description() const;
 
     // Geometry
+    // The page as the user sees it: turned by its rotation, the visible area (media box cut to
+    // the crop box) starting at (0, 0), y up. A page without an engine page has empty boxes.
+    // See JXFolivoGeometry for each rectangle and transform.
+    QRectF croppedMediaBox() const;
+    QRectF boundsWithoutRotation() const;
+    QRectF bounds() const;
+    QPointF pageOriginOffset() const;
+    QPointF quadPointsOriginOffset() const;
+    // 0, 90, 180 or 270, clockwise.
+    uint32_t rotation() const;
+    // Turns the page (with its imprints) to `degrees` and counts an edit; other values than 0,
+    // 90, 180 and 270 are ignored.
+    void setRotation(uint32_t degrees);
+    // Turns the page and its imprints counterclockwise by `degrees` about the page's centre,
+    // and reports the change with the new and old bounds. Only quarter turns: a page's Rotate
+    // must be one, so other angles are ignored.
+    void rotatePage(int degrees);
+    int appliedRotation() const { return m_appliedRotation; }
+    // From the unturned page into the turned view; none for an unturned page.
+    std::optional<QTransform> pageTransform() const;
+    // Saves the painter's state and applies pageTransform when there is one, answering
+    // whether it did (the caller then restores the state).
+    bool setupPageRotation(QPainter &painter) const;
+    QPointF reverseTransformPointForRotatedPage(QPointF point) const;
+    std::vector<QPointF> quadPointsWithPageRotation(const std::vector<QPointF> &points) const;
+    QPainterPath bezierPathWithPageRotation(const QPainterPath &path) const;
+    // The engine text's character under the point of the turned view, else the closest one;
+    // 0 for a page without text.
+    int64_t charPositionInPageAtPoint(QPointF point) const;
+    bool hasCharPositionInPageAtPoint(QPointF point, float tolerance) const;
+    // end Geometry
 
 private:
     void processEmbeddedImages();
