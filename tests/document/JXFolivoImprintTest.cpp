@@ -1,6 +1,9 @@
 #include "JXFolivoImprint.h"
 
+#include "JXFolivoPage.h"
 #include "KVPDFAnnotation.h"
+#include "KVPDFDocument.h"
+#include "KVPDFPage.h"
 #include "KVPDFArchive.h"
 #include "KVPDFImprint.h"
 #include "support/PdfBuilder.h"
@@ -507,4 +510,63 @@ TEST(JXFolivoImprintTest, DrawsItsOnePageUprightIntoItsBox)
     EXPECT_EQ(at(200, 40), QColor(Qt::blue));  // lower half
     EXPECT_EQ(at(250, 100), QColor(Qt::white)); // right of the box (it ends at 210)
     EXPECT_EQ(at(110, 150), QColor(Qt::white)); // above it (it ends at 120)
+}
+
+namespace {
+
+// A page whose cropped media box starts away from the origin, with one square annotation.
+std::shared_ptr<KVPDFDocument> croppedPageWithAnnotation()
+{
+    PdfBuilder pdf = PdfBuilder::withPages(1, "/MediaBox [0 0 612 792] /CropBox [10.5 20.25 500 700] /Annots [4 0 R]");
+    pdf.add(4, "<< /Type /Annot /Subtype /Square /Rect [100.3 200.7 150.9 260.1] /F 4 >>");
+    return KVPDFDocument::documentWithData(pdf.build(), nullptr);
+}
+
+} // namespace
+
+TEST(JXFolivoImprintTest, OnACroppedPageRecordsSitInPdfSpaceAndPointsInPageSpace)
+{
+    auto document = croppedPageWithAnnotation();
+    ASSERT_TRUE(document && document->pageCount() == 1);
+    auto page = JXFolivoPage::pageWith(document->pageAtIndex(0), nullptr);
+
+    auto record = recordWith({}, {110.5, 220.25}, {50, 40});
+    auto imprint = JXFolivoImprint::imprintWith(record, page.get());
+    EXPECT_EQ(imprint->drawnBounds(), QRectF(100, 200, 50, 40));
+    EXPECT_EQ(JXFolivoImprint::computeRectOriginOffsetWithinPage(page.get(), QRectF(110.5, 220.25, 1, 1)),
+              QRectF(100, 200, 1, 1));
+
+    RerenderLog log;
+    auto other = imprintWith({}, {0, 0}, {10, 10});
+    page->insertImprint(other, 0);
+    EXPECT_EQ(other->page(), page.get());
+    EXPECT_EQ(log.count(), 1u);
+    EXPECT_EQ(other->pdfImprint()->location(), QPointF(10.5, 20.25));
+    other->setXPosition(30);
+    EXPECT_EQ(other->pdfImprint()->location(), QPointF(40.5, 20.25));
+}
+
+TEST(JXFolivoImprintTest, ReadingAnAnnotationLeavesItsRectAlone)
+{
+    auto document = croppedPageWithAnnotation();
+    ASSERT_TRUE(document && document->pageCount() == 1);
+    auto page = JXFolivoPage::pageWith(document->pageAtIndex(0), nullptr);
+    const auto annotations = document->pageAtIndex(0)->annotationImprints();
+    ASSERT_EQ(annotations.size(), 1u);
+    const QRectF rect = annotations[0]->dictionaryRect();
+
+    RerenderLog log;
+    auto imprint = JXFolivoImprint::imprintWith(annotations[0], page.get());
+    ASSERT_NE(imprint, nullptr);
+    EXPECT_EQ(annotations[0]->dictionaryRect(), rect);
+    EXPECT_FALSE(annotations[0]->dictionary().contains("controlPoints"));
+    EXPECT_EQ(log.count(), 0u);
+    const QRectF expected = rect.translated(-10.5, -20.25);
+    EXPECT_NEAR(imprint->drawnBounds().x(), expected.x(), 1e-9);
+    EXPECT_NEAR(imprint->drawnBounds().height(), expected.height(), 1e-9);
+    // An annotation is no plain image: turning it keeps its turn.
+    imprint->transform(JXFolivoImprintGeometry::rotationAbout(expected.topLeft(), 30));
+    double angle = 0;
+    imprint->boundsWithRotation(&angle);
+    EXPECT_NEAR(angle, 30, 1e-6);
 }
