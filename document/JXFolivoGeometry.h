@@ -77,16 +77,6 @@ int rotationAfterTurn(int rotation, int degrees);
 // on the new page's centre.
 QTransform turnTransform(QSizeF before, QSizeF after, int degrees);
 
-// An imprint that moves with its page: when the page turns, it is handed the turn's transform
-// and then settles its size and stored place. The imprint geometry implements it; an imprint
-// that does not stays where it is.
-class TurnableImprint {
-public:
-    virtual ~TurnableImprint() = default;
-    virtual void transform(const QTransform &turn) = 0;
-    virtual void resized() = 0;
-};
-
 // ---- Between the turned view and the unturned page -------------------------------------------
 
 // For drawing the unturned page into the turned view of size `bounds`: none for rotation 0.

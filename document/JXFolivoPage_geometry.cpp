@@ -63,10 +63,8 @@ void JXFolivoPage::rotatePage(int degrees)
     // Walked on a copy: whatever an imprint does while it settles cannot upset the walk.
     const JXImprintList list = imprints();
     for (const auto &imprint : list) {
-        if (auto turnable = dynamic_cast<JXFolivoGeometry::TurnableImprint *>(imprint.get())) {
-            turnable->transform(turn);
-            turnable->resized();
-        }
+        imprint->transform(turn);
+        imprint->resized();
     }
     pageChanged(nullptr, &after, &before);
 }

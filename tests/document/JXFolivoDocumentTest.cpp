@@ -325,7 +325,7 @@ TEST(JXFolivoDocumentTest, PageChangedPostsOnlyTheKeysGiven)
     ASSERT_TRUE(document.readFromFile(writeFile(dir, QStringLiteral("one.pdf"), PdfBuilder::withPages(1).build()),
                                       JXFolivoDocument::pdfTypeName()));
     JXFolivoPage *page = document.pages()[0].get();
-    JXFolivoImprint imprint(nullptr, page);
+    JXFolivoImprint imprint;
     const QRectF rect(1, 2, 3, 4), prev(5, 6, 7, 8);
     struct Case {
         const char *name;

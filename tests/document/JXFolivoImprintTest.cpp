@@ -7,7 +7,7 @@
 #include "KVPDFArchive.h"
 #include "KVPDFImprint.h"
 #include "support/PdfBuilder.h"
-#include "support/PopplerImagerPool.h"
+#include "support/ImagerServices.h"
 
 #include <QImage>
 #include <QPainter>
@@ -488,7 +488,7 @@ TEST(JXFolivoImprintTest, StaticHelpers)
 
 TEST(JXFolivoImprintTest, DrawsItsOnePageUprightIntoItsBox)
 {
-    KVPDFServices::Installer services(popplerServices());
+    KVPDFServices::Installer services(imagerServices());
     const QByteArray content = "1 0 0 rg 0 50 100 50 re f 0 0 1 rg 0 0 100 50 re f";
     PdfBuilder pdf = PdfBuilder::withPages(1, "/MediaBox [0 0 100 100] /Contents 4 0 R");
     pdf.add(4, "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream");

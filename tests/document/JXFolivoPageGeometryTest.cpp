@@ -26,9 +26,9 @@ std::unique_ptr<JXFolivoDocument> readDocument(const PdfBuilder &builder)
 }
 
 // Stands in for an imprint whose geometry follows its page: it keeps a box and moves it.
-class TurnedBox : public JXFolivoImprint, public JXFolivoGeometry::TurnableImprint {
+class TurnedBox : public JXFolivoImprint {
 public:
-    explicit TurnedBox(QRectF box) : JXFolivoImprint(nullptr, nullptr), box(box) { }
+    explicit TurnedBox(QRectF box) : box(box) { }
     QRectF bounds() const override { return box; }
     void transform(const QTransform &turn) override { box = turn.mapRect(box); }
     void resized() override { ++resizes; }
@@ -94,6 +94,7 @@ TEST(JXFolivoPageGeometry, TurningCarriesObjectsAndReportsTheNewAndOldBounds)
     JXFolivoPage &page = *document->pages()[0];
     auto box = std::make_shared<TurnedBox>(QRectF(0, 0, 100, 50)); // at the lower left corner
     page.insertImprint(box, 0);
+    box->resizes = 0; // going onto the page settles it once
 
     QVariantMap reported;
     KVObservation observation = KVNotificationCenter::defaultCenter().observe(

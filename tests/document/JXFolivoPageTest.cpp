@@ -27,9 +27,9 @@ class TestField : public JXFolivoImprint {
 public:
     TestField(QString name, std::shared_ptr<KVPDFImprint> record = nullptr, QVariant value = {},
               QString className = QStringLiteral("JXFolivoAnnotationWidgetText"), bool required = false)
-        : JXFolivoImprint(std::move(record), nullptr), m_name(std::move(name)), m_value(std::move(value)),
-          m_className(std::move(className)), m_required(required)
+        : m_name(std::move(name)), m_value(std::move(value)), m_className(std::move(className)), m_required(required)
     {
+        JXFolivoImprint::initWith(record, nullptr);
     }
     QString className() const override { return m_className; }
     bool hasName() const override { return true; }
@@ -45,9 +45,17 @@ private:
     bool m_required;
 };
 
+// A base imprint made from a record (or none), on no page.
+std::shared_ptr<JXFolivoImprint> plainImprint(const std::shared_ptr<KVPDFImprint> &record)
+{
+    auto imprint = std::make_shared<JXFolivoImprint>();
+    imprint->initWith(record, nullptr);
+    return imprint;
+}
+
 class LayeredImprint : public JXFolivoImprint {
 public:
-    LayeredImprint(int layer, bool locked = false) : JXFolivoImprint(nullptr, nullptr), m_layer(layer)
+    LayeredImprint(int layer, bool locked = false) : m_layer(layer)
     {
         setLocked(locked);
     }
@@ -184,11 +192,9 @@ TEST(JXFolivoPageTest, InsertAndRemoveKeepTheEnginePageInStep)
     JXFolivoPage &page = open.page();
     ASSERT_TRUE(page.imprints().empty());
     auto pdfPage = page.pdfPage();
-    auto first = std::make_shared<JXFolivoImprint>(
-        KVPDFAnnotationLink::linkWithRect(QRectF(10, 10, 50, 20), QStringLiteral("https://a.example"), pdfPage.get()), nullptr);
-    auto second = std::make_shared<JXFolivoImprint>(
-        KVPDFAnnotationLink::linkWithRect(QRectF(10, 40, 50, 20), QStringLiteral("https://b.example"), pdfPage.get()), nullptr);
-    auto proxy = std::make_shared<JXFolivoImprint>(nullptr, nullptr);
+    auto first = plainImprint(KVPDFAnnotationLink::linkWithRect(QRectF(10, 10, 50, 20), QStringLiteral("https://a.example"), pdfPage.get()));
+    auto second = plainImprint(KVPDFAnnotationLink::linkWithRect(QRectF(10, 40, 50, 20), QStringLiteral("https://b.example"), pdfPage.get()));
+    auto proxy = plainImprint(nullptr);
 
     JXNotificationRecorder recorder({JXFolivoDocument::pagesChangedNotification()});
     page.insertImprint(first, 0);
