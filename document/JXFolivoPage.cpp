@@ -28,10 +28,10 @@ JXFolivoPage::JXFolivoPage(std::shared_ptr<KVPDFPage> pdfPage, JXFolivoDocument 
 JXFolivoPage::~JXFolivoPage()
 {
     // Imprints outlive the page when someone else still holds them (undo): they must not
-    // point at it.
+    // point at it. Nothing about them changed, so closing a document re-renders none of them.
     for (const auto &imprint : m_imprints) {
         if (imprint && imprint->page() == this)
-            imprint->setPage(nullptr);
+            imprint->setPageWithoutRedraw(nullptr);
     }
 }
 
