@@ -1,5 +1,7 @@
 #include "JXFolivoImprintGeometry.h"
 
+#include "KVPDFAnnotationEdits.h"
+
 #include "JXGraphicsUtil.h"
 
 #include <QtEndian>
@@ -64,16 +66,7 @@ QPainterPath boundsPath(std::span<const QPointF> points)
 
 QRectF drawnBounds(std::span<const QPointF> points)
 {
-    if (points.empty())
-        return {};
-    double left = points[0].x(), right = left, bottom = points[0].y(), top = bottom;
-    for (const QPointF &point : points) {
-        left = std::min(left, point.x());
-        right = std::max(right, point.x());
-        bottom = std::min(bottom, point.y());
-        top = std::max(top, point.y());
-    }
-    return QRectF(left, bottom, right - left, top - bottom);
+    return kvpdf::annotation::boundsOfPoints(points);
 }
 
 BoxWithRotation boundsWithRotation(std::span<const QPointF> points)

@@ -127,7 +127,7 @@ std::vector<QPointF> pointArrayFromPDFArrayPoints(const KVPDFObjectPtr &object)
     return points;
 }
 
-QRectF boundsOfPoints(const std::vector<QPointF> &points)
+QRectF boundsOfPoints(std::span<const QPointF> points)
 {
     if (points.empty())
         return QRectF();

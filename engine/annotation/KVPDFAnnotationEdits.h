@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -56,5 +57,5 @@ std::shared_ptr<KVPDFObjectArray> pointsAsPDFArray(const std::vector<QPointF> &p
 // finite number reads as 0. No array gives no points.
 std::vector<QPointF> pointArrayFromPDFArrayPoints(const KVPDFObjectPtr &array);
 // The smallest rectangle holding every point; empty for none.
-QRectF boundsOfPoints(const std::vector<QPointF> &points);
+QRectF boundsOfPoints(std::span<const QPointF> points);
 }
