@@ -22,15 +22,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        return {};
-    return path;
-}
-
 // A two-page file encrypted by qpdf with the user password "view" and the owner password
 // "master"; `bits` 128 gives the RC4 handler (R3), 256 the AES-256 one (R6).
 QString encryptedFixture(const QTemporaryDir &dir, int bits)

@@ -32,15 +32,6 @@ namespace {
 
 using jximport::FileKind;
 
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
-    EXPECT_EQ(file.write(data), data.size());
-    return path;
-}
-
 QByteArray encoded(const QImage &image, const char *format, int quality = -1)
 {
     QByteArray data;

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "support/TestSupport.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -17,15 +19,6 @@ KVBitmap filled(int width, int height, KVBitmap::ColorModel model, bool alpha, s
         for (int x = 0; x < width && bits == 8; ++x)
             std::copy(pixel.begin(), pixel.end(), to + y * bitmap.bytesPerRow() + x * qsizetype(pixel.size()));
     return bitmap;
-}
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return {};
-    return path;
 }
 
 QString tiffinfo(const QString &path)

@@ -1,9 +1,11 @@
 #pragma once
-// Helpers shared by the test binaries: running peer tools and finding fixtures.
+// Helpers shared by the test binaries: running peer tools, finding fixtures and writing them.
 #include <QByteArray>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdlib>
 
@@ -41,3 +43,13 @@ inline QString corpusDir()
 }
 
 inline QString testDataDir() { return QStringLiteral(FOLIVO_TEST_DATA); }
+
+// Writes `data` to `name` in `dir`; the file's path, or empty when it could not be written whole.
+inline QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &data)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data) != data.size())
+        return {};
+    return path;
+}
