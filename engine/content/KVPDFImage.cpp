@@ -175,18 +175,23 @@ bool KVPDFImage::blankOutImage(KVPDFDocument &document)
     });
     const QByteArray white(1, char(0xFF));
     auto blank = KVPDFObjectStream::streamWithDictionary(dictionary, white, {0, 1});
-    if (!replaceInTable(document, m_xObject, blank))
-        return false;
+    // Marked first: a successful rebuild rereads the pages and may drop the last reference to
+    // this record, so nothing of it is touched afterwards.
     m_blankedOut = true;
-    return true;
+    if (replaceInTable(document, m_xObject, blank))
+        return true;
+    m_blankedOut = false;
+    return false;
 }
 
 bool KVPDFImage::restoreImage(KVPDFDocument &document)
 {
-    if (!replaceInTable(document, m_xObject, m_xObject))
-        return false;
+    const bool wasBlankedOut = m_blankedOut;
     m_blankedOut = false;
-    return true;
+    if (replaceInTable(document, m_xObject, m_xObject))
+        return true;
+    m_blankedOut = wasBlankedOut;
+    return false;
 }
 
 bool KVPDFImage::hasBeenBlankedOut() const

@@ -100,8 +100,8 @@ public:
     // rebuilds the document's data (KVPDFDocument::updateDocData); restoring puts the kept
     // stream back the same way. `document` is the one whose table holds the image. False, with
     // nothing changed, for an image without a number or when the data cannot be rebuilt.
-    // Rebuilding rereads the pages, which drops their lists of image records: the caller holds
-    // its own reference to the record for the call.
+    // Rebuilding rereads the pages, which drops their lists of image records: a record reached
+    // only through its page's list may be gone when the call returns.
     bool blankOutImage(KVPDFDocument &document);
     bool restoreImage(KVPDFDocument &document);
     // Blanked out by this record, or by an earlier one before the document was saved.

@@ -168,9 +168,7 @@ TEST(JXFolivoPageTest, ABlankedOutImageGetsNoProxy)
     auto pdfPage = document.pages()[0]->pdfPage();
     pdfPage->parseContent();
     ASSERT_EQ(pdfPage->images().size(), 2u);
-    // Held here: blanking rereads the page, which drops the page's own list of its images.
-    const std::shared_ptr<KVPDFImage> image = pdfPage->images()[0];
-    ASSERT_TRUE(image->blankOutImage(*document.pdfDocument()));
+    ASSERT_TRUE(pdfPage->images()[0]->blankOutImage(*document.pdfDocument()));
     pdfPage->resetContent();
     auto fresh = JXFolivoPage::pageWith(pdfPage, &document);
     const JXImprintList &list = fresh->imprints();
